@@ -1,0 +1,14 @@
+// startup.h: what Zentrel does when its window loads, before it is shown.
+#pragma once
+#include "console/shared.h"
+#include "platform/platform.h"
+#include "ui/window_model.h"
+
+namespace zentrel::app {
+
+// Runs the whole start-up sequence, with its recovery. Ends with the window
+// unloaded (another copy runs), complete (listening), or with a status text
+// in LBL_titre.
+void startup(ui::ZentrelFRM &form, platform::Platform &platform, console::Shared &shared);
+
+} // namespace zentrel::app

@@ -1,0 +1,21 @@
+// shared.h: the values every handler of Zentrel shares.
+#pragma once
+#include <cstdint>
+
+namespace zentrel::console {
+
+struct Shared {
+    // Pause before each played or previewed item, in seconds; never negative
+    // once start-up has read it. Read afresh before every item.
+    double responseDelay = 0;
+    // Set to 1 when the window unloads, never reset: every paced loop that
+    // regains control stops.
+    std::int16_t stopRequested = 0;
+    // The element of Winsock1 that carries the latest connection.
+    std::int32_t connectionIndex = 0;
+    // A playback or a preview holds file number 1 while it yields; a
+    // connection request that arrives meanwhile waits for it to end.
+    bool fileOneBusy = false;
+};
+
+} // namespace zentrel::console

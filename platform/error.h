@@ -1,0 +1,33 @@
+// error.h: the numbered failures that platform operations report.
+#pragma once
+#include <stdexcept>
+#include <string>
+
+namespace zentrel::platform {
+
+// Codes the handlers look at. Start-up recovers from FileNotFound and
+// reports InvalidPropertyValue (a port the listener cannot take) as the
+// port alarm; everything else is "some other failure".
+enum ErrorCode : int {
+    Overflow = 6,
+    BadFileNumber = 52,
+    FileNotFound = 53,
+    FileAlreadyOpen = 55,
+    DeviceIoError = 57,
+    InputPastEnd = 62,
+    PathFileAccess = 75,
+    InvalidPropertyValue = 380,
+    SocketError = 10000,
+};
+
+class Error : public std::runtime_error
+{
+public:
+    Error(int code, const std::string &what) : std::runtime_error(what), m_code(code) {}
+    int code() const { return m_code; }
+
+private:
+    int m_code;
+};
+
+} // namespace zentrel::platform

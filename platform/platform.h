@@ -1,0 +1,21 @@
+// platform.h: the platform services, handed to the handlers together.
+#pragma once
+#include "platform/dialogs.h"
+#include "platform/event_loop.h"
+#include "platform/instance_guard.h"
+#include "platform/profile.h"
+#include "platform/sockets.h"
+#include "platform/text_files.h"
+
+namespace zentrel::platform {
+
+struct Platform {
+    SocketArray &sockets;   // the socket array Winsock1
+    Profile &profile;
+    TextFiles &files;
+    EventLoop &loop;
+    Dialogs &dialogs;
+    InstanceGuard &guard;
+};
+
+} // namespace zentrel::platform

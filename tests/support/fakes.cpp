@@ -1,0 +1,147 @@
+// fakes.cpp: the fake platform services of the logic tests.
+#include "tests/support/fakes.h"
+
+#include "platform/error.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace zentrel::tests {
+
+void FakeEventLoop::yieldUntil(double deadline)
+{
+    ++m_yields;
+    runPosted();
+    auto next = m_scheduled.begin();
+    if (next != m_scheduled.end() && next->first <= std::max(deadline, m_now)) {
+        m_now = std::max(m_now, next->first);
+        auto function = std::move(next->second);
+        m_scheduled.erase(next);
+        function();
+        return;
+    }
+    m_now = std::max(m_now, deadline);
+}
+
+void FakeEventLoop::at(double time, std::function<void()> function)
+{
+    m_scheduled.emplace(time, std::move(function));
+}
+
+void FakeEventLoop::runPosted()
+{
+    while (!m_posted.empty()) {
+        auto function = std::move(m_posted.front());
+        m_posted.pop_front();
+        function();
+    }
+}
+
+void FakeSocketArray::create(int index)
+{
+    m_calls.push_back("create " + std::to_string(index));
+    if (m_elements.count(index))
+        throw platform::Error(360, "element already exists");
+    m_elements[index] = Element{};
+}
+
+void FakeSocketArray::setLocalPort(int index, std::int32_t port)
+{
+    m_calls.push_back("port " + std::to_string(index) + " " + std::to_string(port));
+    if (port < 0 || port > 65535)
+        throw platform::Error(platform::InvalidPropertyValue, "invalid port");
+    m_elements[index].localPort = port;
+}
+
+void FakeSocketArray::listen(int index)
+{
+    m_calls.push_back("listen " + std::to_string(index));
+    if (listenFailsWith)
+        throw platform::Error(listenFailsWith, "listen failed");
+    m_elements[index].state = Listening;
+}
+
+void FakeSocketArray::accept(int index, std::int32_t requestId)
+{
+    m_calls.push_back("accept " + std::to_string(index) + " " + std::to_string(requestId));
+    if (acceptFailsWith)
+        throw platform::Error(acceptFailsWith, "accept failed");
+    Element &element = m_elements.at(index);
+    element.requestId = requestId;
+    element.state = Connected;
+}
+
+void FakeSocketArray::sendData(int index, std::string_view bytes)
+{
+    if (sendFailsWith)
+        throw platform::Error(sendFailsWith, "send failed");
+    m_elements.at(index).sent.append(bytes);
+}
+
+std::string FakeSocketArray::getData(int index)
+{
+    auto found = m_elements.find(index);
+    if (found == m_elements.end())
+        return {};
+    return std::exchange(found->second.incoming, {});
+}
+
+void FakeSocketArray::close(int index)
+{
+    m_calls.push_back("close " + std::to_string(index));
+    auto found = m_elements.find(index);
+    if (found != m_elements.end()) {
+        found->second.state = Closed;
+        ++found->second.closes;
+    }
+}
+
+int FakeSocketArray::state(int index) const
+{
+    auto found = m_elements.find(index);
+    return found == m_elements.end() ? Closed : found->second.state;
+}
+
+void FakeSocketArray::closeAll()
+{
+    m_calls.push_back("closeAll");
+    for (auto &[index, element] : m_elements)
+        element.state = Closed;
+}
+
+std::int32_t FakeSocketArray::clientConnects()
+{
+    const std::int32_t id = ++m_nextRequest;
+    if (m_events.connectionRequest)
+        m_events.connectionRequest(0, id);
+    return id;
+}
+
+void FakeSocketArray::clientSends(int index, const std::string &bytes)
+{
+    m_elements.at(index).incoming += bytes;
+    if (m_events.dataArrival)
+        m_events.dataArrival(index, static_cast<long>(bytes.size()));
+}
+
+void FakeSocketArray::clientCloses(int index)
+{
+    m_elements.at(index).state = Closed;
+    if (m_events.closed)
+        m_events.closed(index);
+}
+
+platform::Dialogs::Answer FakeDialogs::messageBox(const std::string &text,
+                                                  const std::string &title, Icon icon,
+                                                  Buttons buttons)
+{
+    shown.push_back({text, title, icon, buttons});
+    if (!answers.empty()) {
+        Answer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    return buttons == Buttons::Ok ? Answer::Ok : Answer::No;
+}
+
+} // namespace zentrel::tests

@@ -1,0 +1,109 @@
+// fakes.h: stand-ins for the platform services the logic tests drive by hand.
+#pragma once
+#include "platform/dialogs.h"
+#include "platform/event_loop.h"
+#include "platform/instance_guard.h"
+#include "platform/sockets.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zentrel::tests {
+
+// A clock that moves only when the code yields. Events scheduled with at()
+// run inside the yield that reaches their time; posted functions run in the
+// next yield or in runPosted(), which stands for a return to the event loop.
+class FakeEventLoop : public platform::EventLoop
+{
+public:
+    double now() const override { return m_now; }
+    void yieldUntil(double deadline) override;
+    void post(std::function<void()> function) override { m_posted.push_back(std::move(function)); }
+
+    void at(double time, std::function<void()> function);
+    void runPosted();
+    void setNow(double now) { m_now = now; }
+    int yields() const { return m_yields; }
+
+private:
+    double m_now = 1000.0;
+    int m_yields = 0;
+    std::deque<std::function<void()>> m_posted;
+    std::multimap<double, std::function<void()>> m_scheduled;
+};
+
+// Records what the console does to Winsock1; the test plays the clients.
+class FakeSocketArray : public platform::SocketArray
+{
+public:
+    struct Element {
+        std::int32_t localPort = -1;
+        int state = Closed;
+        std::int32_t requestId = 0;
+        std::string sent;       // everything sendData queued, in order
+        std::string incoming;   // what the client sent and getData has not taken
+        int closes = 0;         // close() calls from the program
+    };
+
+    void setEvents(Events events) override { m_events = std::move(events); }
+    void create(int index) override;
+    void setLocalPort(int index, std::int32_t port) override;
+    void listen(int index) override;
+    void accept(int index, std::int32_t requestId) override;
+    void sendData(int index, std::string_view bytes) override;
+    std::string getData(int index) override;
+    void close(int index) override;
+    int state(int index) const override;
+    void closeAll() override;
+
+    // A client connects: raises the connection request on element 0.
+    std::int32_t clientConnects();
+    // The client of an element sends bytes: raises data arrival.
+    void clientSends(int index, const std::string &bytes);
+    // The client of an element hangs up: the element closes, close event.
+    void clientCloses(int index);
+
+    bool has(int index) const { return m_elements.count(index) != 0; }
+    Element &element(int index) { return m_elements.at(index); }
+    const std::vector<std::string> &calls() const { return m_calls; }
+
+    int listenFailsWith = 0;   // error code listen() throws, 0 for none
+    int acceptFailsWith = 0;
+    int sendFailsWith = 0;
+
+private:
+    Events m_events;
+    std::map<int, Element> m_elements;
+    std::vector<std::string> m_calls;
+    std::int32_t m_nextRequest = 0;
+};
+
+// Answers message boxes from a script and remembers every box shown.
+class FakeDialogs : public platform::Dialogs
+{
+public:
+    struct Shown {
+        std::string text, title;
+        Icon icon;
+        Buttons buttons;
+    };
+
+    Answer messageBox(const std::string &text, const std::string &title, Icon icon,
+                      Buttons buttons) override;
+
+    std::deque<Answer> answers;   // taken in order; Ok or No when empty
+    std::vector<Shown> shown;
+};
+
+class FakeInstanceGuard : public platform::InstanceGuard
+{
+public:
+    bool anotherCopyRunning() override { return another; }
+    bool another = false;
+};
+
+} // namespace zentrel::tests
