@@ -5,6 +5,43 @@
 #include "ui/window_model.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT (Ctrl+C in the terminal of `make run`) unload the window
+// as the Exit button does, so the position is saved and a playback stops cleanly.
+void closeWindowOnTermination(zentrel::ui::ZentrelFRM &form, QObject *context)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [&form] {
+        char byte;
+        [[maybe_unused]] const auto taken = ::read(signalPipe[0], &byte, 1);
+        form.close();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -19,6 +56,7 @@ int main(int argc, char *argv[])
     application.load();
     if (form.unloaded())
         return 0;
+    closeWindowOnTermination(form, &qtApplication);
     view.show();
     return qtApplication.exec();
 }

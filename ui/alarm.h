@@ -4,6 +4,8 @@
 
 namespace zentrel::ui {
 
+// Runs while Timer1 is enabled; start-up enables it when the listening port
+// cannot be opened, and nothing stops it before the window unloads.
 class Alarm
 {
 public:
@@ -11,6 +13,10 @@ public:
 
     // Binds the tick of Timer1.
     void wire();
+
+    // One tick: the title and the alarm lamp change phase together, the title
+    // shown with the lamp red, hidden with the lamp black.
+    void onTick();
 
 private:
     ZentrelFRM &m_form;
