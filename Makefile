@@ -28,6 +28,10 @@ run: build
 	    cd $(BUILD)/run && exec ../zentrel; \
 	fi
 
+bench: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target zentrel zentrel_bench
+	@$(BUILD)/bench/zentrel_bench --json $(BUILD)/bench-results.json
+
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j 2
 

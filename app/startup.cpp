@@ -1,8 +1,237 @@
-// startup.cpp: placeholder until start-up lands.
+// startup.cpp: the load of the window: captions, the data file probes, the settings, the listener.
 #include "app/startup.h"
 
-namespace zentrel::app {
+#include "app/number_text.h"
+#include "app/router_config.h"
+#include "app/settings_file.h"
+#include "platform/error.h"
 
-void startup(ui::ZentrelFRM &, platform::Platform &, console::Shared &) {}
+#include <cmath>
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <string>
+
+namespace zentrel::app {
+namespace {
+
+using platform::Dialogs;
+using platform::TextFiles;
+
+constexpr int ResponseFile = 2;
+constexpr const char *ResponseName = "RESPONSE.TXT";
+constexpr double DefaultPort = 1101;
+constexpr int LastStep = 27;
+constexpr int OtherFailure = -1;   // a failure that carries no platform code
+
+// A settings number as a window edge; a number no single can hold overflows.
+float toSingle(double value)
+{
+    if (std::abs(value) > static_cast<double>(std::numeric_limits<float>::max()))
+        throw platform::Error(platform::Overflow, "overflow");
+    return static_cast<float>(value);
+}
+
+// The port for the socket: nearest whole number, halves to the even one.
+std::int32_t toPortNumber(double value)
+{
+    double whole = std::floor(value);
+    const double fraction = value - whole;
+    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(whole, 2.0) != 0))
+        whole += 1;
+    if (whole < std::numeric_limits<std::int32_t>::min()
+        || whole > std::numeric_limits<std::int32_t>::max())
+        throw platform::Error(platform::Overflow, "overflow");
+    return static_cast<std::int32_t>(whole);
+}
+
+class Startup
+{
+public:
+    Startup(ui::ZentrelFRM &form, platform::Platform &platform, console::Shared &shared)
+        : m_form(form), m_platform(platform), m_shared(shared)
+    {
+    }
+
+    void run();
+
+private:
+    // False when start-up ends with this step.
+    bool runStep(int step);
+    // The recovery of a step that failed with the code; false when start-up ends.
+    bool recover(int code);
+    void routerConfigMissing();
+    void responsesMissing();
+    void endWithStatus(int code);
+
+    ui::ZentrelFRM &m_form;
+    platform::Platform &m_platform;
+    console::Shared &m_shared;
+    DefaultConfigLines m_configLines;
+    std::int16_t m_probeStage = 0;   // 1 while RESPONSE.TXT is opened, else 0
+    double m_listenPort = 0;
+};
+
+void Startup::run()
+{
+    for (int step = 1; step <= LastStep; ++step) {
+        int code = 0;
+        try {
+            if (!runStep(step))
+                return;
+            continue;
+        } catch (const platform::Error &error) {
+            code = error.code();
+        } catch (...) {
+            code = OtherFailure;
+        }
+        if (!recover(code))
+            return;
+    }
+}
+
+bool Startup::runStep(int step)
+{
+    auto &files = m_platform.files;
+    switch (step) {
+    case 1: m_form.LBL_ProgName.setCaption("Zentrel"); break;
+    case 2: m_form.LBL_titre.setVisible(false); break;
+    case 3: m_configLines.fill(); break;
+    case 4: m_probeStage = 0; break;
+    case 5: m_shared.connectionIndex = 0; break;
+    case 6: m_form.TXT_OutPut.setText(""); break;
+    case 7: m_shared.stopRequested = 0; break;
+    case 8: m_form.setCaption(std::string("Zentrel") + " 2.0"); break;
+    case 9: m_form.setHelpFile("Zentrel.chm"); break;
+    case 10:
+        if (m_platform.guard.anotherCopyRunning()) {
+            m_form.setTopmost();
+            m_platform.dialogs.messageBox("Software already loaded.", "Error",
+                                          Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
+            m_shared.refusedCopy = true;
+            m_form.close();
+            return false;
+        }
+        break;
+    // A position off the screen is taken as it is.
+    case 11: m_form.setLeft(toSingle(readSetting(m_platform.profile, "PositionX"))); break;
+    case 12: m_form.setTop(toSingle(readSetting(m_platform.profile, "PositionY"))); break;
+    case 13: m_form.CMD_OriginalConfig.setEnabled(true); break;
+    // Opening the two files only proves that they are there.
+    case 14: files.open(RouterConfigFile, RouterConfigName, TextFiles::Mode::Input); break;
+    case 15: m_probeStage = 1; break;
+    case 16: m_form.CMD_Answers.setEnabled(true); break;
+    case 17: files.open(ResponseFile, ResponseName, TextFiles::Mode::Input); break;
+    case 18: m_probeStage = 0; break;
+    case 19:
+        files.close(RouterConfigFile);
+        files.close(ResponseFile);
+        break;
+    case 20: m_shared.responseDelay = readSetting(m_platform.profile, "Delay"); break;
+    case 21:
+        if (m_shared.responseDelay < 0) {
+            m_shared.responseDelay = 0;
+            writeSetting(m_platform.profile, "Delay", "0");
+        }
+        break;
+    case 22:
+        m_form.LBL_Delay.setCaption("Delay : " + doubleText(m_shared.responseDelay) + " s");
+        break;
+    case 23: m_listenPort = readSetting(m_platform.profile, "TCP-Port"); break;
+    case 24:
+        // Also a missing key, or text that does not begin with a number.
+        if (m_listenPort == 0) {
+            m_listenPort = DefaultPort;
+            writeSetting(m_platform.profile, "TCP-Port", "1101");
+        }
+        break;
+    case 25: m_form.LBL_Port.setCaption("TCP Port : " + doubleText(m_listenPort)); break;
+    case 26: m_platform.sockets.setLocalPort(0, toPortNumber(m_listenPort)); break;
+    case 27: m_platform.sockets.listen(0); break;
+    }
+    return true;
+}
+
+bool Startup::recover(int code)
+{
+    if (code != platform::FileNotFound) {
+        endWithStatus(code);
+        return false;
+    }
+    try {
+        if (m_probeStage == 0)
+            routerConfigMissing();
+        else
+            responsesMissing();
+    } catch (...) {
+        endWithStatus(OtherFailure);
+        return false;
+    }
+    return true;
+}
+
+void Startup::routerConfigMissing()
+{
+    const auto answer = m_platform.dialogs.messageBox(
+        "Warning: The Router.cfg file doesn't exists. Do you want create this file now ?",
+        "No File", Dialogs::Icon::Exclamation, Dialogs::Buttons::YesNo);
+    if (answer != Dialogs::Answer::Yes) {
+        m_form.CMD_OriginalConfig.setEnabled(false);
+        m_platform.files.close(RouterConfigFile);
+        return;
+    }
+    // A file that cannot be created is told to the operator; the probes go on
+    // and the configuration view stays off.
+    try {
+        createRouterConfig(m_platform.files, m_configLines);
+        m_form.CMD_OriginalConfig.setEnabled(true);
+    } catch (const std::exception &error) {
+        m_form.CMD_OriginalConfig.setEnabled(false);
+        std::string reason = error.what();
+        if (reason.empty())
+            reason = "unknown cause";
+        m_platform.dialogs.messageBox("The Router.cfg file could not be created: " + reason,
+                                      "Error", Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
+    }
+    m_platform.files.close(RouterConfigFile);
+}
+
+void Startup::responsesMissing()
+{
+    m_form.LBL_Answers.setCaption("Responses : No");
+    m_platform.dialogs.messageBox("Warning: The RESPONSE.TXT file doesn't exists. The Emulator "
+                                  "doesn't send responses to requests",
+                                  "No File", Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
+    m_form.CMD_Answers.setEnabled(false);
+    m_platform.files.close(ResponseFile);
+}
+
+void Startup::endWithStatus(int code)
+{
+    try {
+        if (code == platform::InvalidPropertyValue) {
+            m_form.LBL_titre.setVisible(true);
+            m_form.Timer1.setEnabled(true);
+            m_form.Timer1.setInterval(300);
+            m_form.LBL_titre.setCaption("Error : Port Not Open.");
+        } else {
+            m_form.LBL_titre.setVisible(true);
+            m_form.LBL_titre.setCaption("Unknown Error !!!");
+        }
+        // A probe that failed half-way must not keep file number 1 from the
+        // configuration view and the playback.
+        m_platform.files.close(RouterConfigFile);
+        m_platform.files.close(ResponseFile);
+    } catch (...) {
+        // Nothing more to tell the operator than the status line already does.
+    }
+}
+
+} // namespace
+
+void startup(ui::ZentrelFRM &form, platform::Platform &platform, console::Shared &shared)
+{
+    Startup(form, platform, shared).run();
+}
 
 } // namespace zentrel::app

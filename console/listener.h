@@ -1,5 +1,6 @@
 // listener.h: the connection lifecycle on Winsock1, one connection at a time.
 #pragma once
+#include "console/playback.h"
 #include "console/shared.h"
 #include "platform/platform.h"
 #include "ui/window_model.h"
@@ -21,16 +22,32 @@ public:
     // runs from the event loop.
     void serveWaiting();
 
-    // The handlers of the three socket events.
+    // The handlers of the three socket events. None of them throws.
     void onConnectionRequest(int index, std::int32_t requestId);
     void onDataArrival(int index, long bytesWaiting);
     void onClose(int index);
 
 private:
+    struct Request {
+        int index;
+        std::int32_t id;
+    };
+
+    void serve(Request request);
+    void serveNextWaiting();
+    void acceptOn(Request request);
+    void endAfterFailure();
+
     ui::ZentrelFRM &m_form;
     platform::Platform &m_platform;
     Shared &m_shared;
-    std::deque<std::int32_t> m_waiting;
+    Playback m_playback;
+    std::deque<Request> m_waiting;
+    bool m_servePosted = false;
+    // From the accept until the playback returns; a close event outside it
+    // belongs to a connection that has already ended.
+    bool m_live = false;
+    bool m_peerClosed = false;
 };
 
 } // namespace zentrel::console

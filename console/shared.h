@@ -16,6 +16,9 @@ struct Shared {
     // A playback or a preview holds file number 1 while it yields; a
     // connection request that arrives meanwhile waits for it to end.
     bool fileOneBusy = false;
+    // Start-up found another copy running and unloads this one: it never
+    // read a window position, so its shutdown saves none.
+    bool refusedCopy = false;
 };
 
 } // namespace zentrel::console

@@ -164,9 +164,14 @@ void Window::close()
     if (m_unloaded)
         return;
     m_unloaded = true;
+    // The view must hear of the unload even if the handler fails, or the
+    // program would keep running with a window that ignores every click.
+    struct TellView {
+        Window &window;
+        ~TellView() { window.refreshNow(); }
+    } tellView{*this};
     if (onUnload)
         onUnload();
-    refreshNow();
 }
 
 } // namespace zentrel::platform

@@ -1,7 +1,17 @@
-// panel_commands.cpp: placeholder until the operator's commands land.
+// panel_commands.cpp: the lower panel's views and the operator's commands.
 #include "ui/panel_commands.h"
 
+#include "console/item_reader.h"
+#include "ui/contained.h"
+
+#include <string>
+
 namespace zentrel::ui {
+
+namespace {
+const std::string RouterConfigFile = "ROUTER.CFG";
+constexpr int FileOne = 1;
+} // namespace
 
 PanelCommands::PanelCommands(ZentrelFRM &form, platform::Platform &platform,
                              console::Shared &shared)
@@ -9,6 +19,101 @@ PanelCommands::PanelCommands(ZentrelFRM &form, platform::Platform &platform,
 {
 }
 
-void PanelCommands::wire() {}
+void PanelCommands::wire()
+{
+    auto toggle = contained([this] { onToggleClick(); });
+    m_form.Picture1.onClick = toggle;
+    m_form.FRM_Vert.onClick = toggle;
+    m_form.LBL_ProgName.onClick = toggle;
+    m_form.LBL_titre.onClick = contained([this] { onTitleClick(); });
+    m_form.CMD_OriginalConfig.onClick = contained([this] { onOriginalConfig(); });
+    m_form.CMD_ReceivedCommands.onClick = contained([this] { onReceivedCommands(); });
+    m_form.CMD_Quitter.onClick = contained([this] { onExit(); });
+}
+
+void PanelCommands::onToggleClick()
+{
+    // Once the window has unloaded, a click still queued must not bring it back.
+    if (m_form.unloaded() || m_form.Timer1.enabled())
+        return;
+    m_form.LBL_titre.setCaption({});
+    m_form.TXT_OutPut.setText({});
+    m_form.LBL_titre.setVisible(true);
+    // Exact comparison on purpose: any other height counts as expanded.
+    if (m_form.height() == CompactHeight) {
+        m_form.setHeight(ExpandedHeight);
+        return;
+    }
+    m_form.LBL_ProgName.setVisible(true);
+    m_form.setHeight(CompactHeight);
+    m_form.LBL_titre.setVisible(false);
+}
+
+void PanelCommands::onTitleClick()
+{
+    if (m_form.unloaded())
+        return;
+    m_form.setHeight(CompactHeight);
+    m_form.LBL_titre.setVisible(false);
+    m_form.LBL_ProgName.setVisible(true);
+}
+
+void PanelCommands::onOriginalConfig()
+{
+    // A playback or a preview holds file number 1 across its pauses; its
+    // buttons keep this one disabled, and a click that slips through anyway
+    // must not take the file from under it.
+    if (m_form.unloaded() || m_shared.fileOneBusy)
+        return;
+
+    m_form.TXT_OutPut.setText({});
+    m_form.LBL_ProgName.setVisible(false);
+    m_form.LBL_titre.setVisible(true);
+    m_form.LBL_titre.setCaption("Original Configuration");
+    m_form.TXT_Input.setVisible(false);
+    m_form.TXT_OutPut.setVisible(true);
+
+    // Nothing yields while the file is read, so the text can be gathered
+    // first and shown whole; a file that fails half-way shows nothing.
+    platform::TextFiles &files = m_platform.files;
+    bool opened = false;
+    std::string text;
+    try {
+        files.open(FileOne, RouterConfigFile, platform::TextFiles::Mode::Input);
+        opened = true;
+        std::string item;
+        while (!files.eof(FileOne)) {
+            console::readItem(files.input(FileOne), item);
+            text += item;
+            text += "\r\n";
+        }
+    } catch (...) {
+        text.clear();
+    }
+    try {
+        if (opened)
+            files.close(FileOne);
+    } catch (...) {
+    }
+    if (!text.empty())
+        m_form.TXT_OutPut.setText(std::move(text));
+}
+
+void PanelCommands::onReceivedCommands()
+{
+    if (m_form.unloaded())
+        return;
+    m_form.LBL_ProgName.setVisible(false);
+    m_form.LBL_titre.setCaption("Received Commands");
+    m_form.LBL_titre.setVisible(true);
+    m_form.TXT_Input.setVisible(true);   // covers TXT_OutPut
+}
+
+void PanelCommands::onExit()
+{
+    // Shutdown runs inside close(); a playback or preview that this click
+    // interrupted sees stopRequested when control returns to it.
+    m_form.close();
+}
 
 } // namespace zentrel::ui

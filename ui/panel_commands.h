@@ -15,6 +15,19 @@ public:
     // CMD_OriginalConfig, CMD_ReceivedCommands and CMD_Quitter.
     void wire();
 
+    // Picture1, FRM_Vert and LBL_ProgName: opens or closes the lower panel,
+    // emptying the title and TXT_OutPut; does nothing while the alarm runs.
+    void onToggleClick();
+    // LBL_titre: closes the lower panel and shows the program name again.
+    void onTitleClick();
+    // CMD_OriginalConfig: shows ROUTER.CFG item by item in TXT_OutPut. A file
+    // that cannot be opened or read leaves the text area empty under the title.
+    void onOriginalConfig();
+    // CMD_ReceivedCommands: brings TXT_Input, what the last client typed, into view.
+    void onReceivedCommands();
+    // CMD_Quitter: unloads the window.
+    void onExit();
+
 private:
     ZentrelFRM &m_form;
     platform::Platform &m_platform;

@@ -1,55 +1,22 @@
-// qt_platform.cpp: placeholder until the Qt services land.
+// qt_platform.cpp: builds one Qt implementation of each platform service.
 #include "platform/qt/qt_platform.h"
 
+#include "platform/qt/qt_dialogs.h"
+#include "platform/qt/qt_event_loop.h"
+#include "platform/qt/qt_instance_guard.h"
+#include "platform/qt/qt_profile.h"
+#include "platform/qt/qt_sockets.h"
+#include "platform/qt/qt_text_files.h"
+
 namespace zentrel::platform {
-namespace {
-struct NullSockets : SocketArray {
-    void setEvents(Events) override {}
-    void create(int) override {}
-    void setLocalPort(int, std::int32_t) override {}
-    void listen(int) override {}
-    void accept(int, std::int32_t) override {}
-    void sendData(int, std::string_view) override {}
-    std::string getData(int) override { return {}; }
-    void close(int) override {}
-    int state(int) const override { return 0; }
-    void closeAll() override {}
-};
-struct NullProfile : Profile {
-    std::string getString(std::string_view, std::string_view, std::string_view d, std::size_t,
-                          const std::string &) override { return std::string(d); }
-    bool writeString(std::string_view, std::string_view, std::string_view,
-                     const std::string &) override { return false; }
-};
-struct NullFiles : TextFiles {
-    void open(int, const std::string &, Mode) override {}
-    void close(int) override {}
-    void closeAll() override {}
-    bool isOpen(int) const override { return false; }
-    bool eof(int) override { return true; }
-    InputStream &input(int) override { throw 0; }
-    void writeLine(int, std::string_view) override {}
-};
-struct NullLoop : EventLoop {
-    double now() const override { return 0; }
-    void yieldUntil(double) override {}
-    void post(std::function<void()>) override {}
-};
-struct NullDialogs : Dialogs {
-    Answer messageBox(const std::string &, const std::string &, Icon, Buttons) override { return Answer::Ok; }
-};
-struct NullGuard : InstanceGuard {
-    bool anotherCopyRunning() override { return false; }
-};
-} // namespace
 
 struct QtPlatform::Services {
-    NullSockets sockets;
-    NullProfile profile;
-    NullFiles files;
-    NullLoop loop;
-    NullDialogs dialogs;
-    NullGuard guard;
+    QtSocketArray sockets;
+    QtProfile profile;
+    QtTextFiles files;
+    QtEventLoop loop;
+    QtDialogs dialogs;
+    QtInstanceGuard guard;
 };
 
 QtPlatform::QtPlatform()
@@ -60,5 +27,15 @@ QtPlatform::QtPlatform()
 }
 
 QtPlatform::~QtPlatform() = default;
+
+QtSocketArray &QtPlatform::sockets()
+{
+    return m_services->sockets;
+}
+
+QtEventLoop &QtPlatform::loop()
+{
+    return m_services->loop;
+}
 
 } // namespace zentrel::platform

@@ -6,6 +6,9 @@
 
 namespace zentrel::platform {
 
+class QtSocketArray;
+class QtEventLoop;
+
 // Builds the Qt implementation of every service once; main.cpp and the
 // end-to-end tests hand platform() to the handlers. Needs a QApplication.
 class QtPlatform
@@ -15,6 +18,10 @@ public:
     ~QtPlatform();
 
     Platform &platform() { return m_platform; }
+
+    // The concrete services, for tests (the bound port of Winsock1, say).
+    QtSocketArray &sockets();
+    QtEventLoop &loop();
 
 private:
     struct Services;

@@ -8,16 +8,25 @@ class QWidget;
 
 namespace zentrel::platform {
 
+// Observes every element of the window: a change is shown on the view's next
+// pass of the event loop, however many changes came before it; a refresh is
+// shown and painted at once. Clicks, Timer1's ticks, the close box and the
+// window's moves go back to the model. Nothing the handlers read lives here.
 class QtView
 {
 public:
-    // Builds the window and its widgets from the model's initial properties;
+    // Builds the window and its widgets from the model's current properties;
     // nothing is shown yet.
     explicit QtView(ui::ZentrelFRM &form);
     ~QtView();
+    QtView(const QtView &) = delete;
+    QtView &operator=(const QtView &) = delete;
 
+    // Shows whatever start-up changed, then the window.
     void show();
     QWidget *widget() const;
+    // F1: the help file start-up registered, or Zentrel's own guide.
+    void showHelp();
 
 private:
     class Impl;

@@ -1,0 +1,55 @@
+// qt_dialogs.cpp: modal message boxes that wait for the operator, on Qt widgets.
+#include "platform/qt/qt_dialogs.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace zentrel::platform {
+
+namespace {
+
+QMessageBox::Icon qtIcon(Dialogs::Icon icon)
+{
+    switch (icon) {
+    case Dialogs::Icon::Critical:
+        return QMessageBox::Critical;
+    case Dialogs::Icon::Question:
+        return QMessageBox::Question;
+    case Dialogs::Icon::Exclamation:
+        return QMessageBox::Warning;
+    case Dialogs::Icon::Information:
+        break;
+    }
+    return QMessageBox::Information;
+}
+
+QString latin1(const std::string &bytes)
+{
+    return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+}
+
+} // namespace
+
+Dialogs::Answer QtDialogs::messageBox(const std::string &text, const std::string &title, Icon icon,
+                                      Buttons buttons)
+{
+    QMessageBox box(qtIcon(icon), latin1(title), latin1(text), QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setTextFormat(Qt::PlainText);
+    if (buttons == Buttons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+    }
+    const int pressed = box.exec();
+    if (buttons == Buttons::Ok)
+        return Answer::Ok;
+    return pressed == QMessageBox::Yes ? Answer::Yes : Answer::No;
+}
+
+} // namespace zentrel::platform

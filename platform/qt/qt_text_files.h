@@ -1,0 +1,39 @@
+// qt_text_files.h: numbered sequential text files on POSIX file descriptors.
+#pragma once
+#include "platform/text_files.h"
+
+#include <array>
+#include <memory>
+
+namespace zentrel::platform {
+
+// Files are read and written as raw bytes: no translation of line ends or
+// code pages. Input is read in large blocks so the item reader can take it
+// one byte at a time; output goes straight to the file, so a failing write
+// is reported by the writeLine that failed.
+class QtTextFiles : public TextFiles
+{
+public:
+    static constexpr int MaxNumber = 255;
+
+    QtTextFiles();
+    ~QtTextFiles() override;
+    QtTextFiles(const QtTextFiles &) = delete;
+    QtTextFiles &operator=(const QtTextFiles &) = delete;
+
+    void open(int number, const std::string &path, Mode mode) override;
+    void close(int number) override;
+    void closeAll() override;
+    bool isOpen(int number) const override;
+    bool eof(int number) override;
+    InputStream &input(int number) override;
+    void writeLine(int number, std::string_view text) override;
+
+private:
+    class File;
+    File &openFile(int number, Mode mode, const char *operation);
+
+    std::array<std::unique_ptr<File>, MaxNumber + 1> m_files;
+};
+
+} // namespace zentrel::platform

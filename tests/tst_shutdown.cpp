@@ -1,0 +1,132 @@
+// tst_shutdown.cpp: what the window's unload leaves in zentrel.ini, the sockets and the files.
+#include "app/shutdown.h"
+#include "platform/qt/qt_platform.h"
+#include "tests/support/current_dir.h"
+#include "tests/support/fakes.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTest>
+
+using namespace zentrel;
+
+namespace {
+
+struct Rig {
+    Rig() { form.onUnload = [this] { app::shutdown(form, platform, shared); }; }
+
+    QByteArray setting(const char *key)
+    {
+        return QByteArray::fromStdString(
+            platform.profile.getString("Settings", key, "<none>", 100, dir.stdPath("zentrel.ini")));
+    }
+
+    tests::ScratchDir dir;
+    platform::QtPlatform qt;
+    tests::FakeSocketArray sockets;
+    tests::FakeEventLoop loop;
+    tests::FakeDialogs dialogs;
+    tests::FakeInstanceGuard guard;
+    platform::Platform platform{sockets, qt.platform().profile, qt.platform().files,
+                                loop,    dialogs,               guard};
+    ui::ZentrelFRM form;
+    console::Shared shared;
+};
+
+} // namespace
+
+class tst_Shutdown : public QObject
+{
+    Q_OBJECT
+private slots:
+    void position_data();
+    void position();
+    void stopsLoopsAndClosesAllButFileOne();
+    void settingsUnwritable_stillStops();
+};
+
+void tst_Shutdown::position_data()
+{
+    QTest::addColumn<float>("left");
+    QTest::addColumn<float>("top");
+    QTest::addColumn<bool>("minimized");
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<QByteArray>("positionX");
+    QTest::addColumn<QByteArray>("positionY");
+
+    QTest::newRow("normal exit") << 600.0f << 450.0f << false << false << QByteArray("600")
+                                 << QByteArray("450");
+    QTest::newRow("off screen") << -1200.0f << 0.0f << false << false << QByteArray("-1200")
+                                << QByteArray("0");
+    QTest::newRow("fraction of a twip") << 600.5f << 0.25f << false << false
+                                        << QByteArray("600.5") << QByteArray("0.25");
+    QTest::newRow("far away") << 123456789.0f << 450.0f << false << false
+                              << QByteArray("1.234568E+08") << QByteArray("450");
+    QTest::newRow("minimized keeps the old values") << 600.0f << 450.0f << true << false
+                                                    << QByteArray("10") << QByteArray("20");
+    QTest::newRow("refused copy keeps the old values") << 0.0f << 0.0f << false << true
+                                                       << QByteArray("10") << QByteArray("20");
+}
+
+void tst_Shutdown::position()
+{
+    QFETCH(float, left);
+    QFETCH(float, top);
+    QFETCH(bool, minimized);
+    QFETCH(bool, refused);
+    QFETCH(QByteArray, positionX);
+    QFETCH(QByteArray, positionY);
+
+    Rig rig;
+    rig.dir.write("zentrel.ini", "[Settings]\r\nPositionX=10\r\nPositionY=20\r\nTCP-Port=1101\r\n");
+    rig.form.setLeft(left);
+    rig.form.setTop(top);
+    rig.form.viewMinimized(minimized);
+    rig.shared.refusedCopy = refused;
+    rig.form.close();
+
+    QCOMPARE(rig.setting("PositionX"), positionX);
+    QCOMPARE(rig.setting("PositionY"), positionY);
+    QCOMPARE(rig.setting("TCP-Port"), QByteArray("1101"));
+    QCOMPARE(rig.shared.stopRequested, std::int16_t(1));
+}
+
+// A playback still running holds file 1 and closes it itself when it sees
+// stopRequested; everything else is closed at once.
+void tst_Shutdown::stopsLoopsAndClosesAllButFileOne()
+{
+    Rig rig;
+    rig.dir.write("RESPONSE.TXT", "a,b\r\n");
+    auto &files = rig.platform.files;
+    files.open(1, "RESPONSE.TXT", platform::TextFiles::Mode::Input);
+    files.open(2, "RESPONSE.TXT", platform::TextFiles::Mode::Input);
+    files.open(255, "OTHER.TXT", platform::TextFiles::Mode::Output);
+    rig.sockets.listen(0);
+    rig.sockets.create(1);
+    rig.sockets.accept(1, 1);
+
+    rig.form.close();
+
+    QCOMPARE(rig.shared.stopRequested, std::int16_t(1));
+    QCOMPARE(rig.sockets.state(0), int(platform::SocketArray::Closed));
+    QCOMPARE(rig.sockets.state(1), int(platform::SocketArray::Closed));
+    QVERIFY(files.isOpen(1));
+    QVERIFY(!files.isOpen(2));
+    QVERIFY(!files.isOpen(255));
+    files.close(1);
+}
+
+void tst_Shutdown::settingsUnwritable_stillStops()
+{
+    Rig rig;
+    QVERIFY(QDir(rig.dir.path()).mkdir("zentrel.ini"));   // no file can be written there
+    rig.sockets.listen(0);
+    rig.form.setLeft(600);
+    rig.form.close();
+    QCOMPARE(rig.shared.stopRequested, std::int16_t(1));
+    QCOMPARE(rig.sockets.state(0), int(platform::SocketArray::Closed));
+    QVERIFY(QFileInfo(rig.dir.file("zentrel.ini")).isDir());
+}
+
+QTEST_MAIN(tst_Shutdown)
+#include "tst_shutdown.moc"

@@ -1,0 +1,266 @@
+// tst_shutdown_process.cpp: ending Zentrel in the middle of a playback or a preview, for real.
+#include "app/application.h"
+#include "platform/qt/qt_platform.h"
+#include "platform/qt/qt_view.h"
+#include "tests/support/current_dir.h"
+#include "ui/window_model.h"
+
+#include <QAbstractButton>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+using namespace zentrel;
+using tests::ScratchDir;
+
+namespace {
+
+constexpr int ItemCount = 20;
+
+// Items "<01>" to "<20>", one a line: the client counts them by their '<'.
+QByteArray script()
+{
+    QByteArray bytes;
+    for (int i = 1; i <= ItemCount; ++i)
+        bytes += QByteArray("<") + QByteArray::number(i).rightJustified(2, '0') + ">\r\n";
+    return bytes;
+}
+
+QByteArray itemsUpTo(int count)
+{
+    QByteArray bytes;
+    for (int i = 1; i <= count; ++i)
+        bytes += QByteArray("<") + QByteArray::number(i).rightJustified(2, '0') + ">";
+    return bytes;
+}
+
+const QByteArray RouterConfig =
+    "Router Configurator: v 0.8b\r\nOS: 12.3.0 Rev .3C (09/12/2000)\r\n"
+    "Last Update: February 2001\r\nMemory : 128 Mb\r\nFlash Memory 4 Mb\r\n"
+    "Memory Used : 8 Mb\r\nEth0 Activated\r\nWan0 Activated\r\nEth1 Sleeping\r\n"
+    "Eth2 Sleeping\r\nSpeed Span : 8200 Rpm\r\nProtocol Used : TCP-IP\r\n"
+    "Lan Administration : Yes\r\nACL configuration : Yes\r\nRadius Authentication : No\r\n"
+    "Router Name : Demo-Router\r\nDemo-Router >\r\n";
+
+// A port that was free a moment ago: bound on port 0, read, released.
+quint16 freePort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}
+
+// The three files of a start-up that opens no dialog.
+void writeFiles(const ScratchDir &dir, quint16 port, double delay)
+{
+    dir.write("RESPONSE.TXT", script());
+    dir.write("ROUTER.CFG", RouterConfig);
+    dir.write("zentrel.ini", "[Settings]\r\nTCP-Port=" + QByteArray::number(port)
+                                 + "\r\nDelay=" + QByteArray::number(delay) + "\r\n");
+}
+
+// A loopback client that keeps everything it receives.
+struct Client {
+    QTcpSocket socket;
+    QByteArray received;
+    std::function<void()> onItems;
+
+    Client()
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] {
+            received += socket.readAll();
+            if (onItems)
+                onItems();
+        });
+    }
+    int items() const { return int(received.count('<')); }
+    // Connects, retrying while the program is still starting up.
+    bool connectTo(quint16 port)
+    {
+        socket.abort();
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        return socket.waitForConnected(1000);
+    }
+};
+
+QAbstractButton *button(const platform::QtView &view, const char *name)
+{
+    return view.widget()->findChild<QAbstractButton *>(name);
+}
+
+} // namespace
+
+class tst_ShutdownProcess : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void signal_duringPlayback_stopsAndExitsCleanly();
+    void exitClick_duringPreview_unwinds();
+    void exitClick_duringPlayback_unwinds();
+
+private:
+    // Keeps the instance lock and temporary files of this test apart from
+    // every other copy of Zentrel on the machine.
+    std::unique_ptr<QTemporaryDir> m_runtime;
+};
+
+void tst_ShutdownProcess::initTestCase()
+{
+    m_runtime = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_runtime->isValid());
+    qputenv("XDG_RUNTIME_DIR", m_runtime->path().toLocal8Bit());
+    qputenv("TMPDIR", m_runtime->path().toLocal8Bit());
+}
+
+// SIGTERM reaches the program as an unload of its window, as Exit does.
+void tst_ShutdownProcess::signal_duringPlayback_stopsAndExitsCleanly()
+{
+    ScratchDir dir;
+    const quint16 port = freePort();
+    QVERIFY(port);
+    writeFiles(dir, port, 0.2);
+    QVERIFY(QDir(dir.path()).mkpath("runtime"));
+    QVERIFY(QDir(dir.path()).mkpath("tmp"));
+    QFile::setPermissions(dir.file("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QProcess zentrel;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("XDG_RUNTIME_DIR", dir.file("runtime"));
+    environment.insert("TMPDIR", dir.file("tmp"));
+    zentrel.setProcessEnvironment(environment);
+    zentrel.setWorkingDirectory(dir.path());
+    zentrel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    zentrel.setStandardOutputFile(QProcess::nullDevice());
+    zentrel.start(ZENTREL_BINARY, {});
+    QVERIFY2(zentrel.waitForStarted(30000), qPrintable(zentrel.errorString()));
+
+    Client client;
+    QTRY_VERIFY_WITH_TIMEOUT(zentrel.state() != QProcess::Running || client.connectTo(port), 30000);
+    QCOMPARE(zentrel.state(), QProcess::Running);
+
+    int itemsAtSignal = 0;
+    client.onItems = [&] {
+        if (!itemsAtSignal && client.items() >= 2) {
+            itemsAtSignal = client.items();
+            zentrel.terminate();
+        }
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(itemsAtSignal > 0, 30000);
+
+    // Finished already, or finishing: either way within the timeout.
+    QTRY_COMPARE_WITH_TIMEOUT(zentrel.state(), QProcess::NotRunning, 30000);
+    QCOMPARE(zentrel.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(zentrel.exitCode(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(client.socket.state(), QAbstractSocket::UnconnectedState, 30000);
+
+    // At most the item that was already on its way when the signal was sent.
+    QVERIFY2(client.items() <= itemsAtSignal + 1, client.received.constData());
+    QCOMPARE(client.received, itemsUpTo(client.items()));
+
+    const QByteArray ini = dir.read("zentrel.ini");
+    QVERIFY2(ini.contains("TCP-Port=" + QByteArray::number(port)), ini.constData());
+    static const QRegularExpression positionX("^PositionX=-?[0-9.eE+-]+\\r?$",
+                                              QRegularExpression::MultilineOption);
+    static const QRegularExpression positionY("^PositionY=-?[0-9.eE+-]+\\r?$",
+                                              QRegularExpression::MultilineOption);
+    QVERIFY2(positionX.match(QString::fromLatin1(ini)).hasMatch(), ini.constData());
+    QVERIFY2(positionY.match(QString::fromLatin1(ini)).hasMatch(), ini.constData());
+}
+
+// The operator clicks Exit while Show Responses is pacing itself: the click
+// that started the preview returns, the program is stopping, nothing follows.
+void tst_ShutdownProcess::exitClick_duringPreview_unwinds()
+{
+    ScratchDir dir;
+    writeFiles(dir, freePort(), 0.2);
+    platform::QtPlatform qt;
+    ui::ZentrelFRM form;
+    platform::QtView view(form);
+    app::Application application(form, qt.platform());
+    application.load();
+    QVERIFY(!form.unloaded());
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(view.widget()));
+    QAbstractButton *answers = button(view, "CMD_Answers");
+    QAbstractButton *quitter = button(view, "CMD_Quitter");
+    QVERIFY(answers && quitter);
+    QVERIFY(answers->isEnabled());
+    form.Picture1.onClick();   // the buttons lie in the lower panel
+    QCOMPARE(form.height(), ui::ExpandedHeight);
+
+    // Clicks Exit from inside the preview's pauses once two items are shown.
+    std::string textAtExit;
+    QTimer watch;
+    watch.setInterval(10);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (textAtExit.empty() && QByteArray::fromStdString(form.TXT_OutPut.text()).count('<') >= 2) {
+            textAtExit = form.TXT_OutPut.text();
+            QTest::mouseClick(quitter, Qt::LeftButton);
+        }
+    });
+    watch.start();
+
+    QTest::mouseClick(answers, Qt::LeftButton);
+    watch.stop();
+
+    QVERIFY(!textAtExit.empty());
+    QVERIFY(form.unloaded());
+    QCOMPARE(application.shared().stopRequested, std::int16_t(1));
+    QVERIFY(!qt.platform().files.isOpen(1));
+    QCoreApplication::processEvents();
+    QCOMPARE(form.TXT_OutPut.text(), textAtExit);
+}
+
+// The same during a playback to a real client: the connection handler that
+// ran the playback returns and no item follows the click.
+void tst_ShutdownProcess::exitClick_duringPlayback_unwinds()
+{
+    ScratchDir dir;
+    const quint16 port = freePort();
+    QVERIFY(port);
+    writeFiles(dir, port, 0.2);
+    platform::QtPlatform qt;
+    ui::ZentrelFRM form;
+    platform::QtView view(form);
+    app::Application application(form, qt.platform());
+    application.load();
+    QVERIFY(!form.unloaded());
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(view.widget()));
+    QAbstractButton *quitter = button(view, "CMD_Quitter");
+    QVERIFY(quitter);
+
+    // The playback runs inside the connection handler, so the client's data
+    // and the click arrive in its pauses.
+    Client client;
+    int itemsAtExit = 0;
+    client.onItems = [&] {
+        if (!itemsAtExit && client.items() >= 2) {
+            itemsAtExit = client.items();
+            QTest::mouseClick(quitter, Qt::LeftButton);
+        }
+    };
+    client.socket.connectToHost(QHostAddress::LocalHost, port);
+    QTRY_VERIFY_WITH_TIMEOUT(itemsAtExit > 0, 30000);
+
+    QVERIFY(form.unloaded());
+    QCOMPARE(application.shared().stopRequested, std::int16_t(1));
+    QTRY_COMPARE_WITH_TIMEOUT(client.socket.state(), QAbstractSocket::UnconnectedState, 30000);
+    QCOMPARE(client.items(), itemsAtExit);
+    QCOMPARE(client.received, itemsUpTo(itemsAtExit));
+    QVERIFY(!qt.platform().files.isOpen(1));
+}
+
+QTEST_MAIN(tst_ShutdownProcess)
+#include "tst_shutdown_process.moc"
