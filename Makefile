@@ -1,8 +1,9 @@
 # Zentrel: `make run` starts the emulator, `make test` runs every test.
 BUILD := build
 JOBS := $(shell nproc 2>/dev/null || echo 2)
+MAKEFLAGS += --no-print-directory
 
-.PHONY: all run test bench deps configure build clean
+.PHONY: all run test bench deps configure build program clean
 
 all: build
 
@@ -15,7 +16,10 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+program: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target zentrel
+
+run: program
 	@mkdir -p $(BUILD)/run
 	@for f in demo/RESPONSE.TXT demo/ROUTER.CFG demo/zentrel.ini; do \
 	    [ -e $(BUILD)/run/$$(basename $$f) ] || cp $$f $(BUILD)/run/; done

@@ -3,6 +3,10 @@
 
 namespace zentrel::console {
 
+namespace {
+
+// What one chunk adds to TXT_Input: nothing for the greeting, a lone byte as
+// it is, anything longer up to its first CR and then CR LF.
 void recordChunk(platform::TextBox &panel, std::string_view chunk)
 {
     if (chunk == TelnetGreeting)
@@ -18,6 +22,8 @@ void recordChunk(platform::TextBox &panel, std::string_view chunk)
     // The operator sees each keystroke as it arrives, even during a pause.
     panel.refresh();
 }
+
+} // namespace
 
 void captureInput(ui::ZentrelFRM &form, platform::SocketArray &sockets, const Shared &shared)
 {

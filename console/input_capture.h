@@ -20,8 +20,4 @@ inline constexpr std::string_view TelnetGreeting{
 // appends it to TXT_Input. A data arrival that finds no bytes does nothing.
 void captureInput(ui::ZentrelFRM &form, platform::SocketArray &sockets, const Shared &shared);
 
-// What one chunk adds to TXT_Input: nothing for the greeting, a lone byte as
-// it is, anything longer up to its first CR and then CR LF.
-void recordChunk(platform::TextBox &panel, std::string_view chunk);
-
 } // namespace zentrel::console

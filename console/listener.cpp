@@ -47,12 +47,12 @@ void Listener::onConnectionRequest(int index, std::int32_t requestId)
     if (busy || !m_waiting.empty()) {
         // Behind a playback, a preview, or clients that came first: it waits
         // its turn, and the client being served is not disturbed.
-        m_waiting.push_back({index, requestId});
+        m_waiting.push_back(requestId);
         if (!busy)
             serveWaiting();
         return;
     }
-    serve({index, requestId});
+    serve(requestId);
 }
 
 void Listener::serveWaiting()
@@ -77,12 +77,12 @@ void Listener::serveNextWaiting()
     // A preview that still holds file 1 calls serveWaiting() again when it ends.
     if (m_shared.fileOneBusy || m_live || m_waiting.empty())
         return;
-    const Request request = m_waiting.front();
+    const std::int32_t requestId = m_waiting.front();
     m_waiting.pop_front();
-    serve(request);
+    serve(requestId);
 }
 
-void Listener::serve(Request request)
+void Listener::serve(std::int32_t requestId)
 {
     try {
         m_form.TXT_OutPut.setVisible(false);
@@ -92,7 +92,7 @@ void Listener::serve(Request request)
         m_form.CMD_ReceivedCommands.setEnabled(false);
         m_form.TXT_Input.setText({});   // TXT_OutPut keeps its text; the playback appends to it
 
-        acceptOn(request);
+        acceptOn(requestId);
 
         const Playback::Exit exit = m_playback.run();
         m_live = false;
@@ -111,7 +111,7 @@ void Listener::serve(Request request)
     serveWaiting();
 }
 
-void Listener::acceptOn(Request request)
+void Listener::acceptOn(std::int32_t requestId)
 {
     // Elements are never reused within a run; only after two thousand
     // million connections does the count start again at element 1.
@@ -122,7 +122,7 @@ void Listener::acceptOn(Request request)
     platform::SocketArray &sockets = m_platform.sockets;
     sockets.create(connection);
     sockets.setLocalPort(connection, 0);
-    sockets.accept(connection, request.id);
+    sockets.accept(connection, requestId);
     m_live = true;
     m_peerClosed = false;
     m_form.FRM_Winsock.setBackColour(ui::Yellow);

@@ -28,21 +28,16 @@ public:
     void onClose(int index);
 
 private:
-    struct Request {
-        int index;
-        std::int32_t id;
-    };
-
-    void serve(Request request);
+    void serve(std::int32_t requestId);
     void serveNextWaiting();
-    void acceptOn(Request request);
+    void acceptOn(std::int32_t requestId);
     void endAfterFailure();
 
     ui::ZentrelFRM &m_form;
     platform::Platform &m_platform;
     Shared &m_shared;
     Playback m_playback;
-    std::deque<Request> m_waiting;
+    std::deque<std::int32_t> m_waiting;   // requests in arrival order
     bool m_servePosted = false;
     // From the accept until the playback returns; a close event outside it
     // belongs to a connection that has already ended.

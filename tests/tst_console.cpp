@@ -122,6 +122,7 @@ private slots:
     void peerClosing_endsAtNextItem();
     void peerGone_withoutCloseEvent_endsCleanly();
     void closeEvent_ofEndedConnection_ignored();
+    void connectionRequest_fromOtherElement_ignored();
     void emptyOrMissingScript_data();
     void emptyOrMissingScript();
     void script_readAfreshForEachConnection();
@@ -170,7 +171,6 @@ void tst_Console::connectionIndex_data()
 {
     QTest::addColumn<std::int32_t>("before");
     QTest::addColumn<int>("element");
-    QTest::newRow("first of the run") << std::int32_t(0) << 1;
     QTest::newRow("past 32767") << std::int32_t(32767) << 32768;
     QTest::newRow("past 65535") << std::int32_t(65535) << 65536;
     QTest::newRow("after the last 32-bit index")
@@ -305,6 +305,20 @@ void tst_Console::closeEvent_ofEndedConnection_ignored()
     QCOMPARE(rig.sent(2), QByteArray("ab"));
     QCOMPARE(rig.sockets.element(2).closes, 1);
     verifyIdle(rig);
+}
+
+void tst_Console::connectionRequest_fromOtherElement_ignored()
+{
+    Rig rig;
+    rig.script("a\r\n");
+    rig.sockets.clientConnects();
+    rig.sockets.clientSends(1, "show run\r\n");
+    // No element but the listening one has a connection to hand over; the
+    // commands of the last client stay for the operator.
+    rig.listener.onConnectionRequest(1, 77);
+    QCOMPARE(rig.input(), QByteArray("show run\r\n"));
+    QCOMPARE(rig.shared.connectionIndex, 1);
+    QCOMPARE(rig.sockets.calls().back(), std::string("close 1"));
 }
 
 void tst_Console::emptyOrMissingScript_data()

@@ -133,6 +133,8 @@ void tst_E2eTelnet::init()
                  "[Settings]\r\nTCP-Port=" + QByteArray::number(m_port) + "\r\nDelay=0.05\r\n");
     m_dir->write("login.exp", LoginExpect);
     QDir(m_dir->path()).mkdir("runtime");
+    QFile::setPermissions(m_dir->file("runtime"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QDir(m_dir->path()).mkdir("tmp");
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
