@@ -25,13 +25,16 @@ namespace {
 
 const char usage[] =
     "usage: zentrel_bench [--zentrel PATH] [--json PATH] [--phases 1,2,3,4] [--rounds N] [--keep]\n"
-    "                     [--wrapper 'COMMAND ARGS']\n"
+    "                     [--discard] [--wrapper 'COMMAND ARGS']\n"
+    "       zentrel_bench --self-check\n"
     "  Starts PATH (default: the zentrel built beside this program) headless, once per phase,\n"
     "  measures pacing, idle cost, throughput, turnaround and memory, prints one row per\n"
     "  figure and writes them as JSON. Exit status 1 when any stream was not byte-exact or\n"
     "  Zentrel failed to start, serve or stop; missed targets alone do not fail the run.\n"
     "  --wrapper runs Zentrel under a profiler (e.g. 'valgrind --tool=callgrind'); the\n"
-    "  figures of such a run mean nothing, the profile does.\n";
+    "  figures of such a run mean nothing, the profile does. --self-check runs the bench\n"
+    "  against a stand-in for Zentrel, exact and then with faults made on purpose, to prove\n"
+    "  that a wrong stream is caught.\n";
 
 std::string commandOutput(const std::string &command)
 {

@@ -122,8 +122,20 @@ void serve(int client, double delay, const std::string &fault)
             const long nanoseconds = until.tv_nsec + long(delay * 1e9) + (fault == "late" ? 5000000 : 0);
             until.tv_sec += nanoseconds / 1000000000;
             until.tv_nsec = nanoseconds % 1000000000;
+            // "wake-early" sleeps to 0.25 ms before the deadline and spins the rest.
+            timespec wake = until;
+            if (fault == "wake-early") {
+                wake.tv_nsec -= 250000;
+                if (wake.tv_nsec < 0) {
+                    wake.tv_nsec += 1000000000;
+                    --wake.tv_sec;
+                }
+            }
             while (!stopRequested
-                   && clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+                   && clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
+            }
+            const double deadline = double(until.tv_sec) + double(until.tv_nsec) * 1e-9;
+            while (!stopRequested && now() < deadline) {
             }
             if (stopRequested)
                 return;

@@ -5,8 +5,9 @@
 
 namespace zentrel::bench {
 
-// Faults in the bytes the stand-in can make on purpose; "exact" makes none,
-// and "late" makes every pause 5 ms too long without touching the bytes.
+// Faults in the bytes the stand-in can make on purpose. Three more modes keep
+// the bytes exact: "exact", "late" (every pause 5 ms too long) and
+// "wake-early" (sleeps to 0.25 ms before each deadline and spins the rest).
 const std::vector<std::string> &standInFaults();
 
 // Serves RESPONSE.TXT of the current directory on the port of zentrel.ini,
