@@ -3,7 +3,7 @@ BUILD := build
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all run test bench deps configure build program clean
+.PHONY: all run test bench deps configure build program clean install package
 
 all: build
 
@@ -38,6 +38,15 @@ bench: configure
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j 2
+
+# Installs into $(DESTDIR)$(PREFIX), e.g. make install PREFIX=/usr DESTDIR=/tmp/stage
+PREFIX ?= /usr/local
+install: program
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The Debian package $(BUILD)/zentrel_<version>_<arch>.deb
+package: program
+	@cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD)

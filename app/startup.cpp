@@ -4,6 +4,7 @@
 #include "app/number_text.h"
 #include "app/router_config.h"
 #include "app/settings_file.h"
+#include "app/version.h"
 #include "platform/error.h"
 
 #include <cmath>
@@ -101,7 +102,7 @@ bool Startup::runStep(int step)
     case 5: m_shared.connectionIndex = 0; break;
     case 6: m_form.TXT_OutPut.setText(""); break;
     case 7: m_shared.stopRequested = 0; break;
-    case 8: m_form.setCaption(std::string("Zentrel") + " 2.0"); break;
+    case 8: m_form.setCaption(std::string("Zentrel") + " " + Version); break;
     case 9: m_form.setHelpFile("Zentrel.chm"); break;
     case 10:
         if (m_platform.guard.anotherCopyRunning()) {

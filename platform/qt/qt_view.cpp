@@ -115,6 +115,7 @@ void QtView::Impl::sync(View &view)
             palette.setColor(QPalette::Window, colour);
             widget->setPalette(palette);
         }
+        describeLamp(view, static_cast<Lamp &>(element));
         break;
     }
     default:
@@ -146,6 +147,23 @@ void QtView::Impl::syncWindow()
         if (shown)
             m_window.show();   // changing the flags hides a shown window
     }
+}
+
+// A screen reader hears what the lamp means now. The words are worked out
+// only when the colour or the visibility moved, and the description is set
+// (which tells the screen reader) only when the meaning changed: the alarm's
+// red and black blinking is one meaning.
+void QtView::Impl::describeLamp(View &view, const Lamp &lamp)
+{
+    if (view.described && view.describedColour == lamp.backColour()
+        && view.describedVisible == lamp.visible())
+        return;
+    view.described = true;
+    view.describedColour = lamp.backColour();
+    view.describedVisible = lamp.visible();
+    const QString description = lampDescription(lamp);
+    if (view.widget->accessibleDescription() != description)
+        view.widget->setAccessibleDescription(description);
 }
 
 void QtView::Impl::syncTimer(View &view)

@@ -31,6 +31,8 @@ QtView::Impl::Impl(ui::ZentrelFRM &form)
     registerResources();
     m_window.setFont(windowFont());
     m_window.setWindowIcon(QIcon(picturePath(m_form.icon())));
+    // The window's accessible name is its caption, version included.
+    m_window.setAccessibleDescription(accessibleText(m_form).description);
     add(m_form, &m_window);
     for (Element *element : m_form.elements())
         create(*element);
@@ -112,15 +114,26 @@ void QtView::Impl::create(Element &element)
     }
     view.widget = widget;
     widget->setObjectName(QString::fromStdString(element.name()));
+    // A lamp's description comes with its first sync.
+    const AccessibleText text = accessibleText(element);
+    if (!text.name.isEmpty())
+        widget->setAccessibleName(text.name);
+    if (!text.description.isEmpty())
+        widget->setAccessibleDescription(text.description);
     // A click belongs to the element under the pointer, never to its container.
     widget->setAttribute(Qt::WA_NoMousePropagation);
     widget->setGeometry(m_scale.rect(element.geometry()).translated(origin));
     if (element.kind() == Kind::PictureBox) {
         auto *label = static_cast<QLabel *>(widget);
-        const QPixmap pixmap = picture(static_cast<PictureBox &>(element).picture());
-        // Clipped to the box, as a picture larger than its box is.
-        label->setPixmap(pixmap.copy(QRect(QPoint(), label->contentsRect().size())
-                                         .intersected(pixmap.rect())));
+        const qreal ratio = label->devicePixelRatioF();
+        const QPixmap pixmap = fitPicture(
+            picture(static_cast<PictureBox &>(element).picture()), m_scale, ratio);
+        // Clipped to the box, as a picture larger than its box is; the clip
+        // is in the pixmap's device pixels.
+        const QSize box = (QSizeF(label->contentsRect().size()) * ratio).toSize();
+        QPixmap clipped = pixmap.copy(QRect(QPoint(), box).intersected(pixmap.rect()));
+        clipped.setDevicePixelRatio(ratio);
+        label->setPixmap(clipped);
     }
 }
 

@@ -1,6 +1,7 @@
 // qt_view_impl.h: the inside of QtView, shared by the files that build the widgets and keep them in step.
 #pragma once
 #include "platform/qt/qt_view.h"
+#include "platform/qt/qt_view_accessible.h"
 #include "platform/qt/qt_view_help.h"
 #include "platform/qt/qt_view_looks.h"
 #include "platform/qt/qt_view_text.h"
@@ -43,6 +44,10 @@ private:
         std::unique_ptr<TextPanel> text;    // text boxes only
         bool queued = false;                // waiting for the next sync
         bool ticking = false;
+        // Lamps only: the state their accessible description was made for.
+        bool described = false;
+        Colour describedColour = 0;
+        bool describedVisible = false;
     };
 
     View &add(Element &element, QWidget *widget);
@@ -59,6 +64,7 @@ private:
     void sync(View &view);
     void syncWindow();
     void syncTimer(View &view);
+    void describeLamp(View &view, const Lamp &lamp);
     void windowMoved();
     void unload();
 

@@ -116,4 +116,21 @@ QPixmap picture(const std::string &name)
     return QPixmap(picturePath(name));
 }
 
+QPixmap fitPicture(const QPixmap &picture, const TwipScale &scale, qreal deviceRatio)
+{
+    if (picture.isNull())
+        return picture;
+    if (!(deviceRatio > 0))
+        deviceRatio = 1;
+    const double pixelTwips = TwipsPerInch / 96.0;
+    const QSize logical(scale.px(picture.width() * pixelTwips),
+                        scale.px(picture.height() * pixelTwips));
+    const QSize device = (QSizeF(logical) * deviceRatio).toSize();
+    QPixmap fitted = device == picture.size()
+                         ? picture
+                         : picture.scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    fitted.setDevicePixelRatio(deviceRatio);
+    return fitted;
+}
+
 } // namespace zentrel::platform

@@ -56,4 +56,9 @@ inline QString latin1(const std::string &bytes)
 QPixmap picture(const std::string &name);
 QString picturePath(const std::string &name);
 
+// A picture drawn for 96 dpi, resampled so that it covers the same twips at
+// this scale, in device pixels: at 150 % or 144 dpi it keeps its place in the
+// window instead of shrinking or spilling out of its box.
+QPixmap fitPicture(const QPixmap &picture, const TwipScale &scale, qreal deviceRatio);
+
 } // namespace zentrel::platform

@@ -1,0 +1,234 @@
+// tst_readme_example.cpp: the README's worked example, demo files and demo/login.exp, against a real Zentrel.
+#include "app/application.h"
+#include "platform/qt/qt_platform.h"
+#include "platform/qt/qt_view.h"
+#include "tests/support/current_dir.h"
+#include "ui/window_model.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace zentrel;
+
+namespace {
+
+const QString Source = QStringLiteral(ZENTREL_SOURCE_DIR);
+// The command the README gives, run from the top of the repository.
+const QString ExpectScript = QStringLiteral("demo/login.exp");
+
+// What login.exp types, one line per prompt of the demo script.
+const QStringList Commands{"admin",          "secret",      "show version",  "show interfaces",
+                           "configure terminal", "interface Eth1", "no shutdown", "exit",
+                           "end",            "write memory", "exit"};
+
+quint16 freePort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return server.serverPort();
+}
+
+// Whether something listens on the port, read from the kernel's tables so
+// that the check does not itself connect (and so start a playback).
+bool listening(quint16 port)
+{
+    const QByteArray local = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(table);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() > 3 && fields[1].endsWith(local) && fields[3] == "0A")
+                return true;
+        }
+    }
+    return false;
+}
+
+// The demo's three files, as `make run` puts them, with the port moved to a free one.
+QString copyDemo(const tests::ScratchDir &dir, quint16 port)
+{
+    for (const char *name : {"RESPONSE.TXT", "ROUTER.CFG"}) {
+        QFile demo(Source + "/demo/" + name);
+        if (!demo.open(QIODevice::ReadOnly))
+            return "cannot read demo/" + QString(name);
+        dir.write(name, demo.readAll());
+    }
+    QFile ini(Source + "/demo/zentrel.ini");
+    if (!ini.open(QIODevice::ReadOnly))
+        return "cannot read demo/zentrel.ini";
+    QString settings = QString::fromLatin1(ini.readAll());
+    static const QRegularExpression portLine("^TCP-Port=[^\\r\\n]*",
+                                             QRegularExpression::MultilineOption);
+    if (!settings.contains(portLine))
+        return "demo/zentrel.ini sets no TCP-Port";
+    settings.replace(portLine, "TCP-Port=" + QString::number(port));
+    dir.write("zentrel.ini", settings.toLatin1());
+    return {};
+}
+
+// Runs the README's expect command against the port until it ends.
+struct ExpectRun {
+    QProcess process;
+    QByteArray transcript;
+
+    explicit ExpectRun(quint16 port)
+    {
+        process.setWorkingDirectory(Source);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        QObject::connect(&process, &QProcess::readyRead,
+                         [this] { transcript += process.readAll(); });
+        process.start("expect", {ExpectScript, "127.0.0.1", QString::number(port)});
+    }
+    ~ExpectRun()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+};
+
+} // namespace
+
+class tst_ReadmeExample : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void readme_givesTheCommand();
+    void loginScript_runsToTheEndAgainstTheProgram();
+    void loginScript_commandsRecordedInPanel();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_runtime;
+};
+
+void tst_ReadmeExample::initTestCase()
+{
+    for (const char *tool : {"expect", "telnet"})
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            QSKIP(qPrintable(QString("%1 is not installed (scripts/install-deps)").arg(tool)));
+    QVERIFY2(QFile::exists(ZENTREL_BINARY), ZENTREL_BINARY);
+    // The in-process Zentrel's instance lock stays apart from every other copy.
+    m_runtime = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_runtime->isValid());
+    qputenv("XDG_RUNTIME_DIR", m_runtime->path().toLocal8Bit());
+    qputenv("TMPDIR", m_runtime->path().toLocal8Bit());
+}
+
+// The test runs what the README tells a new user to run; if one changes, so must the other.
+void tst_ReadmeExample::readme_givesTheCommand()
+{
+    QFile readme(Source + "/README.md");
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const QByteArray text = readme.readAll();
+    QVERIFY(text.contains("make run"));
+    QVERIFY(text.contains("expect " + ExpectScript.toLatin1()));
+    QVERIFY(QFile::exists(Source + "/" + ExpectScript));
+}
+
+// build/zentrel started as `make run` starts it, offscreen; expect logs in,
+// walks through every prompt and sees Zentrel hang up; SIGTERM then ends
+// Zentrel as its Exit button does.
+void tst_ReadmeExample::loginScript_runsToTheEndAgainstTheProgram()
+{
+    tests::ScratchDir dir;
+    const quint16 port = freePort();
+    QVERIFY(port);
+    const QString copied = copyDemo(dir, port);
+    QVERIFY2(copied.isEmpty(), qPrintable(copied));
+    QVERIFY(QDir(dir.path()).mkpath("runtime"));
+    QVERIFY(QDir(dir.path()).mkpath("tmp"));
+    QFile::setPermissions(dir.file("runtime"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QProcess zentrel;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("XDG_RUNTIME_DIR", dir.file("runtime"));
+    environment.insert("TMPDIR", dir.file("tmp"));
+    zentrel.setProcessEnvironment(environment);
+    zentrel.setWorkingDirectory(dir.path());
+    zentrel.setProcessChannelMode(QProcess::MergedChannels);
+    zentrel.setStandardInputFile(QProcess::nullDevice());
+    zentrel.start(ZENTREL_BINARY, {});
+    QVERIFY2(zentrel.waitForStarted(30000), qPrintable(zentrel.errorString()));
+    QTRY_VERIFY2_WITH_TIMEOUT(listening(port) || zentrel.state() != QProcess::Running,
+                              "Zentrel did not open its port", 30000);
+    QVERIFY2(zentrel.state() == QProcess::Running, zentrel.readAll().constData());
+
+    {
+        ExpectRun run(port);
+        QVERIFY2(run.process.waitForStarted(30000), qPrintable(run.process.errorString()));
+        QTRY_COMPARE_WITH_TIMEOUT(run.process.state(), QProcess::NotRunning, 90000);
+        QVERIFY2(run.process.exitStatus() == QProcess::NormalExit && run.process.exitCode() == 0,
+                 run.transcript.constData());
+        // Every prompt of the demo, in order, and the script's own last word.
+        qsizetype from = 0;
+        for (const char *text : {"Username: ", "Password: ", "Last login:", "Router Configurator",
+                                 "Interface   Address", "Demo-Router(config)#",
+                                 "Demo-Router(config-if)#", "[OK]", "Goodbye.",
+                                 "login.exp: session complete"}) {
+            const qsizetype at = run.transcript.indexOf(text, from);
+            QVERIFY2(at >= 0, qPrintable(QString("missing \"%1\" in:\n%2")
+                                             .arg(text, QString::fromLatin1(run.transcript))));
+            from = at;
+        }
+    }
+
+    QCOMPARE(zentrel.state(), QProcess::Running);   // it waits for the next client
+    zentrel.terminate();
+    QVERIFY2(zentrel.waitForFinished(30000), "Zentrel did not end on SIGTERM");
+    QCOMPARE(zentrel.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(zentrel.exitCode(), 0);
+    // Its Exit saved the window position next to the settings the user gave.
+    const QByteArray ini = dir.read("zentrel.ini");
+    QVERIFY2(ini.contains("TCP-Port=" + QByteArray::number(port)) && ini.contains("PositionX="),
+             ini.constData());
+}
+
+// The same run against Zentrel's own window in this process, where the
+// received-commands panel can be read: every line login.exp typed is there,
+// in order, and the operator can open it.
+void tst_ReadmeExample::loginScript_commandsRecordedInPanel()
+{
+    tests::ScratchDir dir;
+    const quint16 port = freePort();
+    QVERIFY(port);
+    const QString copied = copyDemo(dir, port);
+    QVERIFY2(copied.isEmpty(), qPrintable(copied));
+
+    platform::QtPlatform qt;
+    ui::ZentrelFRM form;
+    platform::QtView view(form);
+    app::Application application(form, qt.platform());
+    application.load();
+    QVERIFY(!form.unloaded());
+    view.show();
+
+    ExpectRun run(port);
+    QVERIFY2(run.process.waitForStarted(30000), qPrintable(run.process.errorString()));
+    // The playback runs inside the connection's handler, expect's output with it.
+    QTRY_COMPARE_WITH_TIMEOUT(run.process.state(), QProcess::NotRunning, 90000);
+    QVERIFY2(run.process.exitCode() == 0, run.transcript.constData());
+    QTRY_COMPARE_WITH_TIMEOUT(form.FRM_Winsock.backColour(), ui::Green, 30000);
+
+    const QString recorded = QString::fromLatin1(form.TXT_Input.text());
+    QCOMPARE(recorded, Commands.join("\r\n") + "\r\n");
+    QVERIFY(form.CMD_ReceivedCommands.enabled());
+    form.close();
+}
+
+QTEST_MAIN(tst_ReadmeExample)
+#include "tst_readme_example.moc"
