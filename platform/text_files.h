@@ -46,9 +46,10 @@ public:
     virtual ~TextFiles() = default;
 
     // Opens the file under the number (1..255). Input: Error 53 when the file
-    // does not exist, 75 when it exists but cannot be opened or read (a
-    // directory, no permission). Output: creates or empties the file; 75 when
-    // it cannot. 55 when the number is already open.
+    // does not exist, 75 when it exists but cannot be opened or read (no
+    // permission, or not a regular file: a directory, a FIFO, a device).
+    // Output: creates or empties the file; 75 when it cannot. 55 when the
+    // number is already open.
     virtual void open(int number, const std::string &path, Mode mode) = 0;
     // Closing a number that is not open does nothing.
     virtual void close(int number) = 0;

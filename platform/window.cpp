@@ -38,6 +38,9 @@ TextBox::TextBox(std::string name, Element *container, Twips geometry, std::stri
 
 void TextBox::setText(std::string text)
 {
+    // The same text again changes nothing the view shows: it need not start over.
+    if (text == m_text)
+        return;
     m_text = std::move(text);
     ++m_generation;
     changed();

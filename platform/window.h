@@ -126,7 +126,8 @@ public:
     // Shows the current text at once, painted (not a queued repaint).
     void refresh() { refreshNow(); }
 
-    // Rises with every setText(); the view starts over when it changes.
+    // Rises with every setText() that changes the text; the view starts over
+    // when it changes.
     std::uint64_t generation() const { return m_generation; }
 
 private:

@@ -96,6 +96,7 @@ private slots:
     void accepted_exchangesExactBytes();
     void peerClose_raisesClosedOnce_data();
     void peerClose_raisesClosedOnce();
+    void sendData_piecesAcrossEventLoopPasses_arriveInOrder();
     void programClose_raisesNothingAndDeliversQueuedBytes();
     void programClose_survivesUnreadClientBytes();
     void listen_refusesPortsItCannotTake_data();
@@ -167,6 +168,39 @@ void tst_QtSockets::peerClose_raisesClosedOnce()
     served.sockets.close(1);   // what the close handler does
     settle();
     QCOMPARE(served.closes, std::vector<int>{1});
+}
+
+// Queued bytes go out when the event loop next looks for events, or at once
+// when much is queued, or as the kernel takes more: in every mix of these the
+// client gets each byte once, in the order it was queued.
+void tst_QtSockets::sendData_piecesAcrossEventLoopPasses_arriveInOrder()
+{
+    Served served;
+    auto client = served.connectClient();
+    Collector collector(*client);
+    QTRY_COMPARE_WITH_TIMEOUT(served.requests.size(), size_t(1), Patience);
+    served.sockets.accept(1, served.requests[0].second);
+
+    QByteArray expected;
+    QRandomGenerator generator(11);
+    const auto send = [&](const QByteArray &bytes) {
+        served.sockets.sendData(1, std::string_view(bytes.constData(), size_t(bytes.size())));
+        expected += bytes;
+    };
+    for (int piece = 0; piece < 3000; ++piece) {
+        QByteArray bytes(int(generator.bounded(1, 40)), Qt::Uninitialized);
+        for (char &byte : bytes)
+            byte = char(generator.bounded(256));
+        send(bytes);
+        if (piece % 7 == 0)
+            QCoreApplication::processEvents();
+        if (piece % 500 == 0)
+            send(QByteArray(3 << 20, char('a' + piece / 500)));   // more than the kernel takes at once
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(collector.bytes.size(), expected.size(), Patience);
+    QVERIFY(collector.bytes == expected);
+    QVERIFY(!collector.ended);
+    QVERIFY(served.closes.empty());
 }
 
 void tst_QtSockets::programClose_raisesNothingAndDeliversQueuedBytes()

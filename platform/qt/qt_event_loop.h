@@ -11,10 +11,11 @@ class QSocketNotifier;
 
 namespace zentrel::platform {
 
-// A yield sleeps in Qt's event loop until the next event or a timerfd set to
-// the deadline, so a pause ends within microseconds of its deadline and costs
-// no CPU while it lasts. A handler running inside a yield may yield again:
-// each nesting depth has its own timer.
+// A yield sleeps in Qt's event loop until the next event or a timerfd set just
+// before the deadline, then dispatches events without sleeping for the last
+// quarter millisecond, so a pause ends within microseconds of its deadline and
+// costs next to no CPU while it lasts. A handler running inside a yield may
+// yield again: each nesting depth has its own timer.
 class QtEventLoop : public EventLoop
 {
 public:

@@ -1,60 +1,115 @@
-// qt_sockets.cpp: Winsock1 on Qt: a listening QTcpServer and one QTcpSocket per accepted connection.
+// qt_sockets.cpp: Winsock1 on Qt: plain non-blocking sockets watched by the Qt event loop.
 #include "platform/qt/qt_sockets.h"
 
 #include "platform/error.h"
 
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QAbstractEventDispatcher>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <utility>
 
 namespace zentrel::platform {
 
 namespace {
 
-// Past this much queued since the last flush, sendData hands the bytes to the
-// kernel at once: a playback that never yields still keeps its buffer small.
+// Past this much queued and not handed to the kernel, sendData hands it over
+// at once: a playback that never yields still keeps its buffer small.
 constexpr std::size_t FlushEvery = 64 * 1024;
-// What a connection that waits to be accepted may hold in memory; the rest
-// stays with the kernel and the client.
-constexpr qint64 WaitingReadLimit = 64 * 1024;
+// What one look at a readable connection takes at most, so one chatty client
+// cannot hold up the others and the window.
+constexpr std::size_t ReadPerPass = 256 * 1024;
 // Clients of a test farm may arrive in bursts.
 constexpr int ListenBacklog = 1024;
+
+// A listener that cannot accept for want of descriptors or memory rests this
+// long, rather than spin on the connection it cannot take.
+constexpr int AcceptRestMs = 100;
 
 std::string elementText(int index)
 {
     return "Winsock1(" + std::to_string(index) + ")";
 }
 
+// A socket bound to every interface: IPv6 taking IPv4 too where the system
+// has IPv6, plain IPv4 where it does not. -1 with errno set on failure.
+int listeningSocket(std::uint16_t port)
+{
+    int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    const int off = 0;
+    int bound = -1;
+    if (fd >= 0) {
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+        // Each item leaves at once; accepted connections inherit the option.
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_addr = in6addr_any;
+        address.sin6_port = htons(port);
+        bound = ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    } else if (errno == EAFNOSUPPORT) {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd >= 0) {
+            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_ANY);
+            address.sin_port = htons(port);
+            bound = ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+        }
+    }
+    if (fd < 0)
+        return -1;
+    if (bound != 0 || ::listen(fd, ListenBacklog) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
-QtSocketArray::QtSocketArray() : m_server(std::make_unique<QTcpServer>())
+QtSocketArray::QtSocketArray()
 {
-    m_server->setListenBacklogSize(ListenBacklog);
-    QObject::connect(m_server.get(), &QTcpServer::newConnection, &m_context,
-                     [this] { takeIncoming(); });
-    // Qt stops accepting after a failure such as running out of file
-    // descriptors; the listener must come back once some are free again.
-    QObject::connect(m_server.get(), &QTcpServer::acceptError, &m_context, [this] {
-        QTimer::singleShot(100, &m_context, [this] { m_server->resumeAccepting(); });
-    });
+    // Before the event loop looks for (or waits for) the next event, new
+    // connections get their notifier and whatever was queued goes out: a
+    // paced item leaves as its pause begins, the items of a playback that
+    // never yields still go out in large writes, and a connection served
+    // whole without a yield never needs a notifier of its own.
+    if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance()) {
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &m_context,
+                         [this] { beforeLook(); });
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, &m_context,
+                         [this] { beforeLook(); });
+        m_flushOnPass = true;
+        m_closer.lookBeforeWatching();
+    }
 }
 
 QtSocketArray::~QtSocketArray()
 {
-    // Sockets go quietly: no handler may run while the array is taken apart.
-    auto quietly = [this](QTcpSocket *socket) {
-        QObject::disconnect(socket, nullptr, &m_context, nullptr);
-        delete socket;
-    };
-    for (auto &[id, socket] : m_waiting)
-        quietly(socket);
-    for (auto &[index, element] : m_elements)
-        if (element.socket)
-            quietly(element.socket);
-    m_server.reset();
+    // Connections go quietly: no handler may run while the array is taken apart.
+    for (auto &[id, fd] : m_waiting)
+        ::close(fd);
+    for (auto &[index, element] : m_elements) {
+        element.readable.reset();
+        element.writable.reset();
+        if (element.fd >= 0)
+            ::close(element.fd);
+    }
+    stopListening();
 }
 
 void QtSocketArray::setEvents(Events events)
@@ -74,24 +129,33 @@ void QtSocketArray::raise(const Handler &handler, Args... args)
     }
 }
 
-void QtSocketArray::takeIncoming()
+// The listening socket is readable: one connection is taken and announced.
+// The handler may serve it whole, yields included, before it returns; the
+// notifier fires again, also inside those yields, while more are pending.
+void QtSocketArray::acceptOne()
 {
-    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        socket->setParent(&m_context);
-        socket->setReadBufferSize(WaitingReadLimit);
-        const std::int32_t requestId = m_nextRequest;
-        m_nextRequest = m_nextRequest == INT32_MAX ? 1 : m_nextRequest + 1;
-        m_waiting.emplace(requestId, socket);
-        // Announced from the event loop, never from inside QTcpServer: the
-        // handler may serve the whole connection before it returns.
-        QMetaObject::invokeMethod(
-            &m_context,
-            [this, requestId] {
-                if (m_waiting.count(requestId) != 0)
-                    raise(m_events.connectionRequest, 0, requestId);
-            },
-            Qt::QueuedConnection);
+    const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            m_listening->setEnabled(false);
+            QTimer::singleShot(AcceptRestMs, &m_context, [this] {
+                if (m_listening)
+                    m_listening->setEnabled(true);
+            });
+        }
+        return;   // gone again before it was taken, or nothing pending
     }
+    const std::int32_t requestId = m_nextRequest;
+    m_nextRequest = m_nextRequest == INT32_MAX ? 1 : m_nextRequest + 1;
+    m_waiting.emplace(requestId, fd);
+    raise(m_events.connectionRequest, 0, requestId);
+}
+
+void QtSocketArray::stopListening()
+{
+    m_listening.reset();
+    if (m_listenFd >= 0)
+        ::close(std::exchange(m_listenFd, -1));
 }
 
 void QtSocketArray::create(int index)
@@ -115,18 +179,22 @@ void QtSocketArray::listen(int index)
 {
     if (index != 0)
         throw Error(SocketError, "Only Winsock1(0) listens");
-    if (m_server->isListening())
-        m_server->close();
-    if (!m_server->listen(QHostAddress::Any, quint16(m_port)))
-        throw Error(InvalidPropertyValue, "Port " + std::to_string(m_port) + ": "
-                                              + m_server->errorString().toStdString());
+    stopListening();
+    const int fd = listeningSocket(std::uint16_t(m_port));
+    if (fd < 0)
+        throw Error(InvalidPropertyValue,
+                    "Port " + std::to_string(m_port) + ": " + std::strerror(errno));
+    m_listenFd = fd;
+    m_listening = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(m_listening.get(), &QSocketNotifier::activated, &m_context,
+                     [this] { acceptOne(); });
 }
 
 QtSocketArray::Element &QtSocketArray::freshElement(int index)
 {
     Element &element = m_elements[index];
-    if (element.socket)
-        retire(std::exchange(element.socket, nullptr));
+    if (element.fd >= 0)
+        retire(element);
     element = Element{};
     element.serial = m_nextSerial++;
     return element;
@@ -139,52 +207,77 @@ void QtSocketArray::accept(int index, std::int32_t requestId)
     const auto waiting = m_waiting.find(requestId);
     if (waiting == m_waiting.end())
         throw Error(SocketError, "No connection waits under request " + std::to_string(requestId));
-    QTcpSocket *socket = waiting->second;
+    const int fd = waiting->second;
     m_waiting.erase(waiting);
 
     Element &element = freshElement(index);
-    socket->setReadBufferSize(0);   // lets the rest of what the client sent in
-    if (socket->state() == QAbstractSocket::ConnectedState) {
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);   // each item leaves at once
-        element.socket = socket;
-        watch(index, socket);
-        // What arrived while the connection waited (a Telnet greeting, say)
-        // raised nothing yet.
-        if (socket->bytesAvailable() > 0)
-            postDataCheck(index, element.serial);
-    } else {
-        // The client left while waiting: accepted all the same, as a closed element.
-        const QByteArray rest = socket->readAll();
-        element.leftover.assign(rest.constData(), std::size_t(rest.size()));
-        socket->deleteLater();
-        if (!element.leftover.empty())
-            postDataCheck(index, element.serial);
-        postClosed(index, element.serial);
-    }
+    element.fd = fd;   // TCP_NODELAY comes from the listening socket
+    // What arrived while the connection waited (a Telnet greeting, say), and a
+    // client that has left already, are noticed from the event loop.
+    if (m_flushOnPass)
+        m_unwatched.emplace_back(index, element.serial);
+    else
+        watch(index, element);
 }
 
-void QtSocketArray::watch(int index, QTcpSocket *socket)
+void QtSocketArray::watch(int index, Element &element)
 {
-    QObject::connect(socket, &QTcpSocket::readyRead, &m_context, [this, index, socket] {
-        raise(m_events.dataArrival, index, long(socket->bytesAvailable()));
-    });
-    QObject::connect(socket, &QTcpSocket::disconnected, &m_context,
-                     [this, index, socket] { clientLeft(index, socket); });
+    element.readable = std::make_unique<QSocketNotifier>(element.fd, QSocketNotifier::Read);
+    QObject::connect(element.readable.get(), &QSocketNotifier::activated, &m_context,
+                     [this, index, serial = element.serial] { readSome(index, serial); });
 }
 
-// The client closed or reset the connection. Qt may report it from inside a
-// write, so the close event is queued for the event loop.
-void QtSocketArray::clientLeft(int index, QTcpSocket *socket)
+void QtSocketArray::readSome(int index, std::uint64_t serial)
 {
-    const auto found = m_elements.find(index);
-    if (found == m_elements.end() || found->second.socket != socket)
+    Element *element = find(index, serial);
+    if (!element || element->fd < 0)
         return;
-    Element &element = found->second;
-    const QByteArray rest = socket->readAll();
-    element.leftover.append(rest.constData(), std::size_t(rest.size()));
-    QObject::disconnect(socket, nullptr, &m_context, nullptr);
-    socket->deleteLater();
-    element.socket = nullptr;
+    const std::size_t before = element->input.size();
+    bool ended = false;
+    bool reset = false;
+    char chunk[16384];
+    while (element->input.size() - before < ReadPerPass) {
+        const ssize_t got = ::recv(element->fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (got > 0) {
+            element->input.append(chunk, std::size_t(got));
+            continue;
+        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        ended = true;
+        reset = got < 0;
+        break;
+    }
+    if (element->input.size() > before) {
+        raise(m_events.dataArrival, index, long(element->input.size()));
+        // The handler may have closed the element, or yielded to a look that
+        // found the client gone.
+        element = find(index, serial);
+        if (!element || element->fd < 0)
+            return;
+    }
+    if (ended)
+        clientLeft(index, *element, reset);
+}
+
+// The client closed or reset the connection. The close event is queued for
+// the event loop, as this may be found from inside a send.
+void QtSocketArray::clientLeft(int index, Element &element, bool reset)
+{
+    const int fd = std::exchange(element.fd, -1);
+    element.writable.reset();
+    std::string unsent = element.output.substr(element.sent);
+    element.output = std::string();
+    element.sent = 0;
+    if (reset) {
+        element.readable.reset();
+        ::close(fd);
+    } else {
+        // Only its sending side may be shut: what was queued still goes out.
+        m_closer.close(fd, std::move(element.readable), std::move(unsent), true);
+    }
     postClosed(index, element.serial);
 }
 
@@ -192,22 +285,6 @@ QtSocketArray::Element *QtSocketArray::find(int index, std::uint64_t serial)
 {
     const auto found = m_elements.find(index);
     return found != m_elements.end() && found->second.serial == serial ? &found->second : nullptr;
-}
-
-void QtSocketArray::postDataCheck(int index, std::uint64_t serial)
-{
-    QMetaObject::invokeMethod(
-        &m_context,
-        [this, index, serial] {
-            const Element *element = find(index, serial);
-            if (!element)
-                return;
-            const long waiting = long(element->leftover.size())
-                + (element->socket ? long(element->socket->bytesAvailable()) : 0L);
-            if (waiting > 0)
-                raise(m_events.dataArrival, index, waiting);
-        },
-        Qt::QueuedConnection);
 }
 
 // Raised only if the element is still the one the client left: a close by
@@ -218,11 +295,11 @@ void QtSocketArray::postClosed(int index, std::uint64_t serial)
         &m_context,
         [this, index, serial] {
             const Element *element = find(index, serial);
-            if (!element || element->socket)
+            if (!element || element->fd >= 0)
                 return;
             raise(m_events.closed, index);
             element = find(index, serial);
-            if (element && element->leftover.empty())
+            if (element && element->input.empty())
                 m_elements.erase(index);
         },
         Qt::QueuedConnection);
@@ -231,18 +308,87 @@ void QtSocketArray::postClosed(int index, std::uint64_t serial)
 void QtSocketArray::sendData(int index, std::string_view bytes)
 {
     const auto found = m_elements.find(index);
-    if (found == m_elements.end() || !found->second.socket)
+    if (found == m_elements.end() || found->second.fd < 0)
         throw Error(SocketError, elementText(index) + " is not connected");
-    Element &element = found->second;
-    QTcpSocket *socket = element.socket;
     if (bytes.empty())
         return;
-    if (socket->write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()))
-        throw Error(SocketError, elementText(index) + ": " + socket->errorString().toStdString());
-    element.unflushed += bytes.size();
-    if (element.unflushed >= FlushEvery) {
-        element.unflushed = 0;
-        socket->flush();   // may find the client gone: clientLeft runs, the record stays
+    Element &element = found->second;
+    element.output.append(bytes);
+    if (element.writable)
+        return;   // the kernel is full; its notifier hands over the rest
+    if (element.output.size() - element.sent >= FlushEvery || !m_flushOnPass) {
+        flush(index, element);   // may find the client gone: the record stays
+        return;
+    }
+    if (!element.flushListed) {
+        element.flushListed = true;
+        m_unflushed.emplace_back(index, element.serial);
+    }
+}
+
+// Hands the kernel what it takes. False when the client turned out to be gone.
+bool QtSocketArray::flush(int index, Element &element)
+{
+    while (element.sent < element.output.size()) {
+        const ssize_t sent = ::send(element.fd, element.output.data() + element.sent,
+                                    element.output.size() - element.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            element.sent += std::size_t(sent);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (element.sent > element.output.size() / 2) {
+                element.output.erase(0, element.sent);
+                element.sent = 0;
+            }
+            if (!element.writable) {
+                element.writable = std::make_unique<QSocketNotifier>(element.fd, QSocketNotifier::Write);
+                QObject::connect(element.writable.get(), &QSocketNotifier::activated, &m_context,
+                                 [this, index, serial = element.serial] {
+                                     if (Element *current = find(index, serial); current && current->fd >= 0)
+                                         flush(index, *current);
+                                 });
+            }
+            return true;
+        }
+        clientLeft(index, element, true);
+        return false;
+    }
+    element.output.clear();
+    element.sent = 0;
+    element.writable.reset();
+    return true;
+}
+
+void QtSocketArray::beforeLook()
+{
+    if (!m_unwatched.empty()) {
+        const auto unwatched = std::exchange(m_unwatched, {});
+        for (const auto &[index, serial] : unwatched)
+            if (Element *element = find(index, serial); element && element->fd >= 0 && !element->readable)
+                watch(index, *element);
+    }
+    if (!m_unflushed.empty())
+        flushQueued();
+    m_closer.beforeLook();
+}
+
+void QtSocketArray::flushQueued()
+{
+    auto unflushed = std::exchange(m_unflushed, {});
+    for (const auto &[index, serial] : unflushed) {
+        Element *element = find(index, serial);
+        if (!element)
+            continue;
+        element->flushListed = false;
+        if (element->fd >= 0 && !element->writable)
+            flush(index, *element);
+    }
+    if (m_unflushed.empty()) {
+        unflushed.clear();
+        m_unflushed.swap(unflushed);   // keeps the room for the next pass
     }
 }
 
@@ -251,62 +397,66 @@ std::string QtSocketArray::getData(int index)
     const auto found = m_elements.find(index);
     if (found == m_elements.end())
         return {};
-    Element &element = found->second;
-    std::string data = std::exchange(element.leftover, std::string());
-    if (element.socket) {
-        const QByteArray bytes = element.socket->readAll();
-        data.append(bytes.constData(), std::size_t(bytes.size()));
-    }
-    return data;
+    return std::exchange(found->second.input, std::string());
 }
 
 void QtSocketArray::close(int index)
 {
     if (index == 0) {
-        m_server->close();
+        stopListening();
         return;
     }
     const auto found = m_elements.find(index);
     if (found == m_elements.end())
         return;
-    QTcpSocket *socket = found->second.socket;
+    Element element = std::move(found->second);
     m_elements.erase(found);
-    if (socket)
-        retire(socket);
+    if (element.fd >= 0)
+        retire(element);
 }
 
 int QtSocketArray::state(int index) const
 {
     if (index == 0)
-        return m_server->isListening() ? Listening : Closed;
+        return m_listenFd >= 0 ? Listening : Closed;
     const auto found = m_elements.find(index);
-    return found != m_elements.end() && found->second.socket ? Connected : Closed;
+    return found != m_elements.end() && found->second.fd >= 0 ? Connected : Closed;
 }
 
 void QtSocketArray::closeAll()
 {
-    m_server->close();
-    for (auto &[id, socket] : m_waiting) {
-        socket->abort();
-        socket->deleteLater();
-    }
+    stopListening();
+    for (auto &[id, fd] : m_waiting)
+        ::close(fd);
     m_waiting.clear();
-    const auto elements = std::exchange(m_elements, {});
-    for (const auto &[index, element] : elements)
-        if (element.socket)
-            retire(element.socket);
+    auto elements = std::exchange(m_elements, {});
+    for (auto &[index, element] : elements)
+        if (element.fd >= 0)
+            retire(element);
 }
 
 quint16 QtSocketArray::serverPort() const
 {
-    return m_server->serverPort();
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (m_listenFd < 0
+        || ::getsockname(m_listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return 0;
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6 &>(address).sin6_port);
+    return ntohs(reinterpret_cast<const sockaddr_in &>(address).sin_port);
 }
 
-// The element is already gone; the connection ends in the background.
-void QtSocketArray::retire(QTcpSocket *socket)
+// The element is already gone or about to be replaced; the connection ends
+// in the background with what was still queued.
+void QtSocketArray::retire(Element &element)
 {
-    QObject::disconnect(socket, nullptr, &m_context, nullptr);
-    m_closer.close(socket);
+    element.writable.reset();
+    std::string unsent = element.sent == 0 ? std::move(element.output)
+                                           : element.output.substr(element.sent);
+    element.output = std::string();
+    element.sent = 0;
+    m_closer.close(std::exchange(element.fd, -1), std::move(element.readable), std::move(unsent));
 }
 
 } // namespace zentrel::platform

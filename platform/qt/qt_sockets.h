@@ -1,4 +1,4 @@
-// qt_sockets.h: Winsock1 on Qt: a listening QTcpServer and one QTcpSocket per accepted connection.
+// qt_sockets.h: Winsock1 on Qt: plain non-blocking sockets watched by the Qt event loop.
 #pragma once
 #include "platform/qt/qt_socket_closer.h"
 #include "platform/sockets.h"
@@ -9,27 +9,32 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
-class QTcpServer;
-class QTcpSocket;
+class QSocketNotifier;
 
 namespace zentrel::platform {
 
-// Element 0 is the listening socket. Each incoming connection waits, taking
-// no events, until accept() hands it to an element; the connection request
-// that announces it is always raised from the event loop.
+// Element 0 is the listening socket (IPv6 and IPv4 on every interface). Each
+// incoming connection waits, taking no events and holding nothing but its
+// descriptor (what the client sends stays with the kernel), until accept()
+// hands it to an element. The connection request that announces it is raised
+// from the event loop, by the listening socket's notifier, one connection per
+// look: connections that come while a request is handled are announced,
+// in arrival order, by later looks.
 //
 // An element costs a few bytes while it exists and nothing once closed: its
-// record is dropped and its QTcpSocket freed, so a run of any length serves
-// its ten-thousandth connection as cheaply as its first.
+// record is dropped and its descriptor handed on, so a run of any length
+// serves its ten-thousandth connection as cheaply as its first.
+//
+// sendData only queues: the bytes go to the kernel when the event loop next
+// looks for events (all that was queued since, in one write), or at once
+// when much is queued. A write notifier is only armed while the kernel
+// takes no more.
 //
 // Closing from this side (close, closeAll) raises no event: the element reads
 // as closed at once, what was queued still goes out, and the connection is
 // then shut down gracefully in the background (QtSocketCloser).
-//
-// A connection whose client left before it was accepted is still accepted:
-// the element then reads as closed at once, and the bytes the client sent
-// (data arrival) and the close event follow from the event loop.
 class QtSocketArray : public SocketArray
 {
 public:
@@ -56,32 +61,44 @@ public:
 
 private:
     struct Element {
-        QTcpSocket *socket = nullptr;   // null once the client has left
+        int fd = -1;                    // -1 once the client has left
         std::uint64_t serial = 0;       // tells a queued event whether it is still due
-        std::string leftover;           // bytes received before the client left
-        std::size_t unflushed = 0;      // bytes queued since the last flush
+        std::unique_ptr<QSocketNotifier> readable;
+        std::unique_ptr<QSocketNotifier> writable;   // only while the kernel takes no more
+        std::string input;              // received and not taken yet
+        std::string output;             // queued and not handed to the kernel yet
+        std::size_t sent = 0;           // of output, already handed over
+        bool flushListed = false;       // in m_unflushed
     };
 
-    void takeIncoming();
+    void acceptOne();
+    void stopListening();
     Element &freshElement(int index);
-    void watch(int index, QTcpSocket *socket);
-    void clientLeft(int index, QTcpSocket *socket);
-    void postDataCheck(int index, std::uint64_t serial);
+    void readSome(int index, std::uint64_t serial);
+    void clientLeft(int index, Element &element, bool reset);
+    bool flush(int index, Element &element);
+    void watch(int index, Element &element);
+    void beforeLook();
+    void flushQueued();
     void postClosed(int index, std::uint64_t serial);
     Element *find(int index, std::uint64_t serial);
-    void retire(QTcpSocket *socket);
+    void retire(Element &element);
     template <typename Handler, typename... Args>
     void raise(const Handler &handler, Args... args);
 
     QObject m_context;   // receiver of every signal and queued event
     Events m_events;
-    std::unique_ptr<QTcpServer> m_server;
+    int m_listenFd = -1;
+    std::unique_ptr<QSocketNotifier> m_listening;
     std::int32_t m_port = 0;
     std::int32_t m_nextRequest = 1;
     std::uint64_t m_nextSerial = 1;
-    std::unordered_map<std::int32_t, QTcpSocket *> m_waiting;
+    std::unordered_map<std::int32_t, int> m_waiting;   // request id → descriptor
+    bool m_flushOnPass = false;   // beforeLook() runs before each look for events
+    std::vector<std::pair<int, std::uint64_t>> m_unflushed;
+    std::vector<std::pair<int, std::uint64_t>> m_unwatched;   // accepted, notifier still to come
     std::unordered_map<int, Element> m_elements;
-    QtSocketCloser m_closer;   // after m_context: ends before the sockets' parent goes
+    QtSocketCloser m_closer;
 };
 
 } // namespace zentrel::platform

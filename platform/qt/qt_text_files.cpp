@@ -3,6 +3,7 @@
 
 #include "platform/error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -15,6 +16,7 @@ namespace zentrel::platform {
 namespace {
 
 constexpr std::size_t BlockSize = 64 * 1024;
+constexpr std::size_t MinBlockSize = 4 * 1024;
 
 std::string describe(const std::string &path, int error)
 {
@@ -31,10 +33,12 @@ bool validNumber(int number)
 class QtTextFiles::File : public InputStream
 {
 public:
-    File(int fd, Mode mode, std::string path) : m_fd(fd), m_mode(mode), m_path(std::move(path))
+    File(int fd, Mode mode, std::string path, std::size_t blockSize)
+        : m_fd(fd), m_mode(mode), m_path(std::move(path)), m_blockSize(blockSize)
     {
+        // Left uninitialised: every byte is read into it before it is looked at.
         if (mode == Mode::Input)
-            m_block = std::make_unique<char[]>(BlockSize);
+            m_block = std::make_unique_for_overwrite<char[]>(m_blockSize);
     }
     ~File() override { ::close(m_fd); }
     File(const File &) = delete;
@@ -61,7 +65,7 @@ protected:
         if (m_atEnd)
             return false;
         for (;;) {
-            const ssize_t got = ::read(m_fd, m_block.get(), BlockSize);
+            const ssize_t got = ::read(m_fd, m_block.get(), m_blockSize);
             if (got > 0) {
                 m_pos = m_block.get();
                 m_end = m_pos + got;
@@ -80,6 +84,7 @@ private:
     int m_fd;
     Mode m_mode;
     std::string m_path;
+    std::size_t m_blockSize;
     std::unique_ptr<char[]> m_block;
     bool m_atEnd = false;
 };
@@ -98,6 +103,8 @@ void QtTextFiles::open(int number, const std::string &path, Mode mode)
     // O_NONBLOCK only for the open itself: a FIFO at the path must not hang
     // the program waiting for its other end.
     int fd = -1;
+    std::size_t blockSize = BlockSize;
+    bool regular = false;
     if (mode == Mode::Input) {
         do
             fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -108,11 +115,20 @@ void QtTextFiles::open(int number, const std::string &path, Mode mode)
             throw Error(error == ENOENT || error == ENOTDIR ? FileNotFound : PathFileAccess,
                         describe(path, error));
         }
+        // Only a regular file is a text file: a FIFO whose writer sends
+        // nothing would block the read, and so the whole program, for
+        // ever; a device such as /dev/zero never ends.
         struct stat info {};
-        if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
             ::close(fd);
-            throw Error(PathFileAccess, describe(path, EISDIR));
+            throw Error(PathFileAccess, describe(path, error));
         }
+        // A short script (the usual one) takes a block its size, plus room to
+        // see its end; one that grows while it is read takes more reads.
+        regular = S_ISREG(info.st_mode);
+        if (regular && info.st_size >= 0 && std::size_t(info.st_size) < BlockSize)
+            blockSize = std::max<std::size_t>(std::size_t(info.st_size) + 1, MinBlockSize);
     } else {
         do
             fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
@@ -120,8 +136,10 @@ void QtTextFiles::open(int number, const std::string &path, Mode mode)
         if (fd < 0)
             throw Error(PathFileAccess, describe(path, errno));
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    m_files[number] = std::make_unique<File>(fd, mode, path);
+    // A regular file ignores O_NONBLOCK; anything else reads and writes blocking.
+    if (!regular)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    m_files[number] = std::make_unique<File>(fd, mode, path, blockSize);
 }
 
 void QtTextFiles::close(int number)
