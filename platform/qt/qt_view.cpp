@@ -50,12 +50,13 @@ void QtView::Impl::armSync()
     if (m_syncArmed)
         return;
     m_syncArmed = true;
-    QMetaObject::invokeMethod(&m_window, [this] { syncPending(); }, Qt::QueuedConnection);
+    m_syncTimer->start();
 }
 
 void QtView::Impl::syncPending() noexcept
 {
     m_syncArmed = false;
+    m_syncTimer->stop();
     std::vector<View *> pending;
     pending.swap(m_pending);
     try {

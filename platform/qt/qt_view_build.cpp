@@ -29,6 +29,12 @@ QtView::Impl::Impl(ui::ZentrelFRM &form)
     : m_form(form), m_scale(TwipScale::ofScreen()), m_help(&m_window)
 {
     registerResources();
+    // A zero timer rather than a queued call: arming it wakes nothing, so a
+    // busy connection loop pays no extra wake-up for the window's update.
+    m_syncTimer = new QTimer(&m_window);
+    m_syncTimer->setSingleShot(true);
+    m_syncTimer->setInterval(0);
+    QObject::connect(m_syncTimer, &QTimer::timeout, &m_window, [this] { syncPending(); });
     m_window.setFont(windowFont());
     m_window.setWindowIcon(QIcon(picturePath(m_form.icon())));
     // The window's accessible name is its caption, version included.

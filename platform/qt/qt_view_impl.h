@@ -76,6 +76,7 @@ private:
     std::unordered_map<const Element *, View *> m_byElement;
     std::vector<View *> m_pending;
     bool m_syncArmed = false;
+    QTimer *m_syncTimer = nullptr;   // zero-interval, single shot: one sync per pass
 
     // Where the window was last put, and the model's edges it was put from: a
     // move to anywhere else is the operator's (or the window manager's).
