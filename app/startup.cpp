@@ -147,7 +147,17 @@ bool Startup::runStep(int step)
         }
         break;
     case 25: m_form.LBL_Port.setCaption("TCP Port : " + doubleText(m_listenPort)); break;
-    case 26: m_platform.sockets.setLocalPort(0, toPortNumber(m_listenPort)); break;
+    case 26: {
+        // A setting such as 0.3 is not 0, so it was not replaced by the
+        // default, but it rounds to 0: the listener would take whatever port
+        // the system hands out, one no client can know. It is a port the
+        // listening socket cannot take.
+        const std::int32_t port = toPortNumber(m_listenPort);
+        if (port == 0)
+            throw platform::Error(platform::InvalidPropertyValue, "port rounds to 0");
+        m_platform.sockets.setLocalPort(0, port);
+        break;
+    }
     case 27: m_platform.sockets.listen(0); break;
     }
     return true;

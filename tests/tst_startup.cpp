@@ -351,6 +351,7 @@ void tst_Startup::portError_data()
     const QString unknown = "Unknown Error !!!";
     QTest::newRow("above 65535") << QByteArray("70000") << 0 << portError << true << "70000";
     QTest::newRow("negative") << QByteArray("-23") << 0 << portError << true << "-23";
+    QTest::newRow("rounds to 0") << QByteArray("0.3") << 0 << portError << true << "0.3";
     QTest::newRow("in use") << QByteArray("1101") << 380 << portError << true << "1101";
     QTest::newRow("beyond 32 bits") << QByteArray("1E10") << 0 << unknown << false
                                     << "10000000000";
