@@ -3,7 +3,8 @@ BUILD := build
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all run test bench deps configure build program clean install package
+.PHONY: all run test bench deps configure build program clean install package \
+        sanitize-test fuzz-build fuzz-test fuzz soak
 
 all: build
 
@@ -38,6 +39,58 @@ bench: configure
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j 2
+	@$(MAKE) sanitize-test
+	@$(MAKE) fuzz-test
+
+# The tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Every report, also one from a Zentrel that a test starts, lands in
+# $(ASAN_BUILD)/reports and fails the run.
+ASAN_BUILD := $(BUILD)/asan
+SANITIZE := -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined
+REPORTS = $(abspath $(ASAN_BUILD))/reports
+SANITIZER_ENV = ASAN_OPTIONS=log_path=$(REPORTS)/asan:detect_leaks=1:check_initialization_order=1 \
+    UBSAN_OPTIONS=log_path=$(REPORTS)/ubsan:print_stacktrace=1:halt_on_error=1
+
+sanitize-test: deps
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" \
+	    "-DCMAKE_CXX_FLAGS=$(SANITIZE)" "-DCMAKE_EXE_LINKER_FLAGS=$(SANITIZE)" >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@rm -rf $(REPORTS) && mkdir -p $(REPORTS)
+	@cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j 2
+	@if [ -n "$$(ls -A $(REPORTS))" ]; then \
+	    echo "Sanitizer reports in $(REPORTS):"; cat $(REPORTS)/*; exit 1; fi
+
+# Fuzz targets, built with clang's libFuzzer: `make test` runs each for a few
+# seconds on its seed corpus, `make fuzz` for FUZZ_SECONDS each.
+FUZZ_BUILD := $(BUILD)/fuzz
+FUZZ_TARGETS := item_reader number_parse profile
+FUZZ_SECONDS ?= 60
+
+fuzz-build: deps
+	@cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz-test: fuzz-build
+	@cd $(FUZZ_BUILD) && ctest --output-on-failure -j 2
+
+fuzz: fuzz-build
+	@for target in $(FUZZ_TARGETS); do \
+	    mkdir -p $(FUZZ_BUILD)/findings/$$target/corpus; \
+	    TMPDIR=$(abspath $(FUZZ_BUILD)) $(FUZZ_BUILD)/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) \
+	        -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+	        -artifact_prefix=$(FUZZ_BUILD)/findings/$$target/ \
+	        $(FUZZ_BUILD)/findings/$$target/corpus fuzz/corpus/$$target \
+	        >$(FUZZ_BUILD)/$$target.log 2>&1 \
+	        || { tail -40 $(FUZZ_BUILD)/$$target.log; exit 1; }; \
+	    echo "fuzz_$$target: $$(grep -o 'number_of_executed_units: *[0-9]*' $(FUZZ_BUILD)/$$target.log \
+	        | grep -o '[0-9]*$$') runs in $(FUZZ_SECONDS) s, no finding"; \
+	done
+
+# Sequential connections to one Zentrel; `make test` runs a shorter form.
+SOAK_CONNECTIONS ?= 40000
+soak: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target zentrel tst_soak
+	@cd $(BUILD)/tests && QT_QPA_PLATFORM=offscreen ZENTREL_SOAK_CONNECTIONS=$(SOAK_CONNECTIONS) ./tst_soak
 
 # Installs into $(DESTDIR)$(PREFIX), e.g. make install PREFIX=/usr DESTDIR=/tmp/stage
 PREFIX ?= /usr/local
