@@ -89,14 +89,14 @@ struct QtEventLoop::Wakeup {
     }
     void arm(double deadline)
     {
-        itimerspec spec{};
-        spec.it_value = toTimespec(deadline);
-        timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+        itimerspec timer{};
+        timer.it_value = toTimespec(deadline);
+        timerfd_settime(fd, TFD_TIMER_ABSTIME, &timer, nullptr);
     }
     void disarm()
     {
-        const itimerspec spec{};
-        timerfd_settime(fd, 0, &spec, nullptr);
+        const itimerspec timer{};
+        timerfd_settime(fd, 0, &timer, nullptr);
     }
 };
 
