@@ -10,6 +10,7 @@
 //   a CR, an LF or a double quote and none starts with a blank (those are
 //   the only bytes the bare form cannot carry).
 #include "console/item_reader.h"
+#include "tests/support/string_stream.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,34 +21,9 @@
 
 namespace {
 
-// The input handed over `piece` bytes per refill, so that line ends and
-// quotes also fall on the boundaries of the stream's buffer.
-class BytesStream : public zentrel::platform::InputStream
-{
-public:
-    BytesStream(const std::string &bytes, std::size_t piece) : m_bytes(bytes), m_piece(piece) {}
-
-protected:
-    bool refill() override
-    {
-        if (m_next >= m_bytes.size())
-            return false;
-        const std::size_t size = std::min(m_piece, m_bytes.size() - m_next);
-        m_pos = m_bytes.data() + m_next;
-        m_end = m_pos + size;
-        m_next += size;
-        return true;
-    }
-
-private:
-    const std::string &m_bytes;
-    std::size_t m_piece;
-    std::size_t m_next = 0;
-};
-
 std::vector<std::string> readAll(const std::string &bytes, std::size_t piece)
 {
-    BytesStream in(bytes, piece);
+    zentrel::tests::StringStream in(bytes, piece);
     std::vector<std::string> items;
     std::string item;
     // Every item takes at least one byte, so this ends; the count bound

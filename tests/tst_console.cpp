@@ -17,19 +17,6 @@ using platform::SocketArray;
 
 namespace {
 
-struct NoProfile : platform::Profile {
-    std::string getString(std::string_view, std::string_view, std::string_view defaultValue,
-                          std::size_t, const std::string &) override
-    {
-        return std::string(defaultValue);
-    }
-    bool writeString(std::string_view, std::string_view, std::string_view,
-                     const std::string &) override
-    {
-        return false;
-    }
-};
-
 // Notes when each item went out and when Zentrel closed a connection.
 class TimedSockets : public tests::FakeSocketArray
 {
@@ -68,7 +55,7 @@ struct Rig {
     ui::ZentrelFRM form;
     tests::FakeEventLoop loop;
     TimedSockets sockets{loop};
-    NoProfile profile;
+    tests::FakeEmptyProfile profile;
     platform::QtTextFiles files;
     tests::FakeDialogs dialogs;
     tests::FakeInstanceGuard guard;

@@ -18,19 +18,6 @@ using namespace zentrel;
 
 namespace {
 
-struct NoProfile : platform::Profile {
-    std::string getString(std::string_view, std::string_view, std::string_view defaultValue,
-                          std::size_t, const std::string &) override
-    {
-        return std::string(defaultValue);
-    }
-    bool writeString(std::string_view, std::string_view, std::string_view,
-                     const std::string &) override
-    {
-        return false;
-    }
-};
-
 // Zentrel's console on the real services, listening on a port of the system's choosing.
 struct Server {
     tests::ScratchDir dir;
@@ -38,7 +25,7 @@ struct Server {
     platform::QtSocketArray sockets;
     platform::QtEventLoop loop;
     platform::QtTextFiles files;
-    NoProfile profile;
+    tests::FakeEmptyProfile profile;
     tests::FakeDialogs dialogs;
     tests::FakeInstanceGuard guard;
     platform::Platform platform{sockets, profile, files, loop, dialogs, guard};

@@ -1,11 +1,12 @@
 // tst_e2e_telnet.cpp: the real zentrel binary serving Debian's telnet (driven by expect) and nc.
-#include "tests/support/current_dir.h"
+#include "tests/support/zentrel_process.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTest>
+
+#include <memory>
 
 using namespace zentrel;
 
@@ -34,14 +35,6 @@ const QByteArray Wire = "Welcome to Demo-Router\r\n"
                         "\r\nZentrel test router, version 2.0, uptime 5 days\r\nDemo-Router>"
                         "\r\nGoodbye.\r\n";
 
-const char *const RouterConfig =
-    "Router Configurator: v 0.8b\r\nOS: 12.3.0 Rev .3C (09/12/2000)\r\n"
-    "Last Update: February 2001\r\nMemory : 128 Mb\r\nFlash Memory 4 Mb\r\n"
-    "Memory Used : 8 Mb\r\nEth0 Activated\r\nWan0 Activated\r\nEth1 Sleeping\r\n"
-    "Eth2 Sleeping\r\nSpeed Span : 8200 Rpm\r\nProtocol Used : TCP-IP\r\n"
-    "Lan Administration : Yes\r\nACL configuration : Yes\r\nRadius Authentication : No\r\n"
-    "Router Name : Demo-Router\r\nDemo-Router >\r\n";
-
 // Logs in, types a command at the prompt, and waits for Zentrel to hang up.
 const char *const LoginExpect = R"(set timeout 20
 set port [lindex $argv 0]
@@ -66,31 +59,6 @@ expect eof
 exit 0
 )";
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// Whether something listens on the port, read from the kernel's tables so
-// that the check does not itself connect (and so start a playback).
-bool listening(quint16 port)
-{
-    const QByteArray local = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        QFile file(table);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            const QList<QByteArray> fields = line.simplified().split(' ');
-            if (fields.size() > 3 && fields[1].endsWith(local) && fields[3] == "0A")
-                return true;
-        }
-    }
-    return false;
-}
-
 } // namespace
 
 class tst_E2eTelnet : public QObject
@@ -109,8 +77,7 @@ private:
     QString run(const QString &program, const QStringList &arguments, const QByteArray &input,
                 QByteArray *output, int *exitCode);
 
-    std::unique_ptr<tests::ScratchDir> m_dir;
-    QProcess m_zentrel;
+    std::unique_ptr<tests::ZentrelProcess> m_zentrel;
     quint16 m_port = 0;
 };
 
@@ -124,43 +91,16 @@ void tst_E2eTelnet::initTestCase()
 
 void tst_E2eTelnet::init()
 {
-    m_dir = std::make_unique<tests::ScratchDir>();
-    m_port = freePort();
-    QVERIFY(m_port != 0);
-    m_dir->write("RESPONSE.TXT", Script);
-    m_dir->write("ROUTER.CFG", RouterConfig);
-    m_dir->write("zentrel.ini",
-                 "[Settings]\r\nTCP-Port=" + QByteArray::number(m_port) + "\r\nDelay=0.05\r\n");
-    m_dir->write("login.exp", LoginExpect);
-    QDir(m_dir->path()).mkdir("runtime");
-    QFile::setPermissions(m_dir->file("runtime"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QDir(m_dir->path()).mkdir("tmp");
-
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("XDG_RUNTIME_DIR", m_dir->file("runtime"));
-    environment.insert("TMPDIR", m_dir->file("tmp"));
-    m_zentrel.setProcessEnvironment(environment);
-    m_zentrel.setWorkingDirectory(m_dir->path());
-    m_zentrel.setProcessChannelMode(QProcess::MergedChannels);
-    m_zentrel.start(ZENTREL_BINARY, {});
-    QVERIFY2(m_zentrel.waitForStarted(20000), qPrintable(m_zentrel.errorString()));
-    QTRY_VERIFY2_WITH_TIMEOUT(listening(m_port) || m_zentrel.state() != QProcess::Running,
-                              "Zentrel did not open its port", 20000);
-    QVERIFY2(m_zentrel.state() == QProcess::Running, m_zentrel.readAll().constData());
+    m_zentrel = std::make_unique<tests::ZentrelProcess>();
+    m_zentrel->write("login.exp", LoginExpect);
+    const QString failure = m_zentrel->start(Script, "0.05");
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    m_port = m_zentrel->port();
 }
 
 void tst_E2eTelnet::cleanup()
 {
-    if (m_zentrel.state() != QProcess::NotRunning) {
-        m_zentrel.terminate();   // unloads the window as Exit does
-        if (!m_zentrel.waitForFinished(20000)) {
-            m_zentrel.kill();
-            m_zentrel.waitForFinished(5000);
-        }
-    }
-    m_dir.reset();
+    m_zentrel.reset();   // SIGTERM unloads the window as Exit does
 }
 
 // Runs a client to its end; returns a description of what went wrong, or "".
@@ -168,7 +108,7 @@ QString tst_E2eTelnet::run(const QString &program, const QStringList &arguments,
                            const QByteArray &input, QByteArray *output, int *exitCode)
 {
     QProcess client;
-    client.setWorkingDirectory(m_dir->path());
+    client.setWorkingDirectory(m_zentrel->directory());
     client.start(program, arguments);
     if (!client.waitForStarted(20000))
         return program + ": " + client.errorString();
@@ -188,7 +128,7 @@ void tst_E2eTelnet::telnet_expectLogsInAndIsHungUpOn()
 {
     QByteArray transcript;
     int exitCode = -1;
-    const QString failure = run("expect", {"-f", m_dir->file("login.exp"), QString::number(m_port)},
+    const QString failure = run("expect", {"-f", m_zentrel->file("login.exp"), QString::number(m_port)},
                                 {}, &transcript, &exitCode);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     QVERIFY2(exitCode == 0, transcript.constData());
@@ -202,7 +142,7 @@ void tst_E2eTelnet::telnet_expectLogsInAndIsHungUpOn()
         QVERIFY2(at >= 0, qPrintable("missing " + text + " in:\n" + transcript));
         from = at + text.size();
     }
-    QVERIFY(m_zentrel.state() == QProcess::Running);
+    QVERIFY(m_zentrel->running());
 }
 
 // nc -d reads nothing from its input and ends when Zentrel closes the connection.
@@ -216,7 +156,7 @@ void tst_E2eTelnet::nc_receivesExactBytesThenClose()
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
         QCOMPARE(received, Wire);
     }
-    QVERIFY(m_zentrel.state() == QProcess::Running);
+    QVERIFY(m_zentrel->running());
 }
 
 // A plain nc session that types while the script plays; nc itself only ends

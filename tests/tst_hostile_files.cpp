@@ -5,6 +5,7 @@
 #include "platform/qt/qt_platform.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/fakes.h"
+#include "tests/support/startup_rig.h"
 #include "tests/support/zentrel_process.h"
 
 #include <QCryptographicHash>
@@ -136,24 +137,7 @@ QByteArray wireOf(const QByteArray &script)
     return wire;
 }
 
-// Start-up's world: the real files and settings, scripted dialogs, a fake
-// socket array that records whether start-up made it listen.
-struct Rig {
-    platform::QtPlatform qt;
-    tests::FakeSocketArray sockets;
-    tests::FakeEventLoop loop;
-    tests::FakeDialogs dialogs;
-    tests::FakeInstanceGuard guard;
-    platform::Platform platform{sockets, qt.platform().profile, qt.platform().files,
-                                loop, dialogs, guard};
-    ui::ZentrelFRM form;
-    console::Shared shared;
-
-    Rig()
-    {
-        form.onUnload = [this] { app::shutdown(form, platform, shared); };
-    }
-};
+using Rig = tests::StartupRig;
 
 } // namespace
 

@@ -2,6 +2,7 @@
 #include "console/item_reader.h"
 #include "platform/qt/qt_text_files.h"
 #include "tests/support/current_dir.h"
+#include "tests/support/string_stream.h"
 
 #include <QTest>
 
@@ -10,33 +11,9 @@
 #include <vector>
 
 using namespace zentrel;
+using tests::StringStream;
 
 namespace {
-
-// The bytes of a string, handed over `piece` bytes per refill, so that line
-// ends and quotes also fall on the boundaries of the stream's buffer.
-class StringStream : public platform::InputStream
-{
-public:
-    StringStream(std::string bytes, std::size_t piece) : m_bytes(std::move(bytes)), m_piece(piece) {}
-
-protected:
-    bool refill() override
-    {
-        if (m_next >= m_bytes.size())
-            return false;
-        const std::size_t size = std::min(m_piece, m_bytes.size() - m_next);
-        m_pos = m_bytes.data() + m_next;
-        m_end = m_pos + size;
-        m_next += size;
-        return true;
-    }
-
-private:
-    std::string m_bytes;
-    std::size_t m_piece;
-    std::size_t m_next = 0;
-};
 
 // Reads items the way every reader of the program does: test for the end of
 // the file before each item.

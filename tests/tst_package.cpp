@@ -2,6 +2,7 @@
 #include "app/version.h"
 #include "platform/qt/qt_view.h"
 #include "platform/qt/qt_view_help.h"
+#include "tests/support/zentrel_process.h"
 #include "ui/window_model.h"
 
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -58,14 +58,6 @@ QByteArray fileBytes(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-quint16 freePort()
-{
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return server.serverPort();
 }
 
 } // namespace
@@ -247,7 +239,7 @@ void tst_Package::launcher_runsZentrelInDataDirectory()
     QVERIFY(QDir().mkpath(data.filePath("runtime")));
     QFile::setPermissions(data.filePath("runtime"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const quint16 port = freePort();
+    const quint16 port = tests::freePort();
     QVERIFY(port);
     const QByteArray settings = "[Settings]\r\nTCP-Port=" + QByteArray::number(port) + "\r\n";
     {

@@ -1,41 +1,13 @@
 // tst_panel_commands.cpp: the toggle and title clicks, Original Config, Received Commands and Exit.
-#include "app/application.h"
-#include "platform/qt/qt_profile.h"
-#include "platform/qt/qt_text_files.h"
-#include "tests/support/current_dir.h"
-#include "tests/support/fakes.h"
-#include "ui/window_model.h"
+#include "tests/support/panel_rig.h"
 
 #include <QTest>
 
 using namespace zentrel;
-using tests::ScratchDir;
 
 namespace {
 
-// Every handler wired on a window as a clean start-up leaves it: real files in
-// a scratch directory, a fake socket array and a loop whose clock moves only
-// when the code yields.
-struct Rig {
-    ScratchDir dir;
-    platform::QtTextFiles files;
-    platform::QtProfile profile;
-    tests::FakeEventLoop loop;
-    tests::FakeSocketArray sockets;
-    tests::FakeDialogs dialogs;
-    tests::FakeInstanceGuard guard;
-    platform::Platform platform{sockets, profile, files, loop, dialogs, guard};
-    ui::ZentrelFRM form;
-    app::Application application{form, platform};
-
-    Rig()
-    {
-        form.LBL_titre.setVisible(false);
-        form.TXT_OutPut.setText({});
-        form.CMD_OriginalConfig.setEnabled(true);
-        form.CMD_Answers.setEnabled(true);
-    }
-};
+using Rig = tests::PanelRig;
 
 void clickElement(ui::ZentrelFRM &form, const QString &name)
 {

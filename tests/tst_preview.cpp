@@ -1,17 +1,11 @@
 // tst_preview.cpp: Show Responses, paced by a fake clock, with real files and the real listener.
-#include "app/application.h"
-#include "platform/qt/qt_profile.h"
-#include "platform/qt/qt_text_files.h"
-#include "tests/support/current_dir.h"
-#include "tests/support/fakes.h"
-#include "ui/window_model.h"
+#include "tests/support/panel_rig.h"
 
 #include <QTest>
 
 #include <vector>
 
 using namespace zentrel;
-using tests::ScratchDir;
 
 namespace {
 
@@ -19,26 +13,12 @@ namespace {
 const QByteArray Script = "one,two\r\n   three\r\n\"four, five\"\r\n";
 const QByteArray Shown = "one\r\ntwo\r\nthree\r\nfour, five\r\n";
 
-struct Rig {
-    ScratchDir dir;
-    platform::QtTextFiles files;
-    platform::QtProfile profile;
-    tests::FakeEventLoop loop;
-    tests::FakeSocketArray sockets;
-    tests::FakeDialogs dialogs;
-    tests::FakeInstanceGuard guard;
-    platform::Platform platform{sockets, profile, files, loop, dialogs, guard};
-    ui::ZentrelFRM form;
-    app::Application application{form, platform};
+struct Rig : tests::PanelRig {
     const double start = loop.now();
 
     // The window as a clean start-up leaves it, with the script in place.
     explicit Rig(double delay, const QByteArray &script = Script)
     {
-        form.LBL_titre.setVisible(false);
-        form.TXT_OutPut.setText({});
-        form.CMD_OriginalConfig.setEnabled(true);
-        form.CMD_Answers.setEnabled(true);
         application.shared().responseDelay = delay;
         dir.write("RESPONSE.TXT", script);
         dir.write("ROUTER.CFG", "hostname Demo\r\n");

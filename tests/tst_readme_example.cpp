@@ -3,20 +3,20 @@
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/qt_view.h"
 #include "tests/support/current_dir.h"
+#include "tests/support/zentrel_process.h"
 #include "ui/window_model.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
 
 using namespace zentrel;
+using tests::freePort;
 
 namespace {
 
@@ -29,34 +29,10 @@ const QStringList Commands{"admin",          "secret",      "show version",  "sh
                            "configure terminal", "interface Eth1", "no shutdown", "exit",
                            "end",            "write memory", "exit"};
 
-quint16 freePort()
-{
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return server.serverPort();
-}
-
-// Whether something listens on the port, read from the kernel's tables so
-// that the check does not itself connect (and so start a playback).
-bool listening(quint16 port)
-{
-    const QByteArray local = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        QFile file(table);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            const QList<QByteArray> fields = line.simplified().split(' ');
-            if (fields.size() > 3 && fields[1].endsWith(local) && fields[3] == "0A")
-                return true;
-        }
-    }
-    return false;
-}
-
 // The demo's three files, as `make run` puts them, with the port moved to a free one.
-QString copyDemo(const tests::ScratchDir &dir, quint16 port)
+// Either kind of directory will do: ScratchDir or ZentrelProcess.
+template <typename Directory>
+QString copyDemo(const Directory &dir, quint16 port)
 {
     for (const char *name : {"RESPONSE.TXT", "ROUTER.CFG"}) {
         QFile demo(Source + "/demo/" + name);
@@ -143,30 +119,13 @@ void tst_ReadmeExample::readme_givesTheCommand()
 // Zentrel as its Exit button does.
 void tst_ReadmeExample::loginScript_runsToTheEndAgainstTheProgram()
 {
-    tests::ScratchDir dir;
+    tests::ZentrelProcess zentrel;
     const quint16 port = freePort();
     QVERIFY(port);
-    const QString copied = copyDemo(dir, port);
+    const QString copied = copyDemo(zentrel, port);
     QVERIFY2(copied.isEmpty(), qPrintable(copied));
-    QVERIFY(QDir(dir.path()).mkpath("runtime"));
-    QVERIFY(QDir(dir.path()).mkpath("tmp"));
-    QFile::setPermissions(dir.file("runtime"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-    QProcess zentrel;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("XDG_RUNTIME_DIR", dir.file("runtime"));
-    environment.insert("TMPDIR", dir.file("tmp"));
-    zentrel.setProcessEnvironment(environment);
-    zentrel.setWorkingDirectory(dir.path());
-    zentrel.setProcessChannelMode(QProcess::MergedChannels);
-    zentrel.setStandardInputFile(QProcess::nullDevice());
-    zentrel.start(ZENTREL_BINARY, {});
-    QVERIFY2(zentrel.waitForStarted(30000), qPrintable(zentrel.errorString()));
-    QTRY_VERIFY2_WITH_TIMEOUT(listening(port) || zentrel.state() != QProcess::Running,
-                              "Zentrel did not open its port", 30000);
-    QVERIFY2(zentrel.state() == QProcess::Running, zentrel.readAll().constData());
+    const QString failure = zentrel.startInPlace(port);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
 
     {
         ExpectRun run(port);
@@ -187,13 +146,10 @@ void tst_ReadmeExample::loginScript_runsToTheEndAgainstTheProgram()
         }
     }
 
-    QCOMPARE(zentrel.state(), QProcess::Running);   // it waits for the next client
-    zentrel.terminate();
-    QVERIFY2(zentrel.waitForFinished(30000), "Zentrel did not end on SIGTERM");
-    QCOMPARE(zentrel.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(zentrel.exitCode(), 0);
+    QVERIFY(zentrel.running());   // it waits for the next client
+    QVERIFY2(zentrel.terminate(30000), "Zentrel did not end with status 0 on SIGTERM");
     // Its Exit saved the window position next to the settings the user gave.
-    const QByteArray ini = dir.read("zentrel.ini");
+    const QByteArray ini = zentrel.read("zentrel.ini");
     QVERIFY2(ini.contains("TCP-Port=" + QByteArray::number(port)) && ini.contains("PositionX="),
              ini.constData());
 }

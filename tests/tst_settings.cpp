@@ -4,6 +4,7 @@
 #include "platform/error.h"
 #include "platform/qt/qt_platform.h"
 #include "tests/support/current_dir.h"
+#include "tests/support/zentrel_process.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,24 +13,6 @@
 using namespace zentrel;
 
 namespace {
-
-const QByteArray DefaultRouterConfig = "Router Configurator: v 0.8b\r\n"
-                                       "OS: 12.3.0 Rev .3C (09/12/2000)\r\n"
-                                       "Last Update: February 2001\r\n"
-                                       "Memory : 128 Mb\r\n"
-                                       "Flash Memory 4 Mb\r\n"
-                                       "Memory Used : 8 Mb\r\n"
-                                       "Eth0 Activated\r\n"
-                                       "Wan0 Activated\r\n"
-                                       "Eth1 Sleeping\r\n"
-                                       "Eth2 Sleeping\r\n"
-                                       "Speed Span : 8200 Rpm\r\n"
-                                       "Protocol Used : TCP-IP\r\n"
-                                       "Lan Administration : Yes\r\n"
-                                       "ACL configuration : Yes\r\n"
-                                       "Radius Authentication : No\r\n"
-                                       "Router Name : Demo-Router\r\n"
-                                       "Demo-Router >\r\n";
 
 template <std::size_t N>
 QByteArray bytes(const char (&text)[N])
@@ -183,7 +166,7 @@ void tst_Settings::routerConfig_createdByteExact()
 
     const QByteArray written = dir.read("ROUTER.CFG");
     QCOMPARE(written.size(), 376);
-    QCOMPARE(written, DefaultRouterConfig);
+    QCOMPARE(written, tests::DefaultRouterConfig);
     QCOMPARE(written.count("\r\n"), 17);
     QVERIFY(!qt.platform().files.isOpen(app::RouterConfigFile));
 }

@@ -2,7 +2,7 @@
 #include "app/shutdown.h"
 #include "platform/qt/qt_platform.h"
 #include "tests/support/current_dir.h"
-#include "tests/support/fakes.h"
+#include "tests/support/startup_rig.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,9 +12,7 @@ using namespace zentrel;
 
 namespace {
 
-struct Rig {
-    Rig() { form.onUnload = [this] { app::shutdown(form, platform, shared); }; }
-
+struct Rig : tests::StartupRig {
     QByteArray setting(const char *key)
     {
         return QByteArray::fromStdString(
@@ -22,15 +20,6 @@ struct Rig {
     }
 
     tests::ScratchDir dir;
-    platform::QtPlatform qt;
-    tests::FakeSocketArray sockets;
-    tests::FakeEventLoop loop;
-    tests::FakeDialogs dialogs;
-    tests::FakeInstanceGuard guard;
-    platform::Platform platform{sockets, qt.platform().profile, qt.platform().files,
-                                loop,    dialogs,               guard};
-    ui::ZentrelFRM form;
-    console::Shared shared;
 };
 
 } // namespace

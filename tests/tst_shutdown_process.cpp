@@ -3,20 +3,21 @@
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/qt_view.h"
 #include "tests/support/current_dir.h"
+#include "tests/support/zentrel_process.h"
 #include "ui/window_model.h"
 
 #include <QAbstractButton>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
 
+#include <csignal>
 #include <memory>
 
 using namespace zentrel;
+using tests::freePort;
 using tests::ScratchDir;
 
 namespace {
@@ -40,30 +41,11 @@ QByteArray itemsUpTo(int count)
     return bytes;
 }
 
-const QByteArray RouterConfig =
-    "Router Configurator: v 0.8b\r\nOS: 12.3.0 Rev .3C (09/12/2000)\r\n"
-    "Last Update: February 2001\r\nMemory : 128 Mb\r\nFlash Memory 4 Mb\r\n"
-    "Memory Used : 8 Mb\r\nEth0 Activated\r\nWan0 Activated\r\nEth1 Sleeping\r\n"
-    "Eth2 Sleeping\r\nSpeed Span : 8200 Rpm\r\nProtocol Used : TCP-IP\r\n"
-    "Lan Administration : Yes\r\nACL configuration : Yes\r\nRadius Authentication : No\r\n"
-    "Router Name : Demo-Router\r\nDemo-Router >\r\n";
-
-// A port that was free a moment ago: bound on port 0, read, released.
-quint16 freePort()
-{
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
-}
-
 // The three files of a start-up that opens no dialog.
 void writeFiles(const ScratchDir &dir, quint16 port, double delay)
 {
     dir.write("RESPONSE.TXT", script());
-    dir.write("ROUTER.CFG", RouterConfig);
+    dir.write("ROUTER.CFG", tests::DefaultRouterConfig);
     dir.write("zentrel.ini", "[Settings]\r\nTCP-Port=" + QByteArray::number(port)
                                  + "\r\nDelay=" + QByteArray::number(delay) + "\r\n");
 }
@@ -83,7 +65,7 @@ struct Client {
         });
     }
     int items() const { return int(received.count('<')); }
-    // Connects, retrying while the program is still starting up.
+    // Connects afresh, dropping any earlier attempt.
     bool connectTo(quint16 port)
     {
         socket.abort();
@@ -125,50 +107,33 @@ void tst_ShutdownProcess::initTestCase()
 // SIGTERM reaches the program as an unload of its window, as Exit does.
 void tst_ShutdownProcess::signal_duringPlayback_stopsAndExitsCleanly()
 {
-    ScratchDir dir;
-    const quint16 port = freePort();
-    QVERIFY(port);
-    writeFiles(dir, port, 0.2);
-    QVERIFY(QDir(dir.path()).mkpath("runtime"));
-    QVERIFY(QDir(dir.path()).mkpath("tmp"));
-    QFile::setPermissions(dir.file("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-    QProcess zentrel;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("XDG_RUNTIME_DIR", dir.file("runtime"));
-    environment.insert("TMPDIR", dir.file("tmp"));
-    zentrel.setProcessEnvironment(environment);
-    zentrel.setWorkingDirectory(dir.path());
-    zentrel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    zentrel.setStandardOutputFile(QProcess::nullDevice());
-    zentrel.start(ZENTREL_BINARY, {});
-    QVERIFY2(zentrel.waitForStarted(30000), qPrintable(zentrel.errorString()));
+    tests::ZentrelProcess zentrel;
+    const QString failure = zentrel.start(script(), "0.2");
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    const quint16 port = zentrel.port();
 
     Client client;
-    QTRY_VERIFY_WITH_TIMEOUT(zentrel.state() != QProcess::Running || client.connectTo(port), 30000);
-    QCOMPARE(zentrel.state(), QProcess::Running);
+    QVERIFY(client.connectTo(port));
 
     int itemsAtSignal = 0;
     client.onItems = [&] {
         if (!itemsAtSignal && client.items() >= 2) {
             itemsAtSignal = client.items();
-            zentrel.terminate();
+            ::kill(zentrel.pid(), SIGTERM);
         }
     };
     QTRY_VERIFY_WITH_TIMEOUT(itemsAtSignal > 0, 30000);
 
     // Finished already, or finishing: either way within the timeout.
-    QTRY_COMPARE_WITH_TIMEOUT(zentrel.state(), QProcess::NotRunning, 30000);
-    QCOMPARE(zentrel.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(zentrel.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!zentrel.running(), 30000);
+    QVERIFY2(zentrel.terminate(0), zentrel.output().constData());   // ended with status 0
     QTRY_COMPARE_WITH_TIMEOUT(client.socket.state(), QAbstractSocket::UnconnectedState, 30000);
 
     // At most the item that was already on its way when the signal was sent.
     QVERIFY2(client.items() <= itemsAtSignal + 1, client.received.constData());
     QCOMPARE(client.received, itemsUpTo(client.items()));
 
-    const QByteArray ini = dir.read("zentrel.ini");
+    const QByteArray ini = zentrel.read("zentrel.ini");
     QVERIFY2(ini.contains("TCP-Port=" + QByteArray::number(port)), ini.constData());
     static const QRegularExpression positionX("^PositionX=-?[0-9.eE+-]+\\r?$",
                                               QRegularExpression::MultilineOption);

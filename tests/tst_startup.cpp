@@ -5,6 +5,7 @@
 #include "platform/qt/qt_platform.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/fakes.h"
+#include "tests/support/startup_rig.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -70,37 +71,7 @@ bool accepts(quint16 port)
     return client.waitForConnected(2000);
 }
 
-// Start-up's world: the real files and settings of the current directory,
-// scripted dialogs and guard, and a socket array that is fake unless the
-// test asks for the real one.
-struct Rig {
-    explicit Rig(bool realSockets = false)
-        : platform{realSockets ? qt.platform().sockets : fakeSockets,
-                   qt.platform().profile,
-                   qt.platform().files,
-                   loop,
-                   dialogs,
-                   guard}
-    {
-        form.onUnload = [this] { app::shutdown(form, platform, shared); };
-    }
-
-    void start() { app::startup(form, platform, shared); }
-    bool listening() const
-    {
-        const auto &calls = fakeSockets.calls();
-        return std::find(calls.begin(), calls.end(), "listen 0") != calls.end();
-    }
-
-    platform::QtPlatform qt;
-    tests::FakeSocketArray fakeSockets;
-    tests::FakeEventLoop loop;
-    tests::FakeDialogs dialogs;
-    tests::FakeInstanceGuard guard;
-    platform::Platform platform;
-    ui::ZentrelFRM form;
-    console::Shared shared;
-};
+using Rig = tests::StartupRig;
 
 void prepare(const tests::ScratchDir &dir, const QByteArray &ini, bool config = true,
              bool responses = true)
@@ -200,7 +171,7 @@ void tst_Startup::complete_settings()
     QCOMPARE(caption(rig.form.LBL_Delay), delayCaption);
     QCOMPARE(rig.shared.responseDelay, delay);
     QCOMPARE(caption(rig.form.LBL_Port), portCaption);
-    QCOMPARE(rig.fakeSockets.calls(),
+    QCOMPARE(rig.sockets.calls(),
              (std::vector<std::string>{"port 0 " + std::to_string(port), "listen 0"}));
     QVERIFY(!rig.form.LBL_titre.visible());
     QVERIFY(!rig.form.Timer1.enabled());
@@ -372,7 +343,7 @@ void tst_Startup::portError()
     tests::ScratchDir dir;
     prepare(dir, "[Settings]\r\nDelay=2\r\nTCP-Port=" + port + "\r\n");
     Rig rig;
-    rig.fakeSockets.listenFailsWith = listenFailsWith;
+    rig.sockets.listenFailsWith = listenFailsWith;
     rig.start();
 
     QVERIFY(rig.form.LBL_titre.visible());
@@ -454,7 +425,7 @@ void tst_Startup::unreadableDataFile()
     QCOMPARE(caption(rig.form.LBL_Delay), QString("Delay : 1000 ms"));
     QCOMPARE(caption(rig.form.LBL_Port), QString("TCP Port : 00000"));
     QCOMPARE(rig.shared.responseDelay, 0.0);
-    QVERIFY(rig.fakeSockets.calls().empty());
+    QVERIFY(rig.sockets.calls().empty());
     QVERIFY(rig.dialogs.shown.empty());
     QVERIFY(!rig.platform.files.isOpen(1));
     QVERIFY(!rig.platform.files.isOpen(2));

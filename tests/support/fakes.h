@@ -3,6 +3,7 @@
 #include "platform/dialogs.h"
 #include "platform/event_loop.h"
 #include "platform/instance_guard.h"
+#include "platform/profile.h"
 #include "platform/sockets.h"
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zentrel::tests {
@@ -104,6 +106,20 @@ class FakeInstanceGuard : public platform::InstanceGuard
 public:
     bool anotherCopyRunning() override { return another; }
     bool another = false;
+};
+
+// A profile with no settings in it, whose writes all fail.
+struct FakeEmptyProfile : platform::Profile {
+    std::string getString(std::string_view, std::string_view, std::string_view defaultValue,
+                          std::size_t, const std::string &) override
+    {
+        return std::string(defaultValue);
+    }
+    bool writeString(std::string_view, std::string_view, std::string_view,
+                     const std::string &) override
+    {
+        return false;
+    }
 };
 
 } // namespace zentrel::tests

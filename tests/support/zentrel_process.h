@@ -9,8 +9,8 @@
 
 namespace zentrel::tests {
 
-// The 17 default lines of ROUTER.CFG, CR LF after each: with them present
-// start-up asks the operator nothing.
+// The 17 default lines of ROUTER.CFG, CR LF after each, byte for byte as
+// start-up creates the file: with them present start-up asks nothing.
 extern const QByteArray DefaultRouterConfig;
 
 // A port nothing listens on at the moment.

@@ -1,0 +1,36 @@
+// panel_rig.h: the application wired to real files and fake sockets, clock and dialogs.
+#pragma once
+#include "app/application.h"
+#include "platform/qt/qt_profile.h"
+#include "platform/qt/qt_text_files.h"
+#include "tests/support/current_dir.h"
+#include "tests/support/fakes.h"
+#include "ui/window_model.h"
+
+namespace zentrel::tests {
+
+// Every handler wired on a window as a clean start-up leaves it: real files in
+// a scratch directory, a fake socket array and a loop whose clock moves only
+// when the code yields.
+struct PanelRig {
+    ScratchDir dir;
+    platform::QtTextFiles files;
+    platform::QtProfile profile;
+    FakeEventLoop loop;
+    FakeSocketArray sockets;
+    FakeDialogs dialogs;
+    FakeInstanceGuard guard;
+    platform::Platform platform{sockets, profile, files, loop, dialogs, guard};
+    ui::ZentrelFRM form;
+    app::Application application{form, platform};
+
+    PanelRig()
+    {
+        form.LBL_titre.setVisible(false);
+        form.TXT_OutPut.setText({});
+        form.CMD_OriginalConfig.setEnabled(true);
+        form.CMD_Answers.setEnabled(true);
+    }
+};
+
+} // namespace zentrel::tests
