@@ -2,24 +2,12 @@
 #include "console/listener.h"
 
 #include "console/input_capture.h"
+#include "console/quietly.h"
 
 #include <limits>
 #include <utility>
 
 namespace zentrel::console {
-
-namespace {
-
-template <typename Step>
-void quietly(Step step) noexcept
-{
-    try {
-        step();
-    } catch (...) {
-    }
-}
-
-} // namespace
 
 Listener::Listener(ui::ZentrelFRM &form, platform::Platform &platform, Shared &shared)
     : m_form(form), m_platform(platform), m_shared(shared), m_playback(form, platform, shared)

@@ -3,26 +3,12 @@
 
 #include "console/item_reader.h"
 #include "console/paced_wait.h"
+#include "console/quietly.h"
 #include "platform/error.h"
 
 #include <string_view>
 
 namespace zentrel::console {
-
-namespace {
-
-// For the steps that end a connection: one that fails must not keep the
-// others from putting the window back to idle.
-template <typename Step>
-void quietly(Step step) noexcept
-{
-    try {
-        step();
-    } catch (...) {
-    }
-}
-
-} // namespace
 
 Playback::Playback(ui::ZentrelFRM &form, platform::Platform &platform, Shared &shared)
     : m_form(form), m_platform(platform), m_shared(shared)
