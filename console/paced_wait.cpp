@@ -14,7 +14,7 @@ WaitResult pacedWait(Shared &shared, platform::EventLoop &loop)
     const double deadline = loop.now() + delay;
     // Yields on every pass: data arrival, clicks, the alarm tick and the
     // window's unload all run inside this loop. The loop sleeps until the
-    // deadline or the next event, so a pause costs no CPU.
+    // deadline or the next event, so a pause costs next to no CPU.
     while (loop.now() < deadline) {
         loop.yieldUntil(deadline);
         if (shared.stopRequested)

@@ -1,7 +1,7 @@
 // tst_readme_example.cpp: the README's worked example, demo files and demo/login.exp, against a real Zentrel.
-#include "app/application.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/qt_view.h"
+#include "tests/support/live_zentrel.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/zentrel_process.h"
 #include "ui/window_model.h"
@@ -165,13 +165,9 @@ void tst_ReadmeExample::loginScript_commandsRecordedInPanel()
     const QString copied = copyDemo(dir, port);
     QVERIFY2(copied.isEmpty(), qPrintable(copied));
 
-    platform::QtPlatform qt;
-    ui::ZentrelFRM form;
-    platform::QtView view(form);
-    app::Application application(form, qt.platform());
-    application.load();
-    QVERIFY(!form.unloaded());
-    view.show();
+    tests::LiveZentrel live;
+    QVERIFY(live.start());
+    auto &[qt, form, view, application] = live;
 
     ExpectRun run(port);
     QVERIFY2(run.process.waitForStarted(30000), qPrintable(run.process.errorString()));

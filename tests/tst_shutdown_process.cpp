@@ -1,7 +1,7 @@
 // tst_shutdown_process.cpp: ending Zentrel in the middle of a playback or a preview, for real.
-#include "app/application.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/qt_view.h"
+#include "tests/support/live_zentrel.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/zentrel_process.h"
 #include "ui/window_model.h"
@@ -149,13 +149,9 @@ void tst_ShutdownProcess::exitClick_duringPreview_unwinds()
 {
     ScratchDir dir;
     writeFiles(dir, freePort(), 0.2);
-    platform::QtPlatform qt;
-    ui::ZentrelFRM form;
-    platform::QtView view(form);
-    app::Application application(form, qt.platform());
-    application.load();
-    QVERIFY(!form.unloaded());
-    view.show();
+    tests::LiveZentrel live;
+    QVERIFY(live.start());
+    auto &[qt, form, view, application] = live;
     QVERIFY(QTest::qWaitForWindowExposed(view.widget()));
     QAbstractButton *answers = button(view, "CMD_Answers");
     QAbstractButton *quitter = button(view, "CMD_Quitter");
@@ -195,13 +191,9 @@ void tst_ShutdownProcess::exitClick_duringPlayback_unwinds()
     const quint16 port = freePort();
     QVERIFY(port);
     writeFiles(dir, port, 0.2);
-    platform::QtPlatform qt;
-    ui::ZentrelFRM form;
-    platform::QtView view(form);
-    app::Application application(form, qt.platform());
-    application.load();
-    QVERIFY(!form.unloaded());
-    view.show();
+    tests::LiveZentrel live;
+    QVERIFY(live.start());
+    auto &[qt, form, view, application] = live;
     QVERIFY(QTest::qWaitForWindowExposed(view.widget()));
     QAbstractButton *quitter = button(view, "CMD_Quitter");
     QVERIFY(quitter);
