@@ -26,13 +26,29 @@ protected:
 
 ScriptPtr parseScript(std::string_view bytes)
 {
-    auto script = std::make_shared<Script>();
     MemoryStream stream(bytes);
-    while (!stream.atEnd()) {
+    return readScriptItems(stream);
+}
+
+ScriptPtr readScriptItems(platform::InputStream &in)
+{
+    auto script = std::make_shared<Script>();
+    while (!in.atEnd()) {
         script->items.emplace_back();
-        readItem(stream, script->items.back());
+        readItem(in, script->items.back());
     }
     return script;
+}
+
+ScriptPtr readScriptFile(platform::TextFiles &files, const std::string &path)
+{
+    constexpr int Number = 1;
+    files.open(Number, path, platform::TextFiles::Mode::Input);
+    struct Closer {
+        platform::TextFiles &files;
+        ~Closer() { files.close(Number); }
+    } closer{files};
+    return readScriptItems(files.input(Number));
 }
 
 } // namespace zentrel::console

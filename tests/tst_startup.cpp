@@ -1,7 +1,7 @@
 // tst_startup.cpp: how start-up ends, in a scratch directory with scripted dialog answers.
 #include "app/shutdown.h"
 #include "app/startup.h"
-#include "console/paced_wait.h"
+#include "console/session.h"
 #include "platform/qt/qt_platform.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/fakes.h"
@@ -230,8 +230,19 @@ void tst_Startup::hugeDelay_pauseStillEndsOnExit()
     Rig rig;
     rig.start();
     QVERIFY(std::isfinite(rig.shared.responseDelay));
-    rig.loop.at(rig.loop.now() + 3600, [&] { rig.form.close(); });
-    QCOMPARE(console::pacedWait(rig.shared, rig.loop), console::WaitResult::Stopped);
+    // A session's first pause, at that delay, never ends by itself.
+    console::SessionObserver nobody;
+    console::SessionSetup setup;
+    setup.script = console::parseScript("a\r\n");
+    setup.delay = [&] { return rig.shared.responseDelay; };
+    console::Session session(rig.loop, nobody, std::move(setup));
+    const double start = rig.loop.now();
+    rig.loop.at(start + 3600, [&] { session.stop(); });
+    session.start();
+    rig.loop.run();
+    QVERIFY(session.ended());
+    QCOMPARE(rig.loop.now(), start + 3600);
+    QCOMPARE(rig.loop.pendingTimers(), std::size_t(0));
 }
 
 void tst_Startup::bothFilesMissing_answerNo()

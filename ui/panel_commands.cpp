@@ -60,10 +60,9 @@ void PanelCommands::onTitleClick()
 
 void PanelCommands::onOriginalConfig()
 {
-    // A playback or a preview holds file number 1 across its pauses; its
-    // buttons keep this one disabled, and a click that slips through anyway
-    // must not take the file from under it.
-    if (m_form.unloaded() || m_shared.fileOneBusy)
+    // A session or a preview is running; its buttons keep this one
+    // disabled, and a click that slips through anyway must not disturb it.
+    if (m_form.unloaded() || (m_shared.busy && m_shared.busy()))
         return;
 
     m_form.TXT_OutPut.setText({});
