@@ -164,6 +164,16 @@ void EventLog::stopping(std::string_view why)
     }
 }
 
+void EventLog::exiting(int status)
+{
+    if (m_setup.eventsFd >= 0) {
+        std::string json = eventHead("exit");
+        appendNumber(json, "status", std::to_string(status));
+        appendNumber(json, "sessions", std::to_string(m_ended));
+        emit(std::move(json));
+    }
+}
+
 void EventLog::sessionStarted(const console::SessionInfo &info)
 {
     ++m_active;

@@ -40,6 +40,8 @@ public:
     void routerStopped(const std::string &router);
     // The program stops for `why` ("signal", "timeout", "connections").
     void stopping(std::string_view why);
+    // The last event: the exit status the program is about to return.
+    void exiting(int status);
     // A failure of the program itself, not of one session.
     void error(std::string_view text);
     // Clears the status line and leaves the terminal as it was.
