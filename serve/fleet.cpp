@@ -58,23 +58,32 @@ Fleet::~Fleet()
 
 void Fleet::start()
 {
+    // Every port is taken before any is served: the listeners stay paused
+    // until the last one has bound.
     for (auto &member : m_routers) {
+        console::Router *router = member->router.get();
+        auto accepted = [this, router](int fd, std::string peer) {
+            router->connected(std::make_unique<platform::TcpConnection>(m_loop, fd, peer), std::move(peer));
+        };
         try {
             member->listener = std::make_unique<platform::TcpListener>(m_loop, m_setup.address,
-                                                                       member->plan.port);
+                                                                       member->plan.port, accepted);
+            member->listener->pause();
         } catch (const platform::Error &error) {
             for (auto &opened : m_routers)
                 opened->listener.reset();
-            const std::string port = member->plan.port ? std::to_string(member->plan.port) : "a free port";
-            throw StartError("router '" + member->plan.name + "' cannot listen on " + m_setup.address
-                             + " port " + port + ": " + error.what());
+            // The listener's text names the address, the port and the reason.
+            throw StartError("router '" + member->plan.name + "': " + error.what());
         }
+        const std::string name = member->plan.name;
+        member->listener->setReport([this, name](const std::string &text) {
+            console::SessionInfo info;
+            info.router = name;
+            m_log.warning(info, text);
+        });
     }
     for (auto &member : m_routers) {
-        console::Router *router = member->router.get();
-        member->listener->start([router](std::unique_ptr<console::Connection> connection, std::string peer) {
-            router->connected(std::move(connection), std::move(peer));
-        });
+        member->listener->resume();
         m_log.listening(member->plan.name, m_setup.address, member->listener->port());
     }
     m_log.ready();

@@ -1,6 +1,7 @@
 // main.cpp: zentrel-serve, the routers of one or more directories served without a window.
 #include "app/version.h"
 #include "platform/posix/posix_loop.h"
+#include "platform/posix/tcp_connection.h"
 #include "serve/events.h"
 #include "serve/exit_status.h"
 #include "serve/fleet.h"
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
+#include <functional>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -26,6 +28,8 @@ using namespace zentrel::serve;
 // Descriptors the program needs besides one listener per router: stdio,
 // the loop's own, the events file, a script being read, and clients.
 constexpr rlim_t Reserve = 64;
+constexpr double DrainFor = 2.0;
+constexpr double DrainPoll = 0.01;
 
 int usageError(const std::string &text)
 {
@@ -111,7 +115,20 @@ int serve(const Options &options)
     };
     loop.onSignal(SIGTERM, [&] { stopAll("signal", ExitOk); });
     loop.onSignal(SIGINT, [&] { stopAll("signal", ExitOk); });
-    fleet.onDone = [&] { loop.quit(); };
+    // What was queued for the clients still goes out before the exit, as long
+    // as they read it within a moment.
+    double drainUntil = 0;
+    std::function<void()> drain = [&] {
+        if (platform::TcpConnection::lingering() == 0 || loop.now() >= drainUntil) {
+            loop.quit();
+            return;
+        }
+        loop.at(loop.now() + DrainPoll, drain);
+    };
+    fleet.onDone = [&] {
+        drainUntil = loop.now() + DrainFor;
+        drain();
+    };
 
     for (const RouterPlan &plan : plans) {
         if (plan.scriptMissing) {

@@ -236,7 +236,7 @@ TEST(Serve, refusesBadInputWithOneLineAndStatus2BeforeListening)
     const int taken = holder.ports().at("r");
     ServeProcess serve({"--port", std::to_string(taken - 1), "--copies", "2", dir});
     EXPECT_EQ(serve.wait(), 2);
-    EXPECT_NE(serve.stderrText().find("'r-2' cannot listen on 127.0.0.1 port " + std::to_string(taken)),
+    EXPECT_NE(serve.stderrText().find("'r-2': cannot listen on 127.0.0.1:" + std::to_string(taken)),
               std::string::npos) << serve.stderrText();
     EXPECT_TRUE(named(serve.events(), "listening").empty());
     EXPECT_FALSE(Client(taken - 1).connected());
