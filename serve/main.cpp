@@ -75,7 +75,7 @@ int openEvents(const std::string &target)
     return fd;
 }
 
-int serve(const Options &options)
+int serveRouters(const Options &options)
 {
     std::vector<RouterPlan> plans;
     try {
@@ -173,7 +173,7 @@ int main(int argc, char **argv)
         return ExitOk;
     }
     try {
-        return serve(options);
+        return serveRouters(options);
     } catch (const std::exception &error) {
         std::fprintf(stderr, "zentrel-serve: %s\n", error.what());
         return ExitUsage;
