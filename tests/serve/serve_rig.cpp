@@ -243,12 +243,11 @@ int ServeProcess::wait(double timeoutSeconds)
         }
         pump(0.01);
     }
-    // What is left in the pipes after the exit.
-    while (m_out >= 0 || m_err >= 0) {
+    // What is left in the pipes after the exit, read as events.
+    while (m_status >= 0 && (m_out >= 0 || m_err >= 0))
         pump(0.2);
-        if (m_status < 0)
-            break;
-    }
+    while (next(0))
+        ;
     return m_status;
 }
 

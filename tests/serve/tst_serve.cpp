@@ -106,10 +106,11 @@ TEST(Serve, runsSessionsSideBySideAndLetsFurtherClientsWaitInOrder)
     const int port = serve.ports().at("r");
 
     std::vector<std::unique_ptr<Client>> clients;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 2; ++i) {
         clients.push_back(std::make_unique<Client>(port));
         serve.until("session-start", 2);
     }
+    clients.push_back(std::make_unique<Client>(port));
     // One that gives up while it waits costs the others nothing and gets no session.
     { Client leaver(port); }
     clients.push_back(std::make_unique<Client>(port));
@@ -236,8 +237,10 @@ TEST(Serve, refusesBadInputWithOneLineAndStatus2BeforeListening)
     const int taken = holder.ports().at("r");
     ServeProcess serve({"--port", std::to_string(taken - 1), "--copies", "2", dir});
     EXPECT_EQ(serve.wait(), 2);
-    EXPECT_NE(serve.stderrText().find("'r-2': cannot listen on 127.0.0.1:" + std::to_string(taken)),
-              std::string::npos) << serve.stderrText();
+    const std::string text = serve.stderrText();
+    EXPECT_NE(text.find("'r-2'"), std::string::npos) << text;
+    EXPECT_NE(text.find(std::to_string(taken)), std::string::npos) << text;
+    EXPECT_NE(text.find("in use"), std::string::npos) << text;
     EXPECT_TRUE(named(serve.events(), "listening").empty());
     EXPECT_FALSE(Client(taken - 1).connected());
 }
