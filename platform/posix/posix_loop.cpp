@@ -183,7 +183,10 @@ void PosixLoop::watch(int fd, std::uint32_t events, std::function<void(std::uint
     epoll_event event{};
     event.events = interest(events);
     event.data.u64 = tag(fd, entry->generation);
-    if (epoll_ctl(m_epoll, known ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &event) < 0)
+    // A number still watched may be a new descriptor: the old one was closed
+    // before it was unwatched, and closing took it out of the epoll set.
+    if (!(known && epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &event) == 0)
+        && epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) < 0)
         fail("epoll_ctl");
     m_watches[fd] = std::move(entry);
 }
@@ -406,6 +409,8 @@ void PosixLoop::runOnce(double maxWait)
         guarded("timer", function);
 
     runPosted();
+    // Set for what this pass added, so that a loop watching fd() wakes for it.
+    armTimer(now());
 }
 
 } // namespace zentrel::platform
