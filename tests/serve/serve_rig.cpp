@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -131,7 +132,7 @@ Event parseEvent(const std::string &line)
     return event;
 }
 
-ServeProcess::ServeProcess(std::vector<std::string> arguments, bool eventsToStdout, const std::string &cwd)
+ServeProcess::ServeProcess(std::vector<std::string> arguments, bool eventsToStdout, int fdLimit)
 {
     if (eventsToStdout) {
         arguments.push_back("--events");
@@ -144,7 +145,8 @@ ServeProcess::ServeProcess(std::vector<std::string> arguments, bool eventsToStdo
     if (m_pid == 0) {
         ::dup2(out[1], STDOUT_FILENO);
         ::dup2(err[1], STDERR_FILENO);
-        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0)
+        const rlimit limit{static_cast<rlim_t>(fdLimit), static_cast<rlim_t>(fdLimit)};
+        if (fdLimit > 0 && ::setrlimit(RLIMIT_NOFILE, &limit) != 0)
             ::_exit(126);
         std::vector<char *> argv;
         argv.push_back(const_cast<char *>(ZENTREL_SERVE_BINARY));

@@ -41,8 +41,9 @@ Event parseEvent(const std::string &line);
 class ServeProcess
 {
 public:
+    // fdLimit > 0: the program's soft and hard descriptor limit.
     explicit ServeProcess(std::vector<std::string> arguments, bool eventsToStdout = true,
-                          const std::string &cwd = "");
+                          int fdLimit = 0);
     ~ServeProcess();   // SIGKILL if still running
     ServeProcess(const ServeProcess &) = delete;
     ServeProcess &operator=(const ServeProcess &) = delete;

@@ -257,3 +257,31 @@ TEST(Serve, listensOnIpv6Loopback)
     EXPECT_EQ(serve.wait(), 0);
     EXPECT_EQ(named(serve.events(), "session-start").at(0)["peer"].rfind("[::1]:", 0), 0u);
 }
+
+TEST(Serve, ridesOutAClientStormBeyondTheDescriptorLimit)
+{
+    ScratchDir scratch;
+    const std::string dir = scratch.router("r", "a,b\r\n", ini(0.3));
+    ServeProcess tooMany({"--copies", "100", "--port", "0", dir}, false, 100);
+    EXPECT_EQ(tooMany.wait(), 2);
+    EXPECT_NE(tooMany.stderrText().find("descriptors"), std::string::npos) << tooMany.stderrText();
+
+    constexpr int Clients = 150;
+    ServeProcess serve({"--port", "0", "--sessions", "1000", "--connections", std::to_string(Clients), dir},
+                       true, 100);
+    const int port = serve.ports().at("r");
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < Clients; ++i)
+        clients.push_back(std::make_unique<Client>(port));
+    // The script changes in the middle of the storm: re-read while descriptors are short.
+    scratch.write("r/RESPONSE.TXT", "a,b\r\n");
+    for (auto &client : clients) {
+        EXPECT_EQ(joined(client->readAll(20)), "ab");
+        client->close();
+    }
+    EXPECT_EQ(serve.wait(20), 0) << serve.stderrText();
+    const auto ends = named(serve.events(), "session-end");
+    EXPECT_EQ(ends.size(), std::size_t(Clients));
+    for (const Event &end : ends)
+        EXPECT_EQ(end["items_sent"], "2") << end.line;
+}
