@@ -21,6 +21,11 @@ struct Shared {
     // Start-up found another copy running and unloads this one: it never
     // read a window position, so its shutdown saves none.
     bool refusedCopy = false;
+    // What start-up's probes decided for Original Config and Show Responses:
+    // the end of a connection or a preview gives each button this back,
+    // not simply enabled.
+    bool configAvailable = true;
+    bool responsesAvailable = true;
 };
 
 } // namespace zentrel::console
