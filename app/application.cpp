@@ -7,7 +7,7 @@
 namespace zentrel::app {
 
 Application::Application(ui::ZentrelFRM &form, platform::Platform &platform)
-    : m_form(form), m_platform(platform), m_presenter(form), m_listener(platform, m_shared, m_presenter),
+    : m_form(form), m_platform(platform), m_presenter(form, m_shared), m_listener(platform, m_shared, m_presenter),
       m_commands(form, platform, m_shared), m_alarm(form),
       m_preview(form, platform, m_shared, m_listener)
 {

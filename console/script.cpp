@@ -42,13 +42,8 @@ ScriptPtr readScriptItems(platform::InputStream &in)
 
 ScriptPtr readScriptFile(platform::TextFiles &files, const std::string &path)
 {
-    constexpr int Number = 1;
-    files.open(Number, path, platform::TextFiles::Mode::Input);
-    struct Closer {
-        platform::TextFiles &files;
-        ~Closer() { files.close(Number); }
-    } closer{files};
-    return readScriptItems(files.input(Number));
+    const std::unique_ptr<platform::InputStream> in = files.openInput(path);
+    return readScriptItems(*in);
 }
 
 } // namespace zentrel::console

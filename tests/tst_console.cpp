@@ -62,7 +62,7 @@ struct Rig {
     tests::FakeInstanceGuard guard;
     platform::Platform platform{sockets, profile, files, loop, dialogs, guard};
     console::Shared shared;
-    ui::Presenter presenter{form};
+    ui::Presenter presenter{form, shared};
     console::Listener listener{platform, shared, presenter};
 
     Rig()
@@ -126,6 +126,7 @@ private slots:
     void clientsWaiting_servedInArrivalOrder();
     void clientWaitingForPreview_servedWhenItEnds();
     void typedCommands_enableReceivedCommands();
+    void endOfConnection_restoresProbeVerdict();
 
     // Failures.
     void failure_data();
@@ -434,6 +435,23 @@ void tst_Console::typedCommands_enableReceivedCommands()
     QVERIFY(rig.form.TXT_Input.visible());
     QCOMPARE(rig.form.height(), ui::ExpandedHeight);
     verifyIdle(rig);
+}
+
+// Start-up found no ROUTER.CFG or no RESPONSE.TXT: the end of a connection
+// leaves that button off instead of simply enabling it.
+void tst_Console::endOfConnection_restoresProbeVerdict()
+{
+    for (const bool gone : {false, true}) {
+        Rig rig;
+        rig.script("a\r\nb\r\n");
+        rig.shared.configAvailable = false;
+        rig.shared.responsesAvailable = true;
+        if (gone)
+            rig.loop.at(Start + 1.5, [&] { rig.sockets.clientCloses(1); });
+        rig.connect();
+        QVERIFY(!rig.form.CMD_OriginalConfig.enabled());
+        QVERIFY(rig.form.CMD_Answers.enabled());
+    }
 }
 
 void tst_Console::failure_data()

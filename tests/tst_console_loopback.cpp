@@ -31,7 +31,7 @@ struct Server {
     tests::FakeInstanceGuard guard;
     platform::Platform platform{sockets, profile, files, loop, dialogs, guard};
     console::Shared shared;
-    ui::Presenter presenter{form};
+    ui::Presenter presenter{form, shared};
     console::Listener listener{platform, shared, presenter};
 
     explicit Server(double delay)

@@ -13,6 +13,13 @@ void showItem(ZentrelFRM &form, std::string &line, std::string_view item)
     form.setTrafficLampsVisible(!form.frm_green.visible());
 }
 
+void restoreFileButtons(ZentrelFRM &form, const console::Shared &shared)
+{
+    // What start-up's probe found: a file it could not find keeps its button off.
+    form.CMD_Answers.setEnabled(shared.responsesAvailable);
+    form.CMD_OriginalConfig.setEnabled(shared.configAvailable);
+}
+
 void Presenter::sessionStarted(const console::SessionInfo &)
 {
     m_form.TXT_OutPut.setVisible(false);
@@ -51,16 +58,14 @@ void Presenter::sessionEnded(const console::SessionInfo &, const console::Sessio
         // The lamps and Received Commands were set when the client left.
         m_form.TXT_OutPut.setVisible(true);
         m_form.TXT_Input.setVisible(false);
-        m_form.CMD_Answers.setEnabled(true);
-        m_form.CMD_OriginalConfig.setEnabled(true);
+        restoreFileButtons(m_form, m_shared);
         return;
     case console::EndReason::ScriptExhausted:
     case console::EndReason::Failed:
         // TXT_Input stays in view with the captured commands.
         m_form.FRM_Winsock.setBackColour(Green);
         m_form.setTrafficLampsVisible(false);
-        m_form.CMD_Answers.setEnabled(true);
-        m_form.CMD_OriginalConfig.setEnabled(true);
+        restoreFileButtons(m_form, m_shared);
         m_form.CMD_ReceivedCommands.setEnabled(!m_form.TXT_Input.text().empty());
         return;
     }

@@ -1,6 +1,7 @@
 // presenter.h: turns what the served connection does into lamps, panels and buttons.
 #pragma once
 #include "console/observer.h"
+#include "console/shared.h"
 #include "ui/window_model.h"
 
 #include <string>
@@ -10,7 +11,7 @@ namespace zentrel::ui {
 class Presenter : public console::SessionObserver
 {
 public:
-    explicit Presenter(ZentrelFRM &form) : m_form(form) {}
+    Presenter(ZentrelFRM &form, const console::Shared &shared) : m_form(form), m_shared(shared) {}
 
     // TXT_Input shown and emptied, TXT_OutPut hidden (it keeps its text),
     // the three command buttons disabled, the connection lamp yellow.
@@ -28,11 +29,15 @@ public:
 
 private:
     ZentrelFRM &m_form;
+    const console::Shared &m_shared;
     std::string m_line;   // one item and its CR LF, reused so items cost no allocation
 };
 
 // Shows an item in TXT_OutPut and blinks the traffic lamps: every played or
 // previewed item does both.
 void showItem(ZentrelFRM &form, std::string &line, std::string_view item);
+
+// Show Responses and Original Config back as start-up's probe left them.
+void restoreFileButtons(ZentrelFRM &form, const console::Shared &shared);
 
 } // namespace zentrel::ui

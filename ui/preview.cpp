@@ -80,8 +80,7 @@ void Preview::sessionEnded(const console::SessionInfo &, const console::SessionE
 void Preview::ended()
 {
     m_form.setTrafficLampsVisible(false);
-    m_form.CMD_Answers.setEnabled(true);
-    m_form.CMD_OriginalConfig.setEnabled(true);
+    restoreFileButtons(m_form, m_shared);
     m_listener.router().setHeld(false);
 }
 
