@@ -57,7 +57,8 @@ public:
 private:
     struct Waiting;
     void serveWaiting();
-    void startSession(std::unique_ptr<Connection> connection, std::string peer);
+    void startSession(std::unique_ptr<Waiting> waiting);
+    void drop(Waiting *entry);
     void finish(Session *session);
 
     platform::EventLoop &m_loop;
@@ -69,6 +70,7 @@ private:
     platform::EventLoop::TimerId m_retry = 0;
     bool m_held = false;
     bool m_stopped = false;
+    std::shared_ptr<bool> m_alive;   // false once destroyed: posted work checks it
 };
 
 } // namespace zentrel::console

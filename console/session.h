@@ -35,8 +35,10 @@ public:
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
-    // Reports the start and begins the first pause.
-    void start();
+    // Reports the start (and what the client typed while it waited for its
+    // turn) and begins the first pause.
+    void start(std::string earlyInput = {});
+    void setFinished(std::function<void()> finished) { m_setup.finished = std::move(finished); }
     // Ends the session at once with Stopped: no further item is sent and the
     // connection is left open for the owner to close.
     void stop();
