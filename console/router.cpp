@@ -154,6 +154,7 @@ void Router::startSession(std::unique_ptr<Waiting> waiting)
     setup.script = std::move(script);
     setup.connection = std::move(waiting->connection);
     setup.delay = m_setup.delay;
+    setup.pace = m_setup.pace;
     m_sessions.push_back(std::make_unique<Session>(m_loop, m_observer, std::move(setup)));
     Session *session = m_sessions.back().get();
     session->setFinished([this, session, alive = m_alive] {

@@ -2,6 +2,7 @@
 #pragma once
 #include "console/connection.h"
 #include "console/observer.h"
+#include "console/pace.h"
 #include "console/script.h"
 #include "platform/event_loop.h"
 
@@ -20,6 +21,7 @@ struct RouterSetup {
     std::string name;
     std::size_t maxSessions = 1;     // served at the same time; later clients wait
     std::function<double()> delay;   // read afresh before every item
+    Pace pace = Pace::Clock;
     // The script for a session about to start, read afresh (or from a cache
     // that checks the file). Throws platform::Error: TooManyFiles (67) makes
     // the client wait and the router try again shortly; any other failure is

@@ -28,6 +28,12 @@ public:
         if (m_events.gone)
             m_events.gone();
     }
+    // The client shuts its sending side.
+    void stopTyping()
+    {
+        if (m_events.ended)
+            m_events.ended();
+    }
     // Everything sent so far, then forgotten.
     std::string take() { return std::exchange(m_sent, {}); }
     bool closed() const { return m_closed; }

@@ -24,7 +24,7 @@ std::string echoOf(LineEcho::Carrier carrier, const std::vector<std::string> &ch
     FakeConnection *client = fake.get();
     LineEcho echo(std::move(fake), carrier);
     std::string heard;
-    echo.setEvents({.data = [&](std::string_view chunk) { heard.append(chunk); }, .gone = {}, .drained = {}});
+    echo.setEvents({.data = [&](std::string_view chunk) { heard.append(chunk); }, .gone = {}, .drained = {}, .ended = {}});
     std::string expectedHeard;
     for (const std::string &chunk : chunks) {
         client->type(chunk);
@@ -83,7 +83,7 @@ TEST(LineEcho, echoGoesOutBeforeTheSessionHearsTheChunk)
     FakeConnection *client = fake.get();
     LineEcho echo(std::move(fake), LineEcho::Carrier::Ssh);
     std::string sentWhenHeard;
-    echo.setEvents({.data = [&](std::string_view) { sentWhenHeard = client->take(); }, .gone = {}, .drained = {}});
+    echo.setEvents({.data = [&](std::string_view) { sentWhenHeard = client->take(); }, .gone = {}, .drained = {}, .ended = {}});
     client->type("terminal width 511\n");
     EXPECT_EQ(sentWhenHeard, "terminal width 511\r\n");
 }
@@ -94,7 +94,7 @@ TEST(LineEcho, nothingIsEchoedToAClientThatHasGone)
     FakeConnection *client = fake.get();
     LineEcho echo(std::move(fake), LineEcho::Carrier::Telnet);
     bool gone = false;
-    echo.setEvents({.data = [](std::string_view) {}, .gone = [&] { gone = true; }, .drained = {}});
+    echo.setEvents({.data = [](std::string_view) {}, .gone = [&] { gone = true; }, .drained = {}, .ended = {}});
     client->leave();
     client->type("late\r");
     EXPECT_TRUE(gone);
