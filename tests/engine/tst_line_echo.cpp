@@ -1,4 +1,4 @@
-// test_line_echo.cpp: the echo a client sees as it types, over Telnet and SSH.
+// tst_line_echo.cpp: the echo a client sees as it types, over Telnet and SSH.
 #include "console/line_echo.h"
 #include "tests/engine/fake_connection.h"
 

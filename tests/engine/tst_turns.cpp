@@ -1,4 +1,4 @@
-// test_turns.cpp: turn-taking sessions against a fake clock: what goes out, and when.
+// tst_turns.cpp: turn-taking sessions against a fake clock: what goes out, and when.
 #include "console/line_splitter.h"
 #include "console/session.h"
 #include "tests/engine/fake_connection.h"
