@@ -88,6 +88,21 @@ void Router::connected(std::unique_ptr<Connection> connection, std::string peer)
     m_waiting.push_back(std::move(waiting));
 }
 
+void Router::refused(const std::string &peer, EndReason reason, std::string failure)
+{
+    SessionInfo info;
+    info.router = m_setup.name;
+    info.number = ++m_started;
+    info.peer = peer;
+    info.startedAt = unixNow();
+    info.startedClock = m_loop.now();
+    m_observer.sessionStarted(info);
+    SessionEnd end;
+    end.reason = reason;
+    end.failure = std::move(failure);
+    m_observer.sessionEnded(info, end);
+}
+
 void Router::drop(Waiting *entry)
 {
     // Posted: the connection whose event this is must outlive the event.

@@ -41,6 +41,9 @@ public:
     // router is not held), else it waits its turn, in arrival order; a
     // waiting client that leaves is dropped without being served.
     void connected(std::unique_ptr<Connection> connection, std::string peer);
+    // A client that was turned away before its session could start (a failed
+    // login): reported as a session of its own that starts and ends at once.
+    void refused(const std::string &peer, EndReason reason, std::string failure = {});
     // While held no new session starts; clients keep waiting (the window's
     // preview holds its router). Releasing serves the waiting clients.
     void setHeld(bool held);

@@ -113,7 +113,7 @@ void EventLog::error(std::string_view text)
 }
 
 void EventLog::listening(const std::string &router, const std::string &address, int port,
-                         std::string_view protocol)
+                         std::string_view protocol, std::string_view fingerprint)
 {
     ++m_listening;
     if (m_setup.eventsFd >= 0) {
@@ -122,13 +122,16 @@ void EventLog::listening(const std::string &router, const std::string &address, 
         appendField(json, "address", address);
         appendNumber(json, "port", std::to_string(port));
         appendField(json, "protocol", protocol);
+        if (!fingerprint.empty())
+            appendField(json, "fingerprint", fingerprint);
         emit(std::move(json));
         statusChanged();
         return;
     }
     const bool v6 = address.find(':') != std::string::npos;
     human(router + " listening on " + (v6 ? "[" + address + "]" : address) + ":"
-          + std::to_string(port) + " (" + std::string(protocol) + ")");
+          + std::to_string(port) + " (" + std::string(protocol)
+          + (fingerprint.empty() ? "" : ", host key " + std::string(fingerprint)) + ")");
 }
 
 void EventLog::ready()

@@ -42,11 +42,10 @@ SshListener::SshListener(platform::PosixLoop &loop, SshSetup setup, Events event
 {
 }
 
+// Clients still logging in go with it; opened channels live on with their routers.
 SshListener::~SshListener()
 {
     stop();
-    for (auto &entry : m_peers)
-        entry.second->abandon();
     if (m_bind)
         ssh_bind_free(static_cast<ssh_bind>(m_bind));
 }
@@ -120,6 +119,12 @@ void SshListener::listen()
 
 void SshListener::stop()
 {
+    // Freed from the loop: stop() may come from inside one of these peers' reports.
+    for (auto &entry : m_peers)
+        entry.second->abandon();
+    if (!m_peers.empty())
+        m_loop.post([peers = std::move(m_peers)] {});
+    m_peers.clear();
     if (m_resume)
         m_loop.cancel(m_resume);
     m_resume = 0;
@@ -165,9 +170,12 @@ void SshListener::accept()
         }
         SshPeer::Hooks hooks;
         hooks.ready = [this](std::shared_ptr<SshPeer> ready) {
+            SshPeer *raw = ready.get();
             const std::string name = ready->peer();
+            auto connection = std::make_unique<SshConnection>(std::move(ready));
+            m_peers.erase(raw);
             if (m_events.connected)
-                m_events.connected(std::make_unique<SshConnection>(std::move(ready)), name);
+                m_events.connected(std::move(connection), name);
         };
         hooks.failed = [this](SshPeer *failed, bool authFailed, const std::string &why) {
             if (m_events.failed)

@@ -40,7 +40,8 @@ public:
 
     // Throws platform::Error (InvalidPropertyValue) saying why the port cannot be opened.
     void listen();
-    // Stops accepting and drops the clients still logging in; opened channels stay.
+    // Stops accepting and drops the clients still logging in; opened channels
+    // stay with their routers.
     void stop();
     int port() const { return m_port; }
 

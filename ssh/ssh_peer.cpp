@@ -64,6 +64,8 @@ void SshPeer::abandon()
     if (m_state == State::Done)
         return;
     m_state = State::Done;
+    if (m_handedOver)
+        --s_lingering;
     if (m_timer)
         m_loop.cancel(m_timer);
     m_timer = 0;
@@ -87,6 +89,11 @@ void SshPeer::end()
     if (m_state == State::Done)
         return;
     abandon();
+    if (m_keepAlive) {
+        // Released from the loop: this may be the last reference.
+        m_loop.post([self = std::move(m_keepAlive)] {});
+        return;
+    }
     m_loop.post([weak = weak_from_this()] {
         if (const auto self = weak.lock(); self && self->m_hooks.finished)
             self->m_hooks.finished(self.get());
@@ -175,11 +182,15 @@ void SshPeer::afterPoll()
         }
         m_handedOver = true;
         m_state = State::Open;
+        m_keepAlive = shared_from_this();
+        ++s_lingering;
         if (m_timer)
             m_loop.cancel(m_timer);
         m_timer = 0;
-        if (m_hooks.ready)
-            m_hooks.ready(shared_from_this());
+        // From here the peer answers to its connection only.
+        const Hooks hooks = std::exchange(m_hooks, {});
+        if (hooks.ready)
+            hooks.ready(shared_from_this());
         if (m_state == State::Done)
             return;
     }

@@ -20,7 +20,8 @@ struct SshAccount {
 };
 
 // Lives from the accept until the client's socket is closed, which can be
-// after the router let go of its connection: what was queued still goes out.
+// after the router let go of its connection and after the listener is gone:
+// what was queued still goes out.
 // libssh only ever runs inside onReady() and the calls below; its callbacks
 // record what happened, and the events go to the session after libssh returns.
 class SshPeer : public std::enable_shared_from_this<SshPeer>
@@ -46,6 +47,9 @@ public:
     SshPeer &operator=(const SshPeer &) = delete;
 
     void start();
+    // Channels handed over and not yet closed on both sides, in this process:
+    // the program waits for them a moment before it exits.
+    static std::size_t lingering() { return s_lingering; }
     // Frees everything now, without a goodbye (the program is ending).
     void abandon();
 
@@ -86,7 +90,10 @@ private:
     static int onEnv(ssh_session, ssh_channel, const char *, const char *, void *);
     static int onWindowChange(ssh_session, ssh_channel, int, int, int, int, void *);
 
+    static inline std::size_t s_lingering = 0;
+
     platform::PosixLoop &m_loop;
+    std::shared_ptr<SshPeer> m_keepAlive;   // from the hand-over to the end
     ssh_session m_session;
     ssh_event m_event = nullptr;
     ssh_channel m_channel = nullptr;
