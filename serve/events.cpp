@@ -115,7 +115,9 @@ void EventLog::error(std::string_view text)
 void EventLog::listening(const std::string &router, const std::string &address, int port,
                          std::string_view protocol, std::string_view fingerprint)
 {
-    ++m_listening;
+    // A router's SSH port is the same router again.
+    if (protocol != "ssh")
+        ++m_listening;
     if (m_setup.eventsFd >= 0) {
         std::string json = eventHead("listening");
         appendField(json, "router", router);
