@@ -111,6 +111,10 @@ bool sshSession(int port, Received &received)
     ssh_options_set(session, SSH_OPTIONS_STRICTHOSTKEYCHECK, &strict);
     ssh_options_set(session, SSH_OPTIONS_KNOWNHOSTS, "/dev/null");
     ssh_options_set(session, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, "/dev/null");
+    const int noDelay = 1;   // as OpenSSH and paramiko do
+    ssh_options_set(session, SSH_OPTIONS_NODELAY, &noDelay);
+    const bool parseConfig = false;
+    ssh_options_set(session, SSH_OPTIONS_PROCESS_CONFIG, &parseConfig);
     bool ok = false;
     ssh_channel channel = nullptr;
     if (ssh_connect(session) == SSH_OK

@@ -29,8 +29,7 @@ TEST_P(SshStartUp, refusesBadSettingsBeforeListening)
     const std::string text = serve.stderrText();
     for (const std::string &piece : GetParam().saysAll)
         EXPECT_NE(text.find(piece), std::string::npos) << "missing '" << piece << "' in: " << text;
-    for (const Event &event : serve.events())
-        EXPECT_FALSE(event.is("listening")) << event.line;
+    EXPECT_TRUE(named(serve.events(), "listening").empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, SshStartUp, ::testing::Values(
@@ -45,9 +44,8 @@ std::map<std::string, int> portsByProtocol(ServeProcess &serve)
 {
     std::map<std::string, int> ports;
     serve.until("ready");
-    for (const Event &event : serve.events())
-        if (event.is("listening"))
-            ports[event["protocol"]] = event.number("port");
+    for (const std::string &event : named(serve.events(), "listening"))
+        ports[field(event, "protocol")] = std::stoi(field(event, "port"));
     return ports;
 }
 
@@ -60,11 +58,11 @@ TEST(ServeSsh, telnetEchoAndTurnTaking)
                                            "[Settings]\r\nDelay=0.05\r\nEcho=Yes\r\nPace=Enter\r\n");
     ServeProcess serve({"--port", "0", "--connections", "1", dir});
     Client client(portsByProtocol(serve)["telnet"]);
-    EXPECT_EQ(client.readSome(3), "R1>");
+    EXPECT_EQ(joined(client.read(3)), "R1>");
     client.send("\r\n");
-    EXPECT_EQ(client.readSome(5), "\r\nR1>") << "a bare Enter: its echo and the prompt";
+    EXPECT_EQ(joined(client.read(5)), "\r\nR1>") << "a bare Enter: its echo and the prompt";
     client.send("x\x7fy\r\n");
-    const std::string rest = joined(client.readAll());
+    const std::string rest = client.readAll();
     EXPECT_EQ(rest, "x\b \by\r\none\r\nR1>");
     EXPECT_EQ(serve.wait(), 0);
 }
@@ -80,9 +78,9 @@ TEST(ServeSsh, hostileClientsEndOnlyTheirOwnConnection)
     ServeProcess serve({"--port", "0", "--ssh-port", "0", dir});
     const auto ports = portsByProtocol(serve);
     ASSERT_EQ(ports.count("ssh"), 1u);
-    for (const Event &event : serve.events()) {
-        if (event.is("listening") && event["protocol"] == "ssh") {
-            EXPECT_EQ(event["fingerprint"].rfind("SHA256:", 0), 0u) << event.line;
+    for (const std::string &event : named(serve.events(), "listening")) {
+        if (field(event, "protocol") == "ssh") {
+            EXPECT_EQ(field(event, "fingerprint").rfind("SHA256:", 0), 0u) << event;
         }
     }
 
@@ -92,12 +90,12 @@ TEST(ServeSsh, hostileClientsEndOnlyTheirOwnConnection)
 
     const auto failed = serve.until("session-end");
     ASSERT_TRUE(failed) << serve.stderrText();
-    EXPECT_EQ((*failed)["reason"], "auth-failed");
-    EXPECT_EQ((*failed)["items_sent"], "0");
+    EXPECT_EQ(field(*failed, "reason"), "auth-failed");
+    EXPECT_EQ(field(*failed, "items_sent"), "0");
     const auto served = serve.until("session-end");
     ASSERT_TRUE(served);
-    EXPECT_EQ((*served)["reason"], "script-exhausted");
-    EXPECT_EQ((*served)["items_sent"], "2");
+    EXPECT_EQ(field(*served, "reason"), "script-exhausted");
+    EXPECT_EQ(field(*served, "items_sent"), "2");
 
     // The silent client is still in its key exchange: a stop does not wait for it.
     serve.signal(SIGTERM);
