@@ -118,22 +118,27 @@ void EventLog::error(std::string_view text)
 }
 
 void EventLog::listening(const std::string &router, const std::string &address, int port,
-                         std::string_view protocol)
+                         std::string_view protocol, std::string_view fingerprint)
 {
-    ++m_listening;
+    // A router's SSH port is the same router again.
+    if (protocol != "ssh")
+        ++m_listening;
     if (m_setup.eventsFd >= 0) {
         std::string json = eventHead("listening");
         appendField(json, "router", router);
         appendField(json, "address", address);
         appendNumber(json, "port", std::to_string(port));
         appendField(json, "protocol", protocol);
+        if (!fingerprint.empty())
+            appendField(json, "fingerprint", fingerprint);
         emit(std::move(json));
         statusChanged();
         return;
     }
     const bool v6 = address.find(':') != std::string::npos;
     human(router + " listening on " + (v6 ? "[" + address + "]" : address) + ":"
-          + std::to_string(port) + " (" + std::string(protocol) + ")");
+          + std::to_string(port) + " (" + std::string(protocol)
+          + (fingerprint.empty() ? "" : ", host key " + std::string(fingerprint)) + ")");
 }
 
 void EventLog::ready()

@@ -34,7 +34,7 @@ public:
     void addEndFields(EndFields fields) { m_endFields.push_back(std::move(fields)); }
 
     void listening(const std::string &router, const std::string &address, int port,
-                   std::string_view protocol = "telnet");
+                   std::string_view protocol = "telnet", std::string_view fingerprint = {});
     void ready();
     // The router has stopped listening and has no session left.
     void routerStopped(const std::string &router);

@@ -4,9 +4,11 @@
 #include "serve/events.h"
 #include "serve/fleet_plan.h"
 #include "serve/script_cache.h"
+#include "ssh/host_key.h"
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -61,6 +63,8 @@ public:
 private:
     struct Member;
 
+    void listenForSsh(Member &member);
+    const ssh::HostKey &hostKey(const std::string &path);
     void stopListening(Member &member);
     void checkFinished(Member &member);
     void sweep();
@@ -70,6 +74,7 @@ private:
     console::SessionObserver &m_observer;
     Setup m_setup;
     ScriptCache m_scripts;
+    std::map<std::string, ssh::HostKey> m_hostKeys;   // by file; "" for the one made for this run
     std::vector<std::unique_ptr<Member>> m_routers;
     std::unordered_map<std::string, Member *> m_byName;
     std::size_t m_finished = 0;

@@ -4,6 +4,7 @@
 #include "console/router_settings.h"
 #include "console/script.h"
 #include "platform/posix/posix_profile.h"
+#include "serve/console_settings.h"
 
 #include <cerrno>
 #include <climits>
@@ -53,6 +54,7 @@ std::vector<RouterPlan> planRouters(const Options &options)
     std::set<std::string> names;
     const int copies = options.copies > 0 ? options.copies : 1;
     long long nextPort = options.port ? *options.port : 0;
+    long long nextSshPort = options.sshPort ? *options.sshPort : 0;
 
     for (const std::string &given : options.dirs) {
         const std::string dir = absoluteDir(given);
@@ -68,6 +70,24 @@ std::vector<RouterPlan> planRouters(const Options &options)
                                  + " in " + iniPath + " is not a port from 1 to 65535");
             firstPort = static_cast<long long>(rounded);
         }
+        const ConsoleSettings console = readConsoleSettings(profile, iniPath, baseName(dir));
+        long long firstSshPort = -1;
+        if (options.sshPort) {
+            firstSshPort = nextSshPort;
+        } else if (console.sshPort != 0) {
+            const double rounded = std::nearbyint(console.sshPort);
+            if (rounded < 1 || rounded > 65535)
+                throw UsageError("router '" + baseName(dir) + "': SSH-Port " + portText(console.sshPort)
+                                 + " in " + iniPath + " is not a port from 1 to 65535");
+            firstSshPort = static_cast<long long>(rounded);
+        }
+        struct stat hostKey {};
+        std::string hostKeyPath = dir + "/ssh_host_ed25519_key";
+        if (options.hostKey)
+            hostKeyPath = *options.hostKey;
+        else if (::stat(hostKeyPath.c_str(), &hostKey) != 0)
+            hostKeyPath.clear();
+
         struct stat script {};
         const std::string scriptPath = dir + "/" + console::ResponseFile;
         const bool missing = ::stat(scriptPath.c_str(), &script) != 0 && errno == ENOENT;
@@ -85,6 +105,20 @@ std::vector<RouterPlan> planRouters(const Options &options)
                 throw UsageError("router '" + plan.name + "': port " + std::to_string(port)
                                  + " is past 65535");
             plan.port = static_cast<int>(port);
+            if (firstSshPort >= 0) {
+                const bool freeSsh = options.sshPort && *options.sshPort == 0;
+                const long long sshPort = freeSsh ? 0 : firstSshPort + copy - 1;
+                if (sshPort > 65535)
+                    throw UsageError("router '" + plan.name + "': SSH port " + std::to_string(sshPort)
+                                     + " is past 65535");
+                plan.sshPort = static_cast<int>(sshPort);
+            }
+            plan.sshUser = console.sshUser;
+            plan.sshPassword = console.sshPassword;
+            plan.hostKeyPath = hostKeyPath;
+            plan.echoTelnet = console.echo.value_or(false);
+            plan.echoSsh = console.echo.value_or(true);
+            plan.pace = console.pace;
             // Names key the reports and transcripts, so two routers may not share one.
             if (!names.insert(plan.name).second)
                 throw UsageError("two routers named '" + plan.name
@@ -93,6 +127,8 @@ std::vector<RouterPlan> planRouters(const Options &options)
         }
         if (options.port && *options.port != 0)
             nextPort = firstPort + copies;
+        if (options.sshPort && *options.sshPort != 0)
+            nextSshPort = firstSshPort + copies;
     }
     return plans;
 }

@@ -8,6 +8,7 @@
 #include "serve/fleet_plan.h"
 #include "serve/observers.h"
 #include "serve/options.h"
+#include "ssh/ssh_peer.h"
 
 #include <cerrno>
 #include <csignal>
@@ -121,7 +122,8 @@ int serveRouters(const Options &options)
     // as they read it within a moment.
     double drainUntil = 0;
     std::function<void()> drain = [&] {
-        if (platform::TcpConnection::lingering() == 0 || loop.now() >= drainUntil) {
+        if ((platform::TcpConnection::lingering() == 0 && ssh::SshPeer::lingering() == 0)
+            || loop.now() >= drainUntil) {
             loop.quit();
             return;
         }

@@ -82,6 +82,14 @@ const std::vector<OptionRow> &optionTable()
                  throw UsageError(n + ": needs a file name, or - for standard output");
              o.events = v;
          }},
+        {"--ssh-port", true, [](Options &o, const std::string &n, const std::string &v) {
+             o.sshPort = static_cast<int>(wholeNumber(n, v, 65535));
+         }},
+        {"--host-key", true, [](Options &o, const std::string &n, const std::string &v) {
+             if (v.empty())
+                 throw UsageError(n + ": needs a private key file");
+             o.hostKey = v;
+         }},
         {"--help", false, [](Options &o, const std::string &, const std::string &) { o.help = true; }},
         {"--version", false, [](Options &o, const std::string &, const std::string &) { o.version = true; }},
     };
@@ -158,6 +166,10 @@ std::string usageText()
            "  --connections N    each router stops listening after N connections have ended\n"
            "  --timeout S        stop after S seconds and exit with status 124\n"
            "  --events FILE      one JSON object per line for each event; - for stdout\n"
+           "  --ssh-port P       every router also serves SSH, the first on P, each further\n"
+           "                     one on the next port; 0: free ports (else SSH-Port in zentrel.ini)\n"
+           "  --host-key FILE    the SSH host key of every router (default: DIR/ssh_host_ed25519_key,\n"
+           "                     else an ed25519 key made for this run)\n"
            "  --help             this text\n"
            "  --version          the version number\n"
            "\n"

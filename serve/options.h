@@ -25,6 +25,8 @@ struct Options {
     std::optional<std::uint64_t> connections;  // --connections: ended connections per router
     std::optional<double> timeout;          // --timeout, in seconds
     std::optional<std::string> events;      // --events FILE, "-" for stdout
+    std::optional<int> sshPort;             // --ssh-port: as --port, for the SSH ports
+    std::optional<std::string> hostKey;     // --host-key FILE: every router's SSH host key
     bool help = false;
     bool version = false;
 };
