@@ -54,7 +54,7 @@ private:
 Listener::Listener(platform::Platform &platform, Shared &shared, SessionObserver &window)
     : m_platform(platform), m_shared(shared), m_window(window),
       m_router(platform.loop, *this,
-               RouterSetup{{}, 1, [&shared] { return shared.responseDelay; },
+               RouterSetup{{}, 1, [&shared] { return shared.responseDelay; }, Pace::Clock,
                            [this] { return readScript(); }})
 {
     m_router.onRoom = [this] { serveWaiting(); };
