@@ -1,21 +1,20 @@
-"""conftest.py: the plugin's own tests run inner pytest sessions against the zentrel-serve given here."""
+"""conftest.py: the plugin's own tests, in inner pytest sessions and this one, against the zentrel-serve given."""
 import os
 
 import pytest
 
-pytest_plugins = ["pytester"]
+pytest_plugins = ["pytester", "pytest_zentrel"]
 
 PLUGIN_SOURCE = os.path.normpath(os.path.join(os.path.dirname(__file__), "..", "..", "python"))
 
 
-def pytest_addoption(parser):
-    parser.addoption("--serve-under-test", metavar="PATH", required=True,
-                     help="the built zentrel-serve the inner test sessions use")
-
-
 @pytest.fixture
 def serve_binary(request):
-    return os.path.abspath(request.config.getoption("serve_under_test"))
+    """The --zentrel-serve given to this session, handed on to the inner ones."""
+    path = request.config.getoption("zentrel_serve")
+    if not path:
+        pytest.fail("these tests need --zentrel-serve=PATH (the built zentrel-serve)", pytrace=False)
+    return os.path.abspath(path)
 
 
 @pytest.fixture(autouse=True)
