@@ -15,6 +15,7 @@ enum ErrorCode : int {
     FileAlreadyOpen = 55,
     DeviceIoError = 57,
     InputPastEnd = 62,
+    TooManyFiles = 67,   // out of descriptors: transient, worth another try
     PathFileAccess = 75,
     InvalidPropertyValue = 380,
     SocketError = 10000,
