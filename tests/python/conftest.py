@@ -8,6 +8,11 @@ pytest_plugins = ["pytester", "pytest_zentrel"]
 PLUGIN_SOURCE = os.path.normpath(os.path.join(os.path.dirname(__file__), "..", "..", "python"))
 
 
+def pytest_addoption(parser):
+    parser.addoption("--image", metavar="TAR", help="the OCI archive make image wrote")
+    parser.addoption("--image-again", metavar="TAR", help="the same commit's image, built again")
+
+
 @pytest.fixture
 def serve_binary(request):
     """The --zentrel-serve given to this session, handed on to the inner ones."""
