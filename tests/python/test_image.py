@@ -4,6 +4,7 @@ import gzip
 import io
 import json
 import os
+import resource
 import shutil
 import socket
 import struct
@@ -138,12 +139,30 @@ def test_entry_point_serves_the_mounted_routers_with_events_on_stdout(programs, 
     assert got == b"Username: \r\nimage#"
 
 
-def podman_runs_containers(tag):
+def podman_run(tag):
+    """The podman run line that works here, or the reason none does.
+
+    The plain line first. Then one for a machine like the CI one, where the
+    runner may not raise a limit (no CAP_SYS_RESOURCE; conmon lowers the process
+    limit to 32768 first) and crun refuses hybrid cgroups: runc, and the limits
+    this process already has.
+    """
     if not shutil.which("podman"):
-        return "podman is not installed"
-    probe = subprocess.run(["podman", "run", "--rm", "--network", "host", "--init", tag,
-                            "--version"], capture_output=True, text=True, timeout=120)
-    return None if probe.returncode == 0 else probe.stderr.strip().splitlines()[-1]
+        return None, "podman is not installed"
+    plain = ["podman", "run", "--rm", "--network", "host", "--init"]
+    lines = [plain]
+    if shutil.which("runc"):
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        lines.append(["podman", "--runtime", shutil.which("runc")] + plain[1:]
+                     + ["--ulimit", f"nofile={soft}:{hard}", "--ulimit", "nproc=32768:32768"])
+    reason = None
+    for line in lines:
+        probe = subprocess.run(line + [tag, "--version"], capture_output=True, text=True,
+                               timeout=120)
+        if probe.returncode == 0:
+            return line, None
+        reason = (probe.stderr.strip().splitlines() or ["(no message)"])[-1]
+    return None, reason
 
 
 def test_container_serves_a_loopback_client(request, tmp_path):
@@ -152,12 +171,11 @@ def test_container_serves_a_loopback_client(request, tmp_path):
     if loaded.returncode != 0:
         pytest.skip(f"podman cannot load images here: {loaded.stderr.strip()}")
     tag = loaded.stdout.strip().split()[-1]
-    why_not = podman_runs_containers(tag)
+    run, why_not = podman_run(tag)
     if why_not:
         pytest.skip(f"podman cannot run containers here: {why_not}")
     routers = router_dir(tmp_path)
     # Host networking only: the client stays on loopback, no bridge network is made.
-    got = serve_one_client(["podman", "run", "--rm", "--network", "host", "--init",
-                            "-v", f"{routers}:/routers:ro", tag,
+    got = serve_one_client(run + ["-v", f"{routers}:/routers:ro", tag,
                             "--listen", "127.0.0.1", "--port", "0", "--connections", "1"])
     assert got == b"Username: \r\nimage#"
