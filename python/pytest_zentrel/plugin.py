@@ -16,10 +16,6 @@ def pytest_addoption(parser):
                     help="the zentrel-serve program to run (default: zentrel-serve on PATH)")
 
 
-def pytest_configure(config):
-    config.addinivalue_line("markers", "zentrel: tests that talk to zentrel-serve routers")
-
-
 def _make(request, tmp_path_factory, scope):
     __tracebackhide__ = True
     try:

@@ -131,7 +131,7 @@ class Router:
         if not self._sessions:
             return (f"zentrel: no client connected to router {self.name} at "
                     f"{self.host}:{self.port} within {timeout:g} s")
-        active = "\n\n".join(self._running_text(s) for s in self._active())
+        active = "\n\n".join(self._running_text(s, "is still running") for s in self._active())
         ended = sum(1 for s in self._sessions.values() if s.ended)
         return (f"zentrel: router {self.name}: {ended} of {count} session(s) ended within "
                 f"{timeout:g} s\n{active}").rstrip()
@@ -173,9 +173,9 @@ class Router:
             text += "\n" + checks.typed_diff(self.expect, session.typed)
         return text + self._transcript_line(session)
 
-    def _running_text(self, session):
+    def _running_text(self, session, state="was still running when the test ended"):
         return (f"zentrel: router {self.name}, session {session.number} from {session.peer} "
-                f"was still running when the test ended" + self._transcript_line(session))
+                f"{state}" + self._transcript_line(session))
 
     def _transcript_line(self, session):
         path = session.transcript or self._transcript(session.number)

@@ -6,7 +6,7 @@ import pytest
 
 netmiko = pytest.importorskip("netmiko")
 
-PROMPT = "\r\nr1#"
+PROMPT = "r1#"
 VERSION = "Cisco IOS Software, Zentrel test image\r\nr1 uptime is 1 day"
 
 
@@ -34,13 +34,12 @@ def test_netmiko_show_version(zentrel):
     if not takes_turns(zentrel):
         pytest.skip("this zentrel-serve has no Pace=Enter turn-taking, which netmiko needs")
     router = zentrel.router(
-        response=["Username: ", "Password: ", PROMPT, PROMPT, PROMPT, "\r\n" + VERSION + PROMPT,
-                  "\r\n"],
+        # The router echoes each line with its line end, so an answer starts on a line of its own.
+        response=["Username: ", "Password: ", PROMPT, PROMPT, PROMPT, VERSION + "\r\n" + PROMPT, ""],
         expect=["admin", "~.*", "terminal length 0", "terminal width 511", "show version", "exit"],
         delay=0.01, pace="enter", echo=True)
     connection = netmiko.ConnectHandler(device_type="cisco_ios_telnet", host=router.host,
-                                        port=router.port, username="admin", password="secret",
-                                        fast_cli=False)
+                                        port=router.port, username="admin", password="secret")
     assert connection.find_prompt() == "r1#"
     output = connection.send_command("show version")
     connection.disconnect()
