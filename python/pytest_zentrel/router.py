@@ -56,7 +56,6 @@ class Router:
         self._reported = set()
         self._process = ServeProcess(binary, [files], os.path.join(workdir, name + ".serve"),
                                      self._event, host=host, port=port, extra_args=args)
-        os.makedirs(self._process.workdir)
         try:
             self._process.start()
         except ServeError as error:

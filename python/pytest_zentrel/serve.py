@@ -54,13 +54,14 @@ class ServeProcess:
                  extra_args=()):
         self.binary = binary
         self.workdir = workdir
+        os.makedirs(workdir, exist_ok=True)
         self.events_path = os.path.join(workdir, "events.jsonl")
         self.stderr_path = os.path.join(workdir, "stderr.txt")
         self.transcripts = None
         args = [binary, "--port", str(port), "--listen", host, "--events", self.events_path]
         if "--transcripts" in help_text(binary):
             self.transcripts = os.path.join(workdir, "transcripts")
-            os.makedirs(self.transcripts, exist_ok=True)
+            os.makedirs(self.transcripts)
             args += ["--transcripts", self.transcripts]
         self.args = args + list(extra_args) + list(dirs)
         self._on_event = on_event

@@ -1,4 +1,5 @@
 """test_fixture.py: the zentrel fixture end to end against the real zentrel-serve."""
+import subprocess
 import textwrap
 
 CLIENT = textwrap.dedent('''
@@ -36,7 +37,7 @@ def test_passing_session_reports_its_typed_lines(run_inner):
     result.assert_outcomes(passed=1)
 
 
-def test_wrong_line_fails_with_diff(run_inner):
+def test_wrong_line_fails_with_diff(run_inner, serve_binary):
     result = run_inner(CLIENT + textwrap.dedent('''
         def test_backup(zentrel):
             router = zentrel.router(response=["Username: ", "Password: ", "r1#", "\\r\\nr1#"],
@@ -49,6 +50,9 @@ def test_wrong_line_fails_with_diff(run_inner):
                                  "*-show running-config", "*+show run"])
     # The password matched its pattern, so the diff never prints it.
     assert "+hunter2" not in result.stdout.str()
+    if "--transcripts" in subprocess.run([serve_binary, "--help"], capture_output=True,
+                                         text=True).stdout:
+        result.stdout.fnmatch_lines(["transcript: */r1-1.cast"])
 
 
 def test_unverified_failures_fail_the_test_itself(run_inner):
