@@ -41,7 +41,8 @@ endforeach()
 file(WRITE ${dist_info_dir}/RECORD ${record})
 
 install(CODE "
-    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+    # CPack installs under a staging folder ending in /usr.
+    if(CMAKE_INSTALL_PREFIX MATCHES \"(^|/)usr/?$\")
         set(site \"\${CMAKE_INSTALL_PREFIX}/lib/python3/dist-packages\")
     else()
         set(site \"\${CMAKE_INSTALL_PREFIX}/lib/${python_version}/dist-packages\")
