@@ -18,7 +18,7 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 program: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target zentrel
+	@cmake --build $(BUILD) -j $(JOBS) --target zentrel zentrel-serve
 
 run: program
 	@mkdir -p $(BUILD)/run
@@ -34,8 +34,9 @@ run: program
 	fi
 
 bench: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target zentrel zentrel_bench
+	@cmake --build $(BUILD) -j $(JOBS) --target zentrel zentrel_bench zentrel-serve zentrel_ssh_bench
 	@$(BUILD)/bench/zentrel_bench --json $(BUILD)/bench-results.json
+	@$(BUILD)/bench/zentrel_ssh_bench
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j 2
