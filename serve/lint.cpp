@@ -150,7 +150,7 @@ void RouterLint::settings()
         return text.substr(0, ValueSize - 1);
     };
 
-    static const std::regex plainWhole("[0-9]+");
+    static const std::regex plainWhole("[0-9]+|&[Hh][0-9A-Fa-f]+|&[Oo][0-7]+");
     static const std::regex plainNumber("[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?");
     const std::string portText = value("TCP-Port");
     const double port = app::parseNumber(portText);

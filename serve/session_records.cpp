@@ -184,6 +184,8 @@ void SessionRecords::sessionEnded(const console::SessionInfo &info, const consol
         m_last.verdict = session.router->expect->check(m_last.typed);
         m_last.check = m_last.verdict.pass ? SessionOutcome::Check::Pass : SessionOutcome::Check::Fail;
         m_checkFailed = m_checkFailed || !m_last.verdict.pass;
+        if (!m_last.verdict.pass && onCheckFailed)
+            onCheckFailed(failureReport(info));
     }
 
     if (session.cast) {

@@ -36,8 +36,8 @@ struct SessionOutcome {
     std::string jsonFields() const;
 };
 
-// Listens to the sessions of every router (before the observer that writes
-// events and lines, which then reads lastOutcome()). Nothing here throws into
+// Listens to the sessions of every router; put it before the observer that
+// writes the events, which then reads lastOutcome() for the session-end. Nothing here throws into
 // the engine: a transcript or report that cannot be written is reported
 // through `problem` and the session goes on.
 class SessionRecords : public console::SessionObserver
@@ -68,6 +68,8 @@ public:
     const SessionOutcome &lastOutcome() const { return m_last; }
     // For stderr when the last session failed its check: who, and the diff.
     std::string failureReport(const console::SessionInfo &info) const;
+    // Called with failureReport() as each session that failed its check ends.
+    std::function<void(const std::string &report)> onCheckFailed;
 
     bool anyCheckFailed() const { return m_checkFailed; }
     bool anyWriteFailed() const { return m_writeFailures > 0; }
@@ -95,38 +97,6 @@ private:
     std::size_t m_writeFailures = 0;
     double m_lastReport = -1e9;
     platform::EventLoop::TimerId m_reportTimer = 0;
-};
-
-// Hands every report to each observer in turn, in the order given.
-class ObserverChain : public console::SessionObserver
-{
-public:
-    explicit ObserverChain(std::vector<console::SessionObserver *> observers) : m_observers(std::move(observers)) {}
-
-    void sessionStarted(const console::SessionInfo &i) override { each([&](auto *o) { o->sessionStarted(i); }); }
-    void itemSent(const console::SessionInfo &i, std::size_t k, std::string_view item) override
-    {
-        each([&](auto *o) { o->itemSent(i, k, item); });
-    }
-    void clientTyped(const console::SessionInfo &i, std::string_view c) override
-    {
-        each([&](auto *o) { o->clientTyped(i, c); });
-    }
-    void clientGone(const console::SessionInfo &i) override { each([&](auto *o) { o->clientGone(i); }); }
-    void sessionEnded(const console::SessionInfo &i, const console::SessionEnd &e) override
-    {
-        each([&](auto *o) { o->sessionEnded(i, e); });
-    }
-    void warning(const console::SessionInfo &i, std::string_view t) override { each([&](auto *o) { o->warning(i, t); }); }
-
-private:
-    template <typename Call>
-    void each(Call call)
-    {
-        for (console::SessionObserver *observer : m_observers)
-            call(observer);
-    }
-    std::vector<console::SessionObserver *> m_observers;
 };
 
 } // namespace zentrel::serve
