@@ -1,37 +1,18 @@
 // lint_test.cpp: what --lint tells about a router's files, and its exit status.
 #include "serve/lint.h"
 
+#include "platform/posix/posix_profile.h"
+
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 
 using zentrel::serve::lintRouters;
 using zentrel::serve::lintScript;
 using zentrel::tests::TempDir;
 
 namespace {
-
-// Key=value lines of [Settings], enough for these files; the real profile is
-// the platform's.
-class SimpleProfile : public zentrel::platform::Profile
-{
-public:
-    std::string getString(std::string_view, std::string_view key, std::string_view fallback, std::size_t,
-                          const std::string &path) override
-    {
-        std::istringstream in(zentrel::tests::readAll(path));
-        for (std::string line; std::getline(in, line);)
-            if (line.starts_with(std::string(key) + "="))
-                return line.substr(key.size() + 1, line.find_last_not_of("\r") - key.size());
-        return std::string(fallback);
-    }
-    bool writeString(std::string_view, std::string_view, std::string_view, const std::string &) override
-    {
-        return false;
-    }
-};
 
 std::vector<std::string> warningsOf(std::string_view script)
 {
@@ -80,7 +61,7 @@ TEST(Lint, cleanRouterListsItemsTimesAndLength)
     dir.write("r1/zentrel.ini", "[Settings]\r\nTCP-Port=2001\r\nDelay=0.5\r\n");
     dir.write("r1/RESPONSE.TXT", "Router>\r\n\"Password: \"\r\nR\xe9\tx\r\n");
     dir.write("r1/EXPECT.TXT", "admin\r\n~.*\r\n");
-    SimpleProfile profile;
+    zentrel::platform::PosixProfile profile;
     const auto result = lintRouters({dir.path("r1")}, profile);
     EXPECT_EQ(result.status, 0) << result.text;
     EXPECT_EQ(result.text, "router r1 (" + dir.path("r1") + ")\n"
@@ -100,7 +81,7 @@ TEST(Lint, settingsThatReadDifferentlyAndBadPatternsWarn)
     dir.write("r1/RESPONSE.TXT", "a\r\n");
     dir.write("r1/EXPECT.TXT", "a\r\n~(b\r\n");
     dir.write("r2/zentrel.ini", "[Settings]\r\nTCP-Port=1,101\r\nDelay=-2\r\n");
-    SimpleProfile profile;
+    zentrel::platform::PosixProfile profile;
     const auto result = lintRouters({dir.path("r1"), dir.path("r2")}, profile);
     EXPECT_EQ(result.status, 1);
     const std::string r1 = dir.path("r1/"), r2 = dir.path("r2/");
@@ -119,7 +100,7 @@ TEST(Lint, unreadableFilesExitTwo)
 {
     TempDir dir;
     std::filesystem::create_directories(dir.path("r1/RESPONSE.TXT"));
-    SimpleProfile profile;
+    zentrel::platform::PosixProfile profile;
     const auto directory = lintRouters({dir.path("r1")}, profile);
     EXPECT_EQ(directory.status, 2);
     EXPECT_NE(directory.text.find("RESPONSE.TXT: error: cannot read: not a regular file"), std::string::npos);
