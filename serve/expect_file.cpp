@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <algorithm>
@@ -65,6 +66,15 @@ ExpectFile ExpectFile::load(const std::string &path)
     if (in.bad())
         throw ExpectError(path + ": cannot read: input/output error");
     return parse(bytes, path);
+}
+
+std::shared_ptr<const ExpectFile> loadRouterExpect(const std::string &dir)
+{
+    const std::string path = (std::filesystem::path(dir) / ExpectFileName).string();
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error)))
+        return nullptr;
+    return std::make_shared<const ExpectFile>(ExpectFile::load(path));
 }
 
 bool ExpectFile::matches(const Line &line, const std::string &typed) const

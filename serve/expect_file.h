@@ -1,6 +1,7 @@
 // expect_file.h: EXPECT.TXT, the lines a router's client should type, and the check of a session against it.
 #pragma once
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <stdexcept>
@@ -67,5 +68,9 @@ private:
     std::string m_fileName;
     std::vector<Line> m_lines;
 };
+
+// DIR/EXPECT.TXT when it exists, null when it does not; ExpectError when it
+// cannot be read or holds a pattern that does not compile.
+std::shared_ptr<const ExpectFile> loadRouterExpect(const std::string &dir);
 
 } // namespace zentrel::serve

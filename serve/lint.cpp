@@ -3,6 +3,7 @@
 
 #include "console/number_text.h"
 #include "console/script.h"
+#include "platform/posix/posix_profile.h"
 #include "serve/expect_file.h"
 #include "serve/visible.h"
 
@@ -10,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -239,6 +241,18 @@ void RouterLint::expectations()
 }
 
 } // namespace
+
+int lintCommand(const std::vector<std::string> &dirs)
+{
+    platform::PosixProfile profile;
+    const LintResult result = lintRouters(dirs, profile);
+    std::fputs(result.text.c_str(), stdout);
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "zentrel-serve: --lint: cannot write the output: %s\n", std::strerror(errno));
+        return 2;
+    }
+    return result.status;
+}
 
 LintResult lintRouters(const std::vector<std::string> &dirs, platform::Profile &profile)
 {

@@ -18,6 +18,9 @@ struct LintResult {
 // routers read it), RESPONSE.TXT and EXPECT.TXT; listens on nothing.
 LintResult lintRouters(const std::vector<std::string> &dirs, platform::Profile &profile);
 
+// --lint: the text on stdout, with the platform's settings file; the exit status.
+int lintCommand(const std::vector<std::string> &dirs);
+
 // The items of a script as the item reader splits it, with what a person
 // should know about each. Exposed for the tests.
 struct LintItem {
