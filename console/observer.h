@@ -13,6 +13,7 @@ struct SessionInfo {
     std::string peer;          // "address:port", "" for a preview
     double startedAt = 0;      // Unix seconds of the accept, with a fraction
     double startedClock = 0;   // the event loop's clock at the accept
+    std::size_t items = 0;     // in the script this session plays
 };
 
 enum class EndReason {

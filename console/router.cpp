@@ -169,6 +169,7 @@ void Router::startSession(std::unique_ptr<Waiting> waiting)
     setup.info.peer = waiting->peer;
     setup.info.startedAt = waiting->connectedAt;
     setup.info.startedClock = waiting->connectedClock;
+    setup.info.items = script ? script->items.size() : 0;
     setup.script = std::move(script);
     setup.connection = std::move(waiting->connection);
     setup.delay = m_setup.delay;

@@ -1,0 +1,152 @@
+// tst_verdict_e2e.cpp: real expect, telnet and nc clients typing right and wrong lines against zentrel-serve.
+#include "serve_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+using namespace zentrel::tests;
+
+namespace {
+
+const char *const Script = "\"Username: \",\"Password: \",\"Router#\",\"\r\nVersion 1.0\r\nRouter#\"\r\n";
+const std::string ScriptBytes = "Username: Password: Router#\r\nVersion 1.0\r\nRouter#";
+const std::string Expect = "admin\r\n~secret[0-9]*\r\n\r\nshow version\r\n";
+
+std::string ini(double delay)
+{
+    return "[Settings]\r\nTCP-Port=1101\r\nDelay=" + std::to_string(delay) + "\r\n";
+}
+
+// Runs a shell command; its stdout and exit status.
+std::pair<std::string, int> shell(const std::string &command)
+{
+    std::string out;
+    FILE *pipe = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+    const int status = pipe ? ::pclose(pipe) : -1;
+    return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+// A telnet client driven by expect, typing what EXPECT.TXT asks for.
+int loginWithExpect(const ScratchDir &scratch, int port)
+{
+    scratch.write("login.exp", "set timeout 10\n"
+                               "spawn telnet 127.0.0.1 " + std::to_string(port) + "\n"
+                               "expect \"Username: \"; send \"admin\\r\"\n"
+                               "expect \"Password: \"; send \"secret42\\r\"\n"
+                               "expect \"Router#\"; send \"\\r\"; send \"show version\\r\"\n"
+                               "expect \"Version 1.0\"\n"
+                               "expect eof\n");
+    return shell("expect " + scratch.path() + "/login.exp >/dev/null 2>&1").second;
+}
+
+std::vector<Event> sessionEnds(ServeProcess &serve)
+{
+    std::vector<Event> ends;
+    for (const Event &event : serve.events())
+        if (event.is("session-end"))
+            ends.push_back(event);
+    return ends;
+}
+
+} // namespace
+
+TEST(Verdicts, rightAndWrongClientsGetTheirVerdictsTranscriptsAndReport)
+{
+    ScratchDir scratch;
+    const std::string dir = scratch.router("edge", Script, ini(0.3));
+    scratch.write("edge/EXPECT.TXT", Expect);
+    scratch.write("casts/.keep", "");
+    const std::string casts = scratch.path() + "/casts";
+    const std::string report = scratch.path() + "/report.xml";
+    ServeProcess serve({"--port", "0", "--connections", "2", "--transcripts", casts, "--junit", report, dir});
+    const int port = serve.ports().at("edge");
+
+    EXPECT_EQ(loginWithExpect(scratch, port), 0);
+    // nc types everything at once, one line wrong, and reads to the close.
+    const auto [received, ncStatus] = shell("printf 'admin\\r\\nsecret\\r\\nshow run\\r\\n' | nc 127.0.0.1 "
+                                            + std::to_string(port));
+    EXPECT_EQ(ncStatus, 0);
+    EXPECT_EQ(received, ScriptBytes);
+    EXPECT_EQ(serve.wait(), 1);
+
+    const auto ends = sessionEnds(serve);
+    ASSERT_EQ(ends.size(), 2u);
+    EXPECT_EQ(ends[0]["verdict"], "pass");
+    EXPECT_EQ(ends[1]["verdict"], "fail");
+    EXPECT_EQ(ends[1]["typed"], "[\"admin\",\"secret\",\"show run\"]");
+    EXPECT_NE(ends[1]["first_difference"].find("\"expected\":\"show version\",\"typed\":\"show run\""),
+              std::string::npos)
+        << ends[1].line;
+    const std::string errors = serve.stderrText();
+    EXPECT_NE(errors.find("edge session 2 from 127.0.0.1:"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("-show version\n+show run\n"), std::string::npos) << errors;
+
+    // What the nc client received, played back from its transcript.
+    const auto cat = shell("/usr/bin/python3 " ZENTREL_SERVE_TESTS "/cast_cat.py " + casts + "/edge-2.cast "
+                           + scratch.path() + "/played && cat " + scratch.path() + "/played");
+    EXPECT_EQ(cat.second, 0);
+    EXPECT_EQ(cat.first, ScriptBytes);
+
+    const auto junit = shell("/usr/bin/python3 " ZENTREL_SERVE_TESTS "/check_junit.py " + report
+                             + " | grep -E '^(suite|case)'");
+    EXPECT_EQ(junit.second, 0);
+    EXPECT_NE(junit.first.find("suite edge tests=2 failures=1 errors=0\n"), std::string::npos) << junit.first;
+    EXPECT_NE(junit.first.find("Failure(ExpectMismatch: line 3: expected \"show version\", typed \"show run\")"),
+              std::string::npos)
+        << junit.first;
+}
+
+TEST(Verdicts, timeoutStillWinsOverAFailedCheck)
+{
+    ScratchDir scratch;
+    const std::string dir = scratch.router("edge", "Router#\r\n", ini(0.1));
+    scratch.write("edge/EXPECT.TXT", "show version\r\n");
+    ServeProcess serve({"--port", "0", "--timeout", "2", dir});
+    const int port = serve.ports().at("edge");
+    EXPECT_EQ(shell("printf 'reload\\r\\n' | nc 127.0.0.1 " + std::to_string(port)).second, 0);
+    EXPECT_EQ(serve.wait(), 124);
+    ASSERT_EQ(sessionEnds(serve).size(), 1u);
+    EXPECT_EQ(sessionEnds(serve)[0]["verdict"], "fail");
+}
+
+TEST(Verdicts, badPatternOrUnwritablePlacesStopBeforeListening)
+{
+    ScratchDir scratch;
+    const std::string dir = scratch.router("edge", "Router#\r\n", ini(0.1));
+    scratch.write("edge/EXPECT.TXT", "admin\r\n~show (version\r\n");
+    ServeProcess bad({"--port", "0", dir});
+    EXPECT_EQ(bad.wait(), 2);
+    EXPECT_TRUE(bad.events().empty() || !bad.events().front().is("listening"));
+    EXPECT_NE(bad.stderrText().find("edge/EXPECT.TXT:2: the pattern show (version does not compile"),
+              std::string::npos)
+        << bad.stderrText();
+
+    scratch.write("edge/EXPECT.TXT", "admin\r\n");
+    ServeProcess noCasts({"--port", "0", "--transcripts", scratch.path() + "/missing", dir});
+    EXPECT_EQ(noCasts.wait(), 2);
+    EXPECT_NE(noCasts.stderrText().find("--transcripts"), std::string::npos);
+    ServeProcess noReport({"--port", "0", "--junit", scratch.path() + "/missing/report.xml", dir});
+    EXPECT_EQ(noReport.wait(), 2);
+    EXPECT_NE(noReport.stderrText().find("--junit"), std::string::npos);
+}
+
+TEST(Verdicts, lintListsWithoutListening)
+{
+    ScratchDir scratch;
+    const std::string clean = scratch.router("clean", "Router>\r\n\"Password: \"\r\n", ini(0.5));
+    const std::string odd = scratch.router("odd", "User,Password:\n", "[Settings]\r\nDelay=1,5\r\n");
+    const auto cleanRun = shell(ZENTREL_SERVE_BINARY " --lint " + clean);
+    EXPECT_EQ(cleanRun.second, 0) << cleanRun.first;
+    EXPECT_NE(cleanRun.first.find("    2  at 1 s  line 2  \"Password:\\x20\"\n"), std::string::npos) << cleanRun.first;
+    const auto oddRun = shell(ZENTREL_SERVE_BINARY " --lint " + clean + " " + odd);
+    EXPECT_EQ(oddRun.second, 1);
+    EXPECT_NE(oddRun.first.find("odd/zentrel.ini:2: warning: Delay=1,5 is read as 1 s"), std::string::npos)
+        << oddRun.first;
+    EXPECT_EQ(shell(ZENTREL_SERVE_BINARY " --lint " + scratch.path() + "/none").second, 2);
+}
