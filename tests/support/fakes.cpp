@@ -23,9 +23,10 @@ void FakeEventLoop::yieldUntil(double deadline)
     m_now = std::max(m_now, deadline);
 }
 
-void FakeEventLoop::at(double time, std::function<void()> function)
+platform::EventLoop::TimerId FakeEventLoop::at(double time, std::function<void()> function)
 {
     m_scheduled.emplace(time, std::move(function));
+    return ++m_lastTimer;
 }
 
 void FakeEventLoop::runPosted()

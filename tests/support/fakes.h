@@ -26,7 +26,7 @@ public:
     void yieldUntil(double deadline) override;
     void post(std::function<void()> function) override { m_posted.push_back(std::move(function)); }
 
-    void at(double time, std::function<void()> function);
+    TimerId at(double time, std::function<void()> function) override;
     void runPosted();
     void setNow(double now) { m_now = now; }
     int yields() const { return m_yields; }
@@ -34,6 +34,7 @@ public:
 private:
     double m_now = 1000.0;
     int m_yields = 0;
+    TimerId m_lastTimer = 0;   // the window's code never cancels
     std::deque<std::function<void()>> m_posted;
     std::multimap<double, std::function<void()>> m_scheduled;
 };
