@@ -186,7 +186,8 @@ void Relay::rearm()
     // The router's close ends the session once its last bytes reached the
     // client; a client that closes first still hears the router out.
     if (m_down.shut) {
-        finish("the router closed the connection", false);
+        finish(m_up.eof ? "the client closed the connection" : "the router closed the connection",
+               false);
         return;
     }
     if (m_up.shut && m_down.eof) {
