@@ -1,0 +1,95 @@
+// asciicast.cpp: the header and event lines of a cast, each written whole or reported.
+#include "serve/asciicast.h"
+
+#include "serve/json.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace zentrel::serve {
+
+namespace {
+
+// Seconds with microseconds, never negative or "nan", which JSON lacks.
+void appendSeconds(std::string &out, double seconds)
+{
+    if (!std::isfinite(seconds) || seconds < 0)
+        seconds = 0;
+    char text[40];
+    std::snprintf(text, sizeof text, "%.6f", seconds);
+    out += text;
+}
+
+} // namespace
+
+CastWriter::CastWriter(const std::string &path, const CastHeader &header,
+                       std::function<void(const std::string &)> onFailure)
+    : m_path(path), m_onFailure(std::move(onFailure))
+{
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (m_fd < 0) {
+        fail(std::string("cannot create: ") + std::strerror(errno));
+        return;
+    }
+    std::string line = "{\"version\": 2, \"width\": 80, \"height\": 24, \"timestamp\": ";
+    line += std::to_string(static_cast<std::int64_t>(std::floor(header.timestamp)));
+    line += ", \"title\": ";
+    appendJsonString(line, header.title);
+    line += ", \"port\": " + std::to_string(header.port) + ", \"delay\": ";
+    char delay[40];
+    std::snprintf(delay, sizeof delay, "%.17g", std::isfinite(header.delay) ? header.delay : 0.0);
+    line += delay;
+    line += "}\n";
+    writeLine(line);
+}
+
+CastWriter::~CastWriter()
+{
+    if (m_fd >= 0 && ::close(m_fd) != 0 && !m_failed)
+        fail(std::string("cannot close: ") + std::strerror(errno));
+}
+
+void CastWriter::event(double seconds, char kind, std::string_view data)
+{
+    if (m_failed)
+        return;
+    m_line.clear();
+    m_line += '[';
+    appendSeconds(m_line, seconds);
+    m_line += ", \"";
+    m_line += kind;
+    m_line += "\", ";
+    appendJsonString(m_line, data);
+    m_line += "]\n";
+    writeLine(m_line);
+}
+
+void CastWriter::writeLine(const std::string &line)
+{
+    if (m_failed)
+        return;
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t written = ::write(m_fd, line.data() + done, line.size() - done);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(std::string("cannot write: ") + std::strerror(errno));
+            return;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+}
+
+void CastWriter::fail(const std::string &what)
+{
+    m_failed = true;
+    if (m_onFailure)
+        m_onFailure(m_path + ": " + what);
+}
+
+} // namespace zentrel::serve

@@ -1,0 +1,114 @@
+// expect_file.cpp: reading EXPECT.TXT and comparing a session's typed lines with it.
+#include "serve/expect_file.h"
+
+#include "serve/line_diff.h"
+#include "serve/visible.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace zentrel::serve {
+
+ExpectFile ExpectFile::parse(std::string_view bytes, const std::string &fileName)
+{
+    ExpectFile file;
+    file.m_fileName = fileName;
+    std::size_t number = 0;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find('\n', start);
+        if (end == std::string_view::npos)
+            end = bytes.size();
+        std::string_view text = bytes.substr(start, end - start);
+        start = end + 1;
+        ++number;
+        if (!text.empty() && text.back() == '\r')
+            text.remove_suffix(1);
+        if (text.empty())
+            continue;
+
+        Line line;
+        line.number = number;
+        line.text = std::string(text);
+        if (text.front() == '~') {
+            try {
+                line.pattern.emplace(std::string(text.substr(1)), std::regex::ECMAScript);
+            } catch (const std::regex_error &error) {
+                throw ExpectError(fileName + ":" + std::to_string(number) + ": the pattern "
+                                  + visibleText(text.substr(1)) + " does not compile: " + error.what());
+            }
+        } else if (text.starts_with("\\~")) {
+            line.literal = std::string(text.substr(1));
+        } else {
+            line.literal = std::string(text);
+        }
+        file.m_lines.push_back(std::move(line));
+    }
+    return file;
+}
+
+ExpectFile ExpectFile::load(const std::string &path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        throw ExpectError(path + ": cannot read: " + std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        throw ExpectError(path + ": cannot read: not a regular file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw ExpectError(path + ": cannot read: " + std::strerror(errno));
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw ExpectError(path + ": cannot read: input/output error");
+    return parse(bytes, path);
+}
+
+bool ExpectFile::matches(const Line &line, const std::string &typed) const
+{
+    if (!line.pattern)
+        return typed == line.literal;
+    return typed.size() <= MaxPatternSubject && std::regex_match(typed, *line.pattern);
+}
+
+Verdict ExpectFile::check(const std::vector<std::string> &typedLines) const
+{
+    std::vector<const std::string *> typed;
+    for (const std::string &line : typedLines)
+        if (!line.empty())
+            typed.push_back(&line);
+
+    Verdict verdict;
+    const std::size_t common = std::min(typed.size(), m_lines.size());
+    std::size_t first = 0;
+    while (first < common && matches(m_lines[first], *typed[first]))
+        ++first;
+    if (first == common && typed.size() == m_lines.size())
+        return verdict;
+
+    verdict.pass = false;
+    verdict.position = first + 1;
+    if (first < m_lines.size()) {
+        verdict.expectLine = m_lines[first].number;
+        verdict.expected = m_lines[first].text;
+    }
+    if (first < typed.size())
+        verdict.typed = *typed[first];
+
+    DiffInput diff;
+    diff.fromLabel = m_fileName;
+    diff.toLabel = "typed";
+    for (const Line &line : m_lines)
+        diff.from.push_back(visibleText(line.text));
+    for (const std::string *line : typed)
+        diff.to.push_back(visibleText(*line));
+    // Each pair is compared once per table cell; a pattern is the costly case.
+    diff.same = [this, &typed](std::size_t i, std::size_t j) { return matches(m_lines[i], *typed[j]); };
+    verdict.diff = unifiedDiff(diff);
+    return verdict;
+}
+
+} // namespace zentrel::serve

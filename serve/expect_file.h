@@ -1,0 +1,71 @@
+// expect_file.h: EXPECT.TXT, the lines a router's client should type, and the check of a session against it.
+#pragma once
+#include <cstddef>
+#include <optional>
+#include <regex>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zentrel::serve {
+
+inline constexpr const char *ExpectFileName = "EXPECT.TXT";
+
+// A file that cannot be read, or a pattern that does not compile. what()
+// names the file, the line and the reason: "r1/EXPECT.TXT:3: ...".
+class ExpectError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Verdict {
+    bool pass = true;
+    // On a fail: the first position (from 1, among the compared lines) where
+    // expected and typed part, with both texts; nullopt where one side has
+    // no line left. expectLine is that expected line's line in the file.
+    std::size_t position = 0;
+    std::size_t expectLine = 0;
+    std::optional<std::string> expected;
+    std::optional<std::string> typed;
+    // A unified diff of expected against typed lines, a few dozen lines at
+    // most; "" on a pass.
+    std::string diff;
+};
+
+class ExpectFile
+{
+public:
+    // The file's lines, split at LF with a CR before it dropped. A line
+    // starting with `~` is an ECMAScript pattern for the whole typed line;
+    // `\~` stands for a literal leading tilde. Empty lines are ignored.
+    // Throws ExpectError for a pattern that does not compile.
+    static ExpectFile parse(std::string_view bytes, const std::string &fileName);
+    // Throws ExpectError also when the file cannot be read.
+    static ExpectFile load(const std::string &path);
+
+    // Typed lines that are empty are left out; the rest must match one to one.
+    Verdict check(const std::vector<std::string> &typed) const;
+
+    std::size_t size() const { return m_lines.size(); }
+
+    // Typed lines longer than this never match a pattern: the regular
+    // expression engine recurses per byte and would run out of stack.
+    static constexpr std::size_t MaxPatternSubject = 1024;
+
+private:
+    struct Line {
+        std::size_t number = 0;     // in the file, from 1
+        std::string text;           // as written, `~` included, for the diff
+        std::string literal;        // what an exact line must equal
+        std::optional<std::regex> pattern;
+    };
+
+    bool matches(const Line &line, const std::string &typed) const;
+
+    std::string m_fileName;
+    std::vector<Line> m_lines;
+};
+
+} // namespace zentrel::serve

@@ -1,0 +1,25 @@
+// line_diff.h: a short unified diff of two lists of lines, for a person reading a failed check.
+#pragma once
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zentrel::serve {
+
+struct DiffInput {
+    std::string fromLabel;            // "--- " line
+    std::string toLabel;              // "+++ " line
+    std::vector<std::string> from;    // as shown, already made visible
+    std::vector<std::string> to;
+    // Whether from[i] and to[j] count as the same line (a pattern may match
+    // a line that reads differently).
+    std::function<bool(std::size_t i, std::size_t j)> same;
+};
+
+// Hunks with three lines of context, cut after `maxLines` lines with a note
+// saying how many were left out. Very long lists with little in common
+// show their differing middle as removed then added instead of aligned.
+std::string unifiedDiff(const DiffInput &input, std::size_t maxLines = 40);
+
+} // namespace zentrel::serve

@@ -1,0 +1,249 @@
+// lint.cpp: each router directory read as zentrel-serve would read it, and told back plainly.
+#include "serve/lint.h"
+
+#include "app/number_text.h"
+#include "console/script.h"
+#include "serve/expect_file.h"
+#include "serve/visible.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <regex>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace zentrel::serve {
+
+namespace {
+
+constexpr const char *SettingsName = "zentrel.ini";
+constexpr std::size_t ValueSize = 100;   // the routers read 99 bytes of a value
+
+// The file's bytes; nullopt when it does not exist; throws the reason when
+// it exists but cannot be read.
+std::optional<std::string> readFile(const std::string &path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        throw std::runtime_error(std::strerror(errno));
+    }
+    if (!S_ISREG(info.st_mode))
+        throw std::runtime_error("not a regular file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error(std::strerror(errno));
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw std::runtime_error("input/output error");
+    return bytes;
+}
+
+std::string lower(std::string_view text)
+{
+    std::string out(text);
+    for (char &c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// The line of `key` in the [Settings] section, for the warning's file:line; 0 when not found.
+std::size_t settingLine(std::string_view ini, std::string_view key)
+{
+    bool inSettings = false;
+    std::size_t number = 0;
+    std::size_t start = 0;
+    while (start < ini.size()) {
+        std::size_t end = ini.find('\n', start);
+        if (end == std::string_view::npos)
+            end = ini.size();
+        const std::string_view line = trimmed(ini.substr(start, end - start));
+        start = end + 1;
+        ++number;
+        if (line.starts_with('[')) {
+            inSettings = lower(line) == "[settings]";
+        } else if (inSettings) {
+            const auto equals = line.find('=');
+            if (equals != std::string_view::npos && lower(trimmed(line.substr(0, equals))) == lower(key))
+                return number;
+        }
+    }
+    return 0;
+}
+
+class RouterLint
+{
+public:
+    RouterLint(const std::string &dir, platform::Profile &profile, LintResult &result)
+        : m_dir(dir), m_profile(profile), m_result(result)
+    {
+    }
+    void run();
+
+private:
+    std::string path(const char *name) const { return (std::filesystem::path(m_dir) / name).string(); }
+    void warn(const std::string &file, std::size_t line, const std::string &text)
+    {
+        m_result.text += file + (line ? ":" + std::to_string(line) : "") + ": warning: " + text + "\n";
+        m_result.status = std::max(m_result.status, 1);
+    }
+    void unreadable(const std::string &file, const std::string &why)
+    {
+        m_result.text += file + ": error: cannot read: " + why + "\n";
+        m_result.status = 2;
+    }
+    void settings();
+    void script();
+    void expectations();
+
+    std::string m_dir;
+    platform::Profile &m_profile;
+    LintResult &m_result;
+    double m_delay = 0;
+};
+
+void RouterLint::run()
+{
+    std::error_code error;
+    if (!std::filesystem::is_directory(m_dir, error)) {
+        unreadable(m_dir, error ? error.message() : "not a directory");
+        return;
+    }
+    std::filesystem::path name = std::filesystem::absolute(m_dir, error).lexically_normal();
+    if (name.filename().empty())
+        name = name.parent_path();
+    m_result.text += "router " + name.filename().string() + " (" + m_dir + ")\n";
+    settings();
+    script();
+    expectations();
+}
+
+void RouterLint::settings()
+{
+    const std::string file = path(SettingsName);
+    std::optional<std::string> ini;
+    try {
+        ini = readFile(file);
+    } catch (const std::exception &error) {
+        unreadable(file, error.what());
+        return;
+    }
+    auto lineOf = [&](std::string_view key) { return ini ? settingLine(*ini, key) : std::size_t{0}; };
+    auto value = [&](std::string_view key) {
+        std::string text = ini ? m_profile.getString("Settings", key, "", ValueSize, file) : "";
+        return text.substr(0, ValueSize - 1);
+    };
+
+    static const std::regex plainWhole("[0-9]+");
+    static const std::regex plainNumber("[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?");
+    const std::string portText = value("TCP-Port");
+    const double port = app::parseNumber(portText);
+    const std::string shownPort = visibleText(trimmed(portText));
+    const double rounded = std::nearbyint(port);   // halves to the even one, as the listener takes it
+    double listenPort = port == 0 ? 1101 : rounded;
+    if (port == 0 && !trimmed(portText).empty() && shownPort != "0") {
+        warn(file, lineOf("TCP-Port"), "TCP-Port=" + shownPort + " is read as 0, so port 1101 is taken");
+    } else if (port != 0 && (!std::regex_match(std::string(trimmed(portText)), plainWhole) || rounded < 1
+                             || rounded > 65535)) {
+        std::string consequence = rounded < 1 || rounded > 65535
+                                      ? "; no listener can take it, the router does not start"
+                                      : ", port " + app::doubleText(rounded);
+        warn(file, lineOf("TCP-Port"),
+             "TCP-Port=" + shownPort + " is read as " + app::doubleText(port) + consequence);
+    }
+
+    const std::string delayText = value("Delay");
+    m_delay = app::parseNumber(delayText);
+    const std::string shownDelay = visibleText(trimmed(delayText));
+    if (!trimmed(delayText).empty() && !std::regex_match(std::string(trimmed(delayText)), plainNumber))
+        warn(file, lineOf("Delay"),
+             "Delay=" + shownDelay + " is read as " + app::doubleText(m_delay) + " s");
+    if (m_delay < 0) {
+        warn(file, lineOf("Delay"), "Delay=" + shownDelay + " is negative, so 0 is taken");
+        m_delay = 0;
+    }
+    m_result.text += "  " + std::string(SettingsName) + (ini ? "" : " (none)") + ": TCP-Port "
+                     + app::doubleText(listenPort) + ", Delay " + app::doubleText(m_delay) + " s\n";
+}
+
+void RouterLint::script()
+{
+    const std::string file = path(console::ResponseFile);
+    std::optional<std::string> bytes;
+    try {
+        bytes = readFile(file);
+    } catch (const std::exception &error) {
+        unreadable(file, error.what());
+        return;
+    }
+    if (!bytes) {
+        warn(file, 0, "missing; the router sends no bytes, then closes each connection");
+        return;
+    }
+    const ScriptLint lint = lintScript(*bytes);
+    m_result.text += "  " + std::string(console::ResponseFile) + ": " + std::to_string(lint.items.size())
+                     + " item(s)\n";
+    for (std::size_t k = 0; k < lint.items.size(); ++k) {
+        const LintItem &item = lint.items[k];
+        m_result.text += "    " + std::to_string(k + 1) + "  at " + app::doubleText(double(k + 1) * m_delay)
+                         + " s  line " + std::to_string(item.line) + "  \"" + visibleText(item.bytes, true)
+                         + "\"\n";
+    }
+    m_result.text += "  planned length: " + app::doubleText(double(lint.items.size()) * m_delay)
+                     + " s, then the close\n";
+    for (const LintWarning &warning : lint.warnings)
+        warn(file, warning.line, warning.text);
+}
+
+void RouterLint::expectations()
+{
+    const std::string file = path(ExpectFileName);
+    std::optional<std::string> bytes;
+    try {
+        bytes = readFile(file);
+    } catch (const std::exception &error) {
+        unreadable(file, error.what());
+        return;
+    }
+    if (!bytes)
+        return;
+    try {
+        const ExpectFile expect = ExpectFile::parse(*bytes, file);
+        m_result.text += "  " + std::string(ExpectFileName) + ": " + std::to_string(expect.size())
+                         + " line(s) each session must type\n";
+    } catch (const ExpectError &error) {
+        // "FILE:LINE: reason", the same words zentrel-serve refuses to start with.
+        const std::string what = error.what();
+        const auto colon = what.find(": ", file.size() + 1);
+        m_result.text += what.substr(0, colon) + ": warning: " + what.substr(colon + 2) + "\n";
+        m_result.status = std::max(m_result.status, 1);
+    }
+}
+
+} // namespace
+
+LintResult lintRouters(const std::vector<std::string> &dirs, platform::Profile &profile)
+{
+    LintResult result;
+    for (const std::string &dir : dirs)
+        RouterLint(dir, profile, result).run();
+    return result;
+}
+
+} // namespace zentrel::serve
