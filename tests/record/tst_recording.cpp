@@ -2,6 +2,7 @@
 #include "console/item_reader.h"
 #include "record/recording.h"
 #include "record/router_dir.h"
+#include "serve/typed_lines.h"
 #include "tests/support/string_stream.h"
 
 #include <gtest/gtest.h>
@@ -161,4 +162,31 @@ TEST(Recording, echoMissingOnSomeLinesIsNamed)
     EXPECT_TRUE(r.echo);
     ASSERT_EQ(r.warnings.size(), 1u);
     EXPECT_NE(r.warnings[0].find("line 1 (a password answer) was not echoed"), std::string::npos);
+}
+
+// EXPECT.TXT is checked against zentrel-serve's own typed lines: the recorder
+// must read a client's bytes into the same lines, however the chunks fall.
+TEST(Recording, linesAreTheTypedLinesZentrelServeChecks)
+{
+    const std::vector<std::string> streams = {
+        std::string("admin\r\nsec\bret\r\0show ver\x7f\x7fversion\n\r\nx\ry\r\n", 43),
+        std::string("\xff\xfd\x03\xff\xfb\x18go\xff\xff!\xff\xfa\x18\x00xterm\xff\xf0\r\xff\xf1\nnext\r\n", 32),
+        "\b\bkeep\r\r\n\n~tilde\r\n\xe9t\xe9\r\nno end",
+    };
+    for (const std::string &bytes : streams) {
+        for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
+            SessionLog log(0);
+            log.fromRouter(0.1, "R>");
+            log.fromClient(1, bytes.substr(0, cut));
+            log.fromClient(2, bytes.substr(cut));
+            zentrel::serve::TypedLines typed;
+            typed.feed(bytes.substr(0, cut));
+            typed.feed(bytes.substr(cut));
+            std::vector<std::string> expected;
+            for (const std::string &line : typed.lines())
+                if (!line.empty())
+                    expected.push_back(line);
+            EXPECT_EQ(lineTexts(buildRecording(log)), expected) << "cut at " << cut;
+        }
+    }
 }
