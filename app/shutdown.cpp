@@ -1,7 +1,7 @@
 // shutdown.cpp: the unload of the window: stop the paced loops, save the position, close up.
 #include "app/shutdown.h"
 
-#include "app/number_text.h"
+#include "console/number_text.h"
 #include "app/settings_file.h"
 
 namespace zentrel::app {
@@ -20,8 +20,8 @@ void shutdown(ui::ZentrelFRM &form, platform::Platform &platform, console::Share
     // A refused copy never read a position: writing one would overwrite the
     // position of the copy that runs.
     if (!form.minimized() && !shared.refusedCopy) {
-        writeSetting(platform.profile, "PositionX", singleText(form.left()));
-        writeSetting(platform.profile, "PositionY", singleText(form.top()));
+        writeSetting(platform.profile, "PositionX", console::singleText(form.left()));
+        writeSetting(platform.profile, "PositionY", console::singleText(form.top()));
     }
 
     // Nothing new is accepted while the handlers unwind.

@@ -1,10 +1,11 @@
 // startup.cpp: the load of the window: captions, the data file probes, the settings, the listener.
 #include "app/startup.h"
 
-#include "app/number_text.h"
 #include "app/router_config.h"
 #include "app/settings_file.h"
 #include "app/version.h"
+#include "console/number_text.h"
+#include "console/router_settings.h"
 #include "platform/error.h"
 
 #include <cmath>
@@ -18,10 +19,10 @@ namespace {
 
 using platform::Dialogs;
 using platform::TextFiles;
+using console::doubleText;
 
 constexpr int ResponseFile = 2;
 constexpr const char *ResponseName = "RESPONSE.TXT";
-constexpr double DefaultPort = 1101;
 constexpr int LastStep = 27;
 constexpr int OtherFailure = -1;   // a failure that carries no platform code
 
@@ -70,6 +71,7 @@ private:
     console::Shared &m_shared;
     DefaultConfigLines m_configLines;
     std::int16_t m_probeStage = 0;   // 1 while RESPONSE.TXT is opened, else 0
+    console::RouterSettings m_settings;
     double m_listenPort = 0;
 };
 
@@ -128,23 +130,23 @@ bool Startup::runStep(int step)
         files.close(RouterConfigFile);
         files.close(ResponseFile);
         break;
-    case 20: m_shared.responseDelay = readSetting(m_platform.profile, "Delay"); break;
+    // The same rules as every program that serves a router: a negative pause
+    // is 0, a missing or zero port is 1101; the window writes both back.
+    case 20:
+        m_settings = console::readRouterSettings(m_platform.profile, settingsPath());
+        m_shared.responseDelay = m_settings.delay;
+        break;
     case 21:
-        if (m_shared.responseDelay < 0) {
-            m_shared.responseDelay = 0;
+        if (m_settings.delayReset)
             writeSetting(m_platform.profile, "Delay", "0");
-        }
         break;
     case 22:
         m_form.LBL_Delay.setCaption("Delay : " + doubleText(m_shared.responseDelay) + " s");
         break;
-    case 23: m_listenPort = readSetting(m_platform.profile, "TCP-Port"); break;
+    case 23: m_listenPort = m_settings.port; break;
     case 24:
-        // Also a missing key, or text that does not begin with a number.
-        if (m_listenPort == 0) {
-            m_listenPort = DefaultPort;
+        if (m_settings.portDefaulted)
             writeSetting(m_platform.profile, "TCP-Port", "1101");
-        }
         break;
     case 25: m_form.LBL_Port.setCaption("TCP Port : " + doubleText(m_listenPort)); break;
     case 26: {

@@ -1,7 +1,7 @@
 // lint.cpp: each router directory read as zentrel-serve would read it, and told back plainly.
 #include "serve/lint.h"
 
-#include "app/number_text.h"
+#include "console/number_text.h"
 #include "console/script.h"
 #include "serve/expect_file.h"
 #include "serve/visible.h"
@@ -153,7 +153,7 @@ void RouterLint::settings()
     static const std::regex plainWhole("[0-9]+");
     static const std::regex plainNumber("[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?");
     const std::string portText = value("TCP-Port");
-    const double port = app::parseNumber(portText);
+    const double port = console::parseNumber(portText);
     const std::string shownPort = visibleText(trimmed(portText));
     const double rounded = std::nearbyint(port);   // halves to the even one, as the listener takes it
     double listenPort = port == 0 ? 1101 : rounded;
@@ -163,23 +163,23 @@ void RouterLint::settings()
                              || rounded > 65535)) {
         std::string consequence = rounded < 1 || rounded > 65535
                                       ? "; no listener can take it, the router does not start"
-                                      : ", port " + app::doubleText(rounded);
+                                      : ", port " + console::doubleText(rounded);
         warn(file, lineOf("TCP-Port"),
-             "TCP-Port=" + shownPort + " is read as " + app::doubleText(port) + consequence);
+             "TCP-Port=" + shownPort + " is read as " + console::doubleText(port) + consequence);
     }
 
     const std::string delayText = value("Delay");
-    m_delay = app::parseNumber(delayText);
+    m_delay = console::parseNumber(delayText);
     const std::string shownDelay = visibleText(trimmed(delayText));
     if (!trimmed(delayText).empty() && !std::regex_match(std::string(trimmed(delayText)), plainNumber))
         warn(file, lineOf("Delay"),
-             "Delay=" + shownDelay + " is read as " + app::doubleText(m_delay) + " s");
+             "Delay=" + shownDelay + " is read as " + console::doubleText(m_delay) + " s");
     if (m_delay < 0) {
         warn(file, lineOf("Delay"), "Delay=" + shownDelay + " is negative, so 0 is taken");
         m_delay = 0;
     }
     m_result.text += "  " + std::string(SettingsName) + (ini ? "" : " (none)") + ": TCP-Port "
-                     + app::doubleText(listenPort) + ", Delay " + app::doubleText(m_delay) + " s\n";
+                     + console::doubleText(listenPort) + ", Delay " + console::doubleText(m_delay) + " s\n";
 }
 
 void RouterLint::script()
@@ -201,11 +201,11 @@ void RouterLint::script()
                      + " item(s)\n";
     for (std::size_t k = 0; k < lint.items.size(); ++k) {
         const LintItem &item = lint.items[k];
-        m_result.text += "    " + std::to_string(k + 1) + "  at " + app::doubleText(double(k + 1) * m_delay)
+        m_result.text += "    " + std::to_string(k + 1) + "  at " + console::doubleText(double(k + 1) * m_delay)
                          + " s  line " + std::to_string(item.line) + "  \"" + visibleText(item.bytes, true)
                          + "\"\n";
     }
-    m_result.text += "  planned length: " + app::doubleText(double(lint.items.size()) * m_delay)
+    m_result.text += "  planned length: " + console::doubleText(double(lint.items.size()) * m_delay)
                      + " s, then the close\n";
     for (const LintWarning &warning : lint.warnings)
         warn(file, warning.line, warning.text);

@@ -3,7 +3,7 @@
 #include "console/listener.h"
 #include "console/paced_wait.h"
 #include "platform/error.h"
-#include "platform/qt/qt_text_files.h"
+#include "platform/posix/posix_text_files.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/fakes.h"
 #include "ui/window_model.h"
@@ -56,7 +56,7 @@ struct Rig {
     tests::FakeEventLoop loop;
     TimedSockets sockets{loop};
     tests::FakeEmptyProfile profile;
-    platform::QtTextFiles files;
+    platform::PosixTextFiles files;
     tests::FakeDialogs dialogs;
     tests::FakeInstanceGuard guard;
     platform::Platform platform{sockets, profile, files, loop, dialogs, guard};

@@ -2,7 +2,7 @@
 #include "console/listener.h"
 #include "platform/qt/qt_event_loop.h"
 #include "platform/qt/qt_sockets.h"
-#include "platform/qt/qt_text_files.h"
+#include "platform/posix/posix_text_files.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/fakes.h"
 #include "ui/window_model.h"
@@ -24,7 +24,7 @@ struct Server {
     ui::ZentrelFRM form;
     platform::QtSocketArray sockets;
     platform::QtEventLoop loop;
-    platform::QtTextFiles files;
+    platform::PosixTextFiles files;
     tests::FakeEmptyProfile profile;
     tests::FakeDialogs dialogs;
     tests::FakeInstanceGuard guard;

@@ -1,5 +1,5 @@
 // tst_profile.cpp: reading and writing settings files: matching rules, limits, byte-exact edits.
-#include "platform/qt/qt_profile.h"
+#include "platform/posix/posix_profile.h"
 #include "support/current_dir.h"
 
 #include <QFile>
@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 using namespace zentrel;
-using platform::QtProfile;
+using platform::PosixProfile;
 
 class tst_Profile : public QObject
 {
@@ -73,7 +73,7 @@ void tst_Profile::getString_findsValue()
     QFETCH(QByteArray, expected);
     tests::ScratchDir dir;
     dir.write("zentrel.ini", file);
-    QtProfile profile;
+    PosixProfile profile;
     const std::string value =
         profile.getString("Settings", key.toStdString(), "dflt", 100, dir.stdPath("zentrel.ini"));
     QCOMPARE(QByteArray::fromStdString(value), expected);
@@ -82,7 +82,7 @@ void tst_Profile::getString_findsValue()
 void tst_Profile::getString_missingOrUnreadableFileGivesDefault()
 {
     tests::ScratchDir dir;
-    QtProfile profile;
+    PosixProfile profile;
     QCOMPARE(profile.getString("Settings", "Delay", "", 100, dir.stdPath("zentrel.ini")), std::string());
     QVERIFY(QDir(dir.path()).mkdir("zentrel.ini"));
     QCOMPARE(profile.getString("Settings", "Delay", "d", 100, dir.stdPath("zentrel.ini")), std::string("d"));
@@ -99,7 +99,7 @@ void tst_Profile::getString_hugeLinesAndFiles()
         + "TCP-Port" + QByteArray(1 << 20, ' ') + "=" + QByteArray(1 << 20, '\t') + "1101"
         + QByteArray(1 << 20, ' ') + "x\n";
     dir.write("zentrel.ini", file);
-    QtProfile profile;
+    PosixProfile profile;
     const std::string path = dir.stdPath("zentrel.ini");
     QCOMPARE(profile.getString("Settings", "Junk", "", 100, path), std::string(99, 'j'));
     // Blanks inside the value count, up to the limit.
@@ -155,7 +155,7 @@ void tst_Profile::writeString_editsOnlyItsLine()
     if (!before.isNull())
         dir.write("zentrel.ini", before);
     const std::string path = dir.stdPath("zentrel.ini");
-    QtProfile profile;
+    PosixProfile profile;
     QVERIFY(profile.writeString("Settings", key.toStdString(), value.toStdString(), path));
     QCOMPARE(dir.read("zentrel.ini"), after);
     QCOMPARE(QByteArray::fromStdString(profile.getString("Settings", key.toStdString(), "?", 100, path)), value);
@@ -170,7 +170,7 @@ void tst_Profile::writeString_writesThroughSymlink()
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
     QVERIFY(QFile::link("real/zentrel.ini", dir.file("zentrel.ini")));
 
-    QtProfile profile;
+    PosixProfile profile;
     QVERIFY(profile.writeString("Settings", "Delay", "2", dir.stdPath("zentrel.ini")));
     QVERIFY(QFileInfo(dir.file("zentrel.ini")).isSymLink());
     QCOMPARE(dir.read("real/zentrel.ini"), QByteArray("[Settings]\nDelay=2\n"));
@@ -208,7 +208,7 @@ void tst_Profile::writeString_refusesWithoutChange()
             QFile::setPermissions(dir.file("zentrel.ini"), QFileDevice::ReadOwner);
         }
     }
-    QtProfile profile;
+    PosixProfile profile;
     QVERIFY(!profile.writeString("Settings", key.toStdString(), value.toStdString(),
                                  dir.stdPath("zentrel.ini")));
     if (setup == "dir")

@@ -1,6 +1,6 @@
 // tst_text_files.cpp: numbered text files on disk: open failures, bytes in and out, end of file.
 #include "platform/error.h"
-#include "platform/qt/qt_text_files.h"
+#include "platform/posix/posix_text_files.h"
 #include "support/current_dir.h"
 
 #include <QFile>
@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 using namespace zentrel;
-using platform::QtTextFiles;
+using platform::PosixTextFiles;
 using Mode = platform::TextFiles::Mode;
 
 namespace {
@@ -81,7 +81,7 @@ void tst_TextFiles::open_reportsFailures()
         QFile::setPermissions(dir.file("RESPONSE.TXT"), QFileDevice::WriteOwner);
     }
 
-    QtTextFiles files;
+    PosixTextFiles files;
     QCOMPARE(errorOf([&] { files.open(1, path, Mode(mode)); }), code);
     QVERIFY(!files.isOpen(1));
 }
@@ -90,7 +90,7 @@ void tst_TextFiles::open_numberAlreadyOpenOrOutOfRange()
 {
     tests::ScratchDir dir;
     dir.write("ROUTER.CFG", "x\r\n");
-    QtTextFiles files;
+    PosixTextFiles files;
     files.open(1, dir.stdPath("ROUTER.CFG"), Mode::Input);
     QCOMPARE(errorOf([&] { files.open(1, dir.stdPath("ROUTER.CFG"), Mode::Input); }), 55);
     QCOMPARE(errorOf([&] { files.open(1, dir.stdPath("other"), Mode::Output); }), 55);
@@ -108,7 +108,7 @@ void tst_TextFiles::writeLine_bytesRoundTripWithCrLf()
     for (int i = 0; i < 256; ++i)
         every.append(char(i));
     {
-        QtTextFiles files;
+        PosixTextFiles files;
         dir.write("ROUTER.CFG", "old content that must go");
         files.open(7, dir.stdPath("ROUTER.CFG"), Mode::Output);
         files.writeLine(7, std::string_view(every.constData(), size_t(every.size())));
@@ -119,7 +119,7 @@ void tst_TextFiles::writeLine_bytesRoundTripWithCrLf()
     const QByteArray expected = every + "\r\n\r\nDemo-Router >\r\n";
     QCOMPARE(dir.read("ROUTER.CFG"), expected);
 
-    QtTextFiles files;
+    PosixTextFiles files;
     files.open(1, dir.stdPath("ROUTER.CFG"), Mode::Input);
     QCOMPARE(readAll(files.input(1)), expected);
     QVERIFY(files.eof(1));
@@ -133,7 +133,7 @@ void tst_TextFiles::input_largeFileAcrossBlocks()
         big.append(QByteArray::number(i) + ",\"item\"\r\n");
     dir.write("RESPONSE.TXT", big);
 
-    QtTextFiles files;
+    PosixTextFiles files;
     files.open(2, dir.stdPath("RESPONSE.TXT"), Mode::Input);
     platform::InputStream &in = files.input(2);
     QCOMPARE(in.peek(), int('0'));
@@ -147,7 +147,7 @@ void tst_TextFiles::eof_emptyAndAfterLastByte()
     tests::ScratchDir dir;
     dir.write("empty", "");
     dir.write("one", "!");
-    QtTextFiles files;
+    PosixTextFiles files;
     files.open(1, dir.stdPath("empty"), Mode::Input);
     QVERIFY(files.eof(1));
     files.open(2, dir.stdPath("one"), Mode::Input);
@@ -161,7 +161,7 @@ void tst_TextFiles::close_unopenedNumberDoesNothing()
 {
     tests::ScratchDir dir;
     dir.write("one", "1");
-    QtTextFiles files;
+    PosixTextFiles files;
     files.close(1);
     files.close(0);
     files.close(999);

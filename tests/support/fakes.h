@@ -34,7 +34,7 @@ public:
 private:
     double m_now = 1000.0;
     int m_yields = 0;
-    TimerId m_lastTimer = 0;   // the window's code never cancels
+    TimerId m_lastTimer = 0;
     std::deque<std::function<void()>> m_posted;
     std::multimap<double, std::function<void()>> m_scheduled;
 };

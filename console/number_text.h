@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace zentrel::app {
+namespace zentrel::console {
 
 // The number at the start of a value text:
 // - blanks, tabs and line feeds are skipped wherever they stand, also
@@ -31,4 +31,4 @@ std::string doubleText(double value);
 // significant digits, the exponent form from 1E+07 up.
 std::string singleText(float value);
 
-} // namespace zentrel::app
+} // namespace zentrel::console

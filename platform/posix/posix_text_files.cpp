@@ -1,5 +1,5 @@
-// qt_text_files.cpp: numbered sequential text files on POSIX file descriptors.
-#include "platform/qt/qt_text_files.h"
+// posix_text_files.cpp: numbered sequential text files on POSIX file descriptors.
+#include "platform/posix/posix_text_files.h"
 
 #include "platform/error.h"
 
@@ -25,12 +25,12 @@ std::string describe(const std::string &path, int error)
 
 bool validNumber(int number)
 {
-    return number >= 1 && number <= QtTextFiles::MaxNumber;
+    return number >= 1 && number <= PosixTextFiles::MaxNumber;
 }
 
 } // namespace
 
-class QtTextFiles::File : public InputStream
+class PosixTextFiles::File : public InputStream
 {
 public:
     File(int fd, Mode mode, std::string path, std::size_t blockSize)
@@ -89,11 +89,11 @@ private:
     bool m_atEnd = false;
 };
 
-QtTextFiles::QtTextFiles() = default;
+PosixTextFiles::PosixTextFiles() = default;
 
-QtTextFiles::~QtTextFiles() = default;
+PosixTextFiles::~PosixTextFiles() = default;
 
-void QtTextFiles::open(int number, const std::string &path, Mode mode)
+void PosixTextFiles::open(int number, const std::string &path, Mode mode)
 {
     if (!validNumber(number))
         throw Error(BadFileNumber, "Bad file number " + std::to_string(number));
@@ -142,24 +142,24 @@ void QtTextFiles::open(int number, const std::string &path, Mode mode)
     m_files[number] = std::make_unique<File>(fd, mode, path, blockSize);
 }
 
-void QtTextFiles::close(int number)
+void PosixTextFiles::close(int number)
 {
     if (validNumber(number))
         m_files[number].reset();
 }
 
-void QtTextFiles::closeAll()
+void PosixTextFiles::closeAll()
 {
     for (auto &file : m_files)
         file.reset();
 }
 
-bool QtTextFiles::isOpen(int number) const
+bool PosixTextFiles::isOpen(int number) const
 {
     return validNumber(number) && m_files[number] != nullptr;
 }
 
-QtTextFiles::File &QtTextFiles::openFile(int number, Mode mode, const char *operation)
+PosixTextFiles::File &PosixTextFiles::openFile(int number, Mode mode, const char *operation)
 {
     if (!isOpen(number) || m_files[number]->mode() != mode)
         throw Error(BadFileNumber, std::string(operation) + ": file number " + std::to_string(number)
@@ -168,17 +168,17 @@ QtTextFiles::File &QtTextFiles::openFile(int number, Mode mode, const char *oper
     return *m_files[number];
 }
 
-bool QtTextFiles::eof(int number)
+bool PosixTextFiles::eof(int number)
 {
     return openFile(number, Mode::Input, "eof").atEnd();
 }
 
-InputStream &QtTextFiles::input(int number)
+InputStream &PosixTextFiles::input(int number)
 {
     return openFile(number, Mode::Input, "input");
 }
 
-void QtTextFiles::writeLine(int number, std::string_view text)
+void PosixTextFiles::writeLine(int number, std::string_view text)
 {
     File &file = openFile(number, Mode::Output, "writeLine");
     std::string line;

@@ -1,4 +1,4 @@
-// qt_ini_scan.h: one streaming pass over a settings file in search of one section and key.
+// posix_ini_scan.h: one streaming pass over a settings file in search of one section and key.
 #pragma once
 #include <cstddef>
 #include <cstdint>

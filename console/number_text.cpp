@@ -1,5 +1,5 @@
 // number_text.cpp: the number parse of settings values and the text of numbers.
-#include "app/number_text.h"
+#include "console/number_text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -8,7 +8,7 @@
 #include <limits>
 #include <system_error>
 
-namespace zentrel::app {
+namespace zentrel::console {
 namespace {
 
 // Bytes of a value text, with blanks, tabs and line feeds skipped wherever
@@ -213,4 +213,4 @@ std::string singleText(float value)
     return numberText(static_cast<double>(value), 7);
 }
 
-} // namespace zentrel::app
+} // namespace zentrel::console

@@ -1,4 +1,4 @@
-// qt_text_files.h: numbered sequential text files on POSIX file descriptors.
+// posix_text_files.h: numbered sequential text files on POSIX file descriptors.
 #pragma once
 #include "platform/text_files.h"
 
@@ -11,15 +11,15 @@ namespace zentrel::platform {
 // code pages. Input is read in large blocks so the item reader can take it
 // one byte at a time; output goes straight to the file, so a failing write
 // is reported by the writeLine that failed.
-class QtTextFiles : public TextFiles
+class PosixTextFiles : public TextFiles
 {
 public:
     static constexpr int MaxNumber = 255;
 
-    QtTextFiles();
-    ~QtTextFiles() override;
-    QtTextFiles(const QtTextFiles &) = delete;
-    QtTextFiles &operator=(const QtTextFiles &) = delete;
+    PosixTextFiles();
+    ~PosixTextFiles() override;
+    PosixTextFiles(const PosixTextFiles &) = delete;
+    PosixTextFiles &operator=(const PosixTextFiles &) = delete;
 
     void open(int number, const std::string &path, Mode mode) override;
     void close(int number) override;

@@ -1,11 +1,8 @@
-// qt_profile.cpp: the private-profile (INI) reader and writer of the settings file.
-#include "platform/qt/qt_profile.h"
+// posix_profile.cpp: the private-profile (INI) reader and writer of the settings file.
+#include "platform/posix/posix_profile.h"
 
-#include "platform/qt/qt_ini_scan.h"
-
-#include <QByteArray>
-#include <QFile>
-#include <QSaveFile>
+#include "platform/posix/posix_ini_scan.h"
+#include "platform/posix/posix_save_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -75,7 +72,7 @@ std::string followLinks(std::string path)
 }
 
 // Copies the bytes [from, to) of the file (to the end for Nowhere); false on a failure.
-bool copyRange(int fd, std::uint64_t from, std::uint64_t to, QSaveFile &out, char &last)
+bool copyRange(int fd, std::uint64_t from, std::uint64_t to, PosixSaveFile &out, char &last)
 {
     auto block = std::make_unique<char[]>(BlockSize);
     while (from < to) {
@@ -88,7 +85,7 @@ bool copyRange(int fd, std::uint64_t from, std::uint64_t to, QSaveFile &out, cha
         }
         if (got == 0)
             return to == Nowhere;
-        if (out.write(block.get(), got) != got)
+        if (!out.write(block.get(), std::size_t(got)))
             return false;
         last = block[std::size_t(got) - 1];
         from += std::uint64_t(got);
@@ -103,7 +100,7 @@ bool breaksLines(std::string_view text)
 
 } // namespace
 
-std::string QtProfile::getString(std::string_view section, std::string_view key,
+std::string PosixProfile::getString(std::string_view section, std::string_view key,
                                  std::string_view defaultValue, std::size_t size,
                                  const std::string &path)
 {
@@ -122,7 +119,7 @@ std::string QtProfile::getString(std::string_view section, std::string_view key,
     return found.value;
 }
 
-bool QtProfile::writeString(std::string_view section, std::string_view key,
+bool PosixProfile::writeString(std::string_view section, std::string_view key,
                             std::string_view value, const std::string &path)
 {
     section = trimmed(section);
@@ -149,9 +146,8 @@ bool QtProfile::writeString(std::string_view section, std::string_view key,
     if (fd >= 0 && !ini::scan(fd, section, key, 0, found))
         return false;
 
-    QSaveFile out(QFile::decodeName(QByteArray::fromStdString(target)));
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly))
+    PosixSaveFile out(target);
+    if (!out.open())
         return false;
 
     const std::string &lineEnd = found.lineEnd;
@@ -159,7 +155,7 @@ bool QtProfile::writeString(std::string_view section, std::string_view key,
     char last = '\n';
     bool ok = true;
     auto put = [&](const std::string &bytes) {
-        ok = ok && out.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size());
+        ok = ok && out.write(bytes.data(), bytes.size());
     };
     if (found.key) {
         ok = copyRange(fd, 0, found.valueStart, out, last);
@@ -178,11 +174,8 @@ bool QtProfile::writeString(std::string_view section, std::string_view key,
             put(lineEnd);
         put('[' + std::string(section) + ']' + lineEnd + keyLine);
     }
-    if (!ok) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
+    // An uncommitted save file removes itself: the settings keep their old text.
+    return ok && out.commit();
 }
 
 } // namespace zentrel::platform

@@ -1,4 +1,4 @@
-// qt_profile.h: the private-profile (INI) reader and writer of the settings file.
+// posix_profile.h: the private-profile (INI) reader and writer of the settings file.
 #pragma once
 #include "platform/profile.h"
 
@@ -10,7 +10,7 @@ namespace zentrel::platform {
 // first matching section, and in it the first matching key, count. Values
 // are taken as they are, quotes included. Files are streamed, so a huge or
 // binary file costs time but no memory.
-class QtProfile : public Profile
+class PosixProfile : public Profile
 {
 public:
     std::string getString(std::string_view section, std::string_view key,

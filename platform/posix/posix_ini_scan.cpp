@@ -1,5 +1,5 @@
-// qt_ini_scan.cpp: one streaming pass over a settings file in search of one section and key.
-#include "platform/qt/qt_ini_scan.h"
+// posix_ini_scan.cpp: one streaming pass over a settings file in search of one section and key.
+#include "platform/posix/posix_ini_scan.h"
 
 #include <algorithm>
 #include <cerrno>
