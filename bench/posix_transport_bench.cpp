@@ -125,9 +125,10 @@ int serve(int portPipe, int clients, double delay, int items)
     auto at = [&](double q) { return lateness[std::size_t(q * double(lateness.size() - 1))] * 1e3; };
     std::printf("server: %d clients, %d items each at %.3f s: lateness median %.3f ms, p99 %.3f ms, "
                 "max %.3f ms\n", clients, items, delay, at(0.5), at(0.99), at(1.0));
-    std::printf("server: CPU %.1f%% of one core over %.1f s; resident %.1f MiB more at the peak "
-                "(%.1f KiB a client); %d descriptors\n", 100 * cpu / wall, wall,
-                double(peakKiB - baseKiB) / 1024, double(peakKiB - baseKiB) / clients, peakFds);
+    std::printf("server: CPU %.1f%% of one core over %.1f s (%.0f clients served a second); "
+                "resident %.1f MiB more at the peak (%.1f KiB a client); %d descriptors\n",
+                100 * cpu / wall, wall, clients / wall, double(peakKiB - baseKiB) / 1024,
+                double(peakKiB - baseKiB) / clients, peakFds);
     return 0;
 }
 

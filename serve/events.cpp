@@ -61,6 +61,11 @@ std::string sessionName(const console::SessionInfo &info)
     return name;
 }
 
+std::string counted(std::uint64_t count, const char *noun)
+{
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 } // namespace
 
 bool writeAll(int fd, std::string_view bytes)
@@ -256,8 +261,8 @@ void EventLog::statusChanged()
 void EventLog::drawStatus()
 {
     std::string text(ClearLine);
-    text += "zentrel-serve: " + std::to_string(m_listening) + " listening, "
-            + std::to_string(m_active) + " active, " + std::to_string(m_ended) + " ended";
+    text += "zentrel-serve: " + counted(m_listening, "router") + " listening, "
+            + counted(m_active, "session") + " active, " + std::to_string(m_ended) + " ended";
     m_statusShown = writeAll(STDERR_FILENO, text);
 }
 

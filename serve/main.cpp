@@ -116,6 +116,8 @@ int serveRouters(const Options &options)
     };
     loop.onSignal(SIGTERM, [&] { stopAll("signal", ExitOk); });
     loop.onSignal(SIGINT, [&] { stopAll("signal", ExitOk); });
+    // The terminal it was started from has closed: stop the same way.
+    loop.onSignal(SIGHUP, [&] { stopAll("signal", ExitOk); });
     // What was queued for the clients still goes out before the exit, as long
     // as they read it within a moment.
     double drainUntil = 0;

@@ -87,6 +87,8 @@ class tst_ShutdownProcess : public QObject
 private slots:
     void initTestCase();
     void signal_duringPlayback_stopsAndExitsCleanly();
+    void signals_strayIgnoredHangupShutsDown_data();
+    void signals_strayIgnoredHangupShutsDown();
     void exitClick_duringPreview_unwinds();
     void exitClick_duringPlayback_unwinds();
 
@@ -141,6 +143,35 @@ void tst_ShutdownProcess::signal_duringPlayback_stopsAndExitsCleanly()
                                               QRegularExpression::MultilineOption);
     QVERIFY2(positionX.match(QString::fromLatin1(ini)).hasMatch(), ini.constData());
     QVERIFY2(positionY.match(QString::fromLatin1(ini)).hasMatch(), ini.constData());
+}
+
+void tst_ShutdownProcess::signals_strayIgnoredHangupShutsDown_data()
+{
+    QTest::addColumn<int>("ending");
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::newRow("SIGQUIT") << int(SIGQUIT);
+}
+
+// Stray signals leave Zentrel serving; the terminal closing ends it through
+// its shutdown, which saves the position.
+void tst_ShutdownProcess::signals_strayIgnoredHangupShutsDown()
+{
+    QFETCH(int, ending);
+    tests::ZentrelProcess zentrel;
+    const QString failure = zentrel.start("Router>\r\n", "0");
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    for (const int stray : {SIGPIPE, SIGUSR1, SIGUSR2})
+        QCOMPARE(::kill(zentrel.pid(), stray), 0);
+    QByteArray received;
+    QVERIFY(tests::fetch(zentrel.port(), received, 10000));
+    QCOMPARE(received, QByteArray("Router>"));
+    QVERIFY(zentrel.running());
+
+    QCOMPARE(::kill(zentrel.pid(), ending), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!zentrel.running(), 30000);
+    QVERIFY2(zentrel.terminate(0), zentrel.output().constData());   // ended with status 0
+    const QByteArray ini = zentrel.read("zentrel.ini");
+    QVERIFY2(ini.contains("PositionX=") && ini.contains("PositionY="), ini.constData());
 }
 
 // The operator clicks Exit while Show Responses is pacing itself: the click

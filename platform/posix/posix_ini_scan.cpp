@@ -115,12 +115,25 @@ public:
                 return true;
             offset += std::uint64_t(got);
         }
-        endLine(offset, false, found);
+        if (m_pendingCr && !finishLine(m_crOffset, LineEnd::Cr, found))
+            return true;
+        endLine(offset, LineEnd::None, found);
         return true;
     }
 
 private:
     enum class Phase { Lead, Section, Skip, Key, Value };
+    // CR alone ends a line too, as in files written on old Macs.
+    enum class LineEnd { None, Lf, CrLf, Cr };
+
+    bool finishLine(std::uint64_t end, LineEnd kind, Found &found)
+    {
+        if (!endLine(end, kind, found))
+            return false;
+        m_phase = Phase::Lead;
+        m_lineBlank = true;
+        return true;
+    }
 
     // False once the scan can stop.
     bool feed(const char *bytes, std::size_t size, std::size_t i, std::uint64_t offset,
@@ -128,12 +141,26 @@ private:
     {
         for (; i < size; ++i) {
             const char c = bytes[i];
-            if (c == '\n') {
-                if (!endLine(offset + i, true, found))
+            // Whether a CR ends its line alone shows only with the next byte,
+            // which may come in the next block.
+            if (m_pendingCr) {
+                m_pendingCr = false;
+                if (c == '\n') {
+                    if (!finishLine(offset + i, LineEnd::CrLf, found))
+                        return false;
+                    continue;
+                }
+                if (!finishLine(m_crOffset, LineEnd::Cr, found))
                     return false;
-                m_phase = Phase::Lead;
-                m_lineBlank = true;
-                m_previous = c;
+            }
+            if (c == '\r') {
+                m_pendingCr = true;
+                m_crOffset = offset + i;
+                continue;
+            }
+            if (c == '\n') {
+                if (!finishLine(offset + i, LineEnd::Lf, found))
+                    return false;
                 continue;
             }
             switch (m_phase) {
@@ -160,11 +187,9 @@ private:
                 }
                 break;
             case Phase::Skip: {
-                const void *lineFeed = std::memchr(bytes + i, '\n', size - i);
-                const std::size_t next =
-                    lineFeed ? std::size_t(static_cast<const char *>(lineFeed) - bytes) : size;
-                m_previous = bytes[next - 1];
-                i = next - 1;
+                const char *lineEnd = std::find_if(bytes + i, bytes + size,
+                                                   [](char b) { return b == '\n' || b == '\r'; });
+                i = std::size_t(lineEnd - bytes) - 1;
                 continue;
             }
             case Phase::Key:
@@ -187,18 +212,18 @@ private:
                 m_value.add(c);
                 break;
             }
-            m_previous = c;
         }
         return true;
     }
 
-    // Settles a line that ends at `end` (its line feed, or the end of the
-    // file); false once the scan can stop.
-    bool endLine(std::uint64_t end, bool hasLineEnd, Found &found)
+    // Settles a line that ends at `end` (the last byte of its line end, or
+    // the end of the file); false once the scan can stop.
+    bool endLine(std::uint64_t end, LineEnd kind, Found &found)
     {
-        const bool crlf = hasLineEnd && m_previous == '\r';
+        const bool hasLineEnd = kind != LineEnd::None;
+        const bool crlf = kind == LineEnd::CrLf;
         if (hasLineEnd && !m_lineEndKnown) {
-            found.lineEnd = crlf ? "\r\n" : "\n";
+            found.lineEnd = crlf ? "\r\n" : kind == LineEnd::Cr ? "\r" : "\n";
             m_lineEndKnown = true;
         }
         const bool header = m_phase == Phase::Section || m_header;
@@ -236,7 +261,8 @@ private:
     bool m_header = false;
     bool m_inSection = false;
     bool m_lineEndKnown = false;
-    char m_previous = 0;
+    bool m_pendingCr = false;
+    std::uint64_t m_crOffset = 0;
     std::uint64_t m_afterEquals = 0;
     std::uint64_t m_firstValueByte = Nowhere;
 };

@@ -23,7 +23,7 @@ struct Found {
 
 // Reads the open file from its start until the key is found or the first
 // matching section has ended; a line of any length costs no more memory than
-// valueCap. Names match without regard to ASCII case, white space around
+// valueCap. A line ends at LF, CR LF or a lone CR. Names match without regard to ASCII case, white space around
 // names and values is left out, lines starting with ';' or '#' are comments.
 // False when the file could not be read.
 bool scan(int fd, std::string_view section, std::string_view key, std::size_t valueCap, Found &found);

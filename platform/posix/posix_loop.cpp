@@ -1,12 +1,12 @@
-// posix_loop.cpp: the epoll event loop with its timers, posted work and signals.
+// posix_loop.cpp: the passes of the epoll event loop: waiting, timers, posted work.
 #include "platform/posix/posix_loop.h"
 
 #include "platform/error.h"
+#include "platform/posix/posix_loop_internal.h"
 
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
-#include <sys/signalfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -22,6 +22,8 @@
 
 namespace zentrel::platform {
 
+using namespace posix_loop;
+
 namespace {
 
 constexpr double Margin = 0.00025;      // the timerfd fires this early; the rest is polled
@@ -29,11 +31,6 @@ constexpr double SpinRate = 0.02;       // polling may take 2% of the time...
 constexpr double SpinCap = 0.005;       // ...saved up to this much
 constexpr int MaxEvents = 256;
 constexpr double Forever = std::numeric_limits<double>::infinity();
-
-[[noreturn]] void fail(const char *what)
-{
-    throw Error(SocketError, std::string(what) + ": " + std::strerror(errno));
-}
 
 timespec toTimespec(double seconds)
 {
@@ -49,34 +46,7 @@ timespec toTimespec(double seconds)
     return ts;
 }
 
-// Our own descriptors carry generation 0 in their epoll data; watched ones never do.
-std::uint64_t tag(int fd, std::uint32_t generation)
-{
-    return (std::uint64_t(generation) << 32) | std::uint32_t(fd);
-}
-
-std::uint32_t interest(std::uint32_t events)
-{
-    // EPOLLRDHUP only with EPOLLIN: it stays raised once the peer has shut
-    // its side, and a descriptor that stopped reading must not keep waking.
-    std::uint32_t mask = events & (EPOLLIN | EPOLLOUT);
-    if (mask & EPOLLIN)
-        mask |= EPOLLRDHUP;
-    return mask;
-}
-
 } // namespace
-
-template <typename F> void PosixLoop::guarded(const char *what, F &&function)
-{
-    try {
-        function();
-    } catch (const std::exception &error) {
-        std::fprintf(stderr, "zentrel: %s failed: %s\n", what, error.what());
-    } catch (...) {
-        std::fprintf(stderr, "zentrel: %s failed with an unknown exception\n", what);
-    }
-}
 
 PosixLoop::PosixLoop()
 {
@@ -166,88 +136,6 @@ void PosixLoop::yieldUntil(double deadline)
         runOnce(deadline - t);
 }
 
-void PosixLoop::watch(int fd, std::uint32_t events, std::function<void(std::uint32_t)> callback)
-{
-    if (fd < 0)
-        throw Error(SocketError, "watch: no descriptor");
-    if (std::size_t(fd) >= m_watches.size())
-        m_watches.resize(std::size_t(fd) + 1);
-    const bool known = m_watches[fd] != nullptr;
-    if (++m_generation == 0)
-        ++m_generation;
-    auto entry = std::make_shared<Watch>();
-    entry->callback = std::move(callback);
-    entry->generation = m_generation;
-    entry->events = events;
-
-    epoll_event event{};
-    event.events = interest(events);
-    event.data.u64 = tag(fd, entry->generation);
-    if (epoll_ctl(m_epoll, known ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &event) < 0)
-        fail("epoll_ctl");
-    m_watches[fd] = std::move(entry);
-}
-
-void PosixLoop::modify(int fd, std::uint32_t events)
-{
-    if (!watching(fd))
-        throw Error(SocketError, "modify: descriptor " + std::to_string(fd) + " is not watched");
-    Watch &entry = *m_watches[fd];
-    if (entry.events == events)
-        return;
-    epoll_event event{};
-    event.events = interest(events);
-    event.data.u64 = tag(fd, entry.generation);
-    if (epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &event) < 0)
-        fail("epoll_ctl");
-    entry.events = events;
-}
-
-void PosixLoop::unwatch(int fd)
-{
-    if (!watching(fd))
-        return;
-    m_watches[fd].reset();   // a callback running now keeps its own reference
-    // A descriptor already closed has left the epoll set by itself.
-    if (epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr) < 0 && errno != EBADF && errno != ENOENT)
-        std::fprintf(stderr, "zentrel: epoll_ctl(DEL, %d): %s\n", fd, std::strerror(errno));
-}
-
-bool PosixLoop::watching(int fd) const
-{
-    return fd >= 0 && std::size_t(fd) < m_watches.size() && m_watches[fd] != nullptr;
-}
-
-void PosixLoop::onSignal(int signo, std::function<void()> callback)
-{
-    sigset_t one;
-    sigemptyset(&one);
-    sigaddset(&one, signo);
-    sigset_t before;
-    if (pthread_sigmask(SIG_BLOCK, &one, &before) != 0)
-        fail("pthread_sigmask");
-    if (!sigismember(&before, signo))
-        m_blocked.push_back(signo);
-    m_signals[signo] = std::move(callback);
-
-    sigset_t all;
-    sigemptyset(&all);
-    for (const auto &[number, function] : m_signals)
-        sigaddset(&all, number);
-    const bool first = m_signalFd < 0;
-    const int fd = signalfd(m_signalFd, &all, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (fd < 0)
-        fail("signalfd");
-    m_signalFd = fd;
-    if (first) {
-        epoll_event event{};
-        event.events = EPOLLIN;
-        event.data.u64 = tag(m_signalFd, 0);
-        if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_signalFd, &event) < 0)
-            fail("epoll_ctl");
-    }
-}
-
 void PosixLoop::run()
 {
     while (!m_quit)
@@ -269,11 +157,11 @@ void PosixLoop::armTimer(double t)
     const double target = early ? next - Margin : next;
     if (target == m_armedFor)
         return;
-    itimerspec spec{};
-    spec.it_value = toTimespec(target);
-    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
-        spec.it_value.tv_nsec = 1;   // zero would disarm it
-    if (timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &spec, nullptr) < 0) {
+    itimerspec expiry{};
+    expiry.it_value = toTimespec(target);
+    if (expiry.it_value.tv_sec == 0 && expiry.it_value.tv_nsec == 0)
+        expiry.it_value.tv_nsec = 1;   // zero would disarm it
+    if (timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &expiry, nullptr) < 0) {
         std::fprintf(stderr, "zentrel: timerfd_settime: %s\n", std::strerror(errno));
         return;
     }
@@ -309,28 +197,6 @@ void PosixLoop::clearTimerFd()
     m_armedFor = -1;
 }
 
-void PosixLoop::readSignals()
-{
-    signalfd_siginfo info[8];
-    for (;;) {
-        const ssize_t got = ::read(m_signalFd, info, sizeof info);
-        if (got < 0) {
-            if (errno != EAGAIN && errno != EINTR)
-                std::fprintf(stderr, "zentrel: signalfd read: %s\n", std::strerror(errno));
-            return;
-        }
-        for (std::size_t i = 0; i < std::size_t(got) / sizeof info[0]; ++i) {
-            const auto found = m_signals.find(int(info[i].ssi_signo));
-            if (found != m_signals.end() && found->second) {
-                auto callback = found->second;   // the callback may replace itself
-                guarded("signal handler", callback);
-            }
-        }
-        if (std::size_t(got) < sizeof info)
-            return;
-    }
-}
-
 void PosixLoop::runPosted()
 {
     std::deque<std::function<void()>> batch;
@@ -349,7 +215,7 @@ void PosixLoop::runPosted()
     // What these post runs on the next pass, so a function that posts
     // itself cannot starve descriptors and timers.
     for (auto &function : batch)
-        guarded("posted function", function);
+        runGuarded("posted function", function);
 }
 
 void PosixLoop::runOnce(double maxWait)
@@ -398,14 +264,16 @@ void PosixLoop::runOnce(double maxWait)
             || m_watches[fd]->generation != generation)
             continue;   // unwatched (and perhaps reused) earlier in this pass
         const std::shared_ptr<Watch> entry = m_watches[fd];
-        guarded("descriptor callback", [&] { entry->callback(events[i].events); });
+        runGuarded("descriptor callback", [&] { entry->callback(events[i].events); });
     }
 
     const double t = now();
     while (std::function<void()> function = m_timers.takeDue(t))
-        guarded("timer", function);
+        runGuarded("timer", function);
 
     runPosted();
+    // Set for what this pass added, so that a loop watching fd() wakes for it.
+    armTimer(now());
 }
 
 } // namespace zentrel::platform

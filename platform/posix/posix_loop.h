@@ -76,7 +76,6 @@ private:
     void runPosted();
     void readSignals();
     void clearTimerFd();
-    template <typename F> void guarded(const char *what, F &&function);
 
     int m_epoll = -1;
     int m_timerFd = -1;

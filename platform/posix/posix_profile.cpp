@@ -170,7 +170,7 @@ bool PosixProfile::writeString(std::string_view section, std::string_view key,
     } else {
         if (fd >= 0)
             ok = copyRange(fd, 0, Nowhere, out, last);
-        if (last != '\n')
+        if (last != '\n' && last != '\r')
             put(lineEnd);
         put('[' + std::string(section) + ']' + lineEnd + keyLine);
     }

@@ -4,8 +4,8 @@
 
 namespace zentrel::platform {
 
-// The file layout: "[Section]" header lines and "key=value" lines; lines
-// starting with ';' or '#' are comments. Names match without regard to ASCII
+// The file layout: "[Section]" header lines and "key=value" lines, ended by
+// LF, CR LF or a lone CR; lines starting with ';' or '#' are comments. Names match without regard to ASCII
 // case; white space around section names, keys and values is ignored; the
 // first matching section, and in it the first matching key, count. Values
 // are taken as they are, quotes included. Files are streamed, so a huge or
@@ -19,8 +19,10 @@ public:
     // Replaces the value of the key in place, adds the key after the last
     // non-blank line of its section, or appends the section; every other
     // byte of the file is kept and new lines take the file's own line end.
-    // The file is replaced in one step, or through its symbolic link, so a
-    // failure leaves it as it was. False, with nothing changed, for a path
+    // The file is replaced in one step (through its symbolic link, keeping
+    // its owner and mode; in place when it has other hard links) and only
+    // once the new content was written whole, so a failure such as a full
+    // disk leaves it as it was. False, with nothing changed, for a path
     // that is not a writable regular file, and for a section, key or value
     // that would break the line structure (a line end, '=' in a key, ']' in
     // a section name).

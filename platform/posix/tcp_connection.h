@@ -18,7 +18,10 @@ class PosixLoop;
 // close() is graceful: what is queued still goes out, then the sending side
 // is shut and the descriptor closed once the client has closed too, within
 // a bounded linger for a client that never reads. The connection may be
-// destroyed right after close(): the draining goes on without it.
+// destroyed right after close(): the draining goes on without it. A program
+// that is ending runs its loop until lingering() is 0 (at most Linger
+// seconds) so that its last clients get everything; the loop must outlive
+// every connection made on it.
 class TcpConnection : public console::Connection
 {
 public:

@@ -1,6 +1,7 @@
 // tst_tcp.cpp: the TCP listener and connection on loopback, against plain client sockets.
 #include "platform/error.h"
 #include "platform/posix/posix_loop.h"
+#include "platform/posix/socket_address.h"
 #include "platform/posix/tcp_connection.h"
 #include "platform/posix/tcp_listener.h"
 
@@ -25,26 +26,12 @@ namespace {
 // A loopback client, its descriptor non-blocking so that one thread drives both ends.
 int connectTo(int port, bool v6 = false, int receiveBuffer = 0)
 {
-    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
-    EXPECT_GE(fd, 0);
+    SocketAddress address;
+    EXPECT_TRUE(address.parse(v6 ? "::1" : "127.0.0.1", port));
+    const int fd = ::socket(address.family(), SOCK_STREAM, 0);
     if (receiveBuffer)   // before connecting, so that the window stays small
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_storage storage{};
-    socklen_t length;
-    if (v6) {
-        auto *a = reinterpret_cast<sockaddr_in6 *>(&storage);
-        a->sin6_family = AF_INET6;
-        a->sin6_port = htons(port);
-        a->sin6_addr = in6addr_loopback;
-        length = sizeof *a;
-    } else {
-        auto *a = reinterpret_cast<sockaddr_in *>(&storage);
-        a->sin_family = AF_INET;
-        a->sin_port = htons(port);
-        a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        length = sizeof *a;
-    }
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&storage), length), 0);
+    EXPECT_EQ(::connect(fd, address.get(), address.length()), 0);
     return fd;
 }
 
@@ -140,10 +127,10 @@ TEST(TcpListener, acceptsOverIpv6AndNamesThePeer)
     });
     const int client = connectTo(listener.port(), true);
     ASSERT_TRUE(runUntil(loop, [&] { return !peers.empty(); }));
-    sockaddr_in6 local{};
-    socklen_t length = sizeof local;
-    getsockname(client, reinterpret_cast<sockaddr *>(&local), &length);
-    EXPECT_EQ(peers[0], "[::1]:" + std::to_string(ntohs(local.sin6_port)));
+    SocketAddress local;
+    getsockname(client, local.buffer(), local.capacity());
+    EXPECT_EQ(peers[0], local.peer());
+    EXPECT_EQ(peers[0].rfind("[::1]:", 0), 0u) << peers[0];
     ::close(client);
 }
 

@@ -9,14 +9,14 @@
 
 namespace zentrel::tests {
 
-// A scratch directory removed with everything in it.
+// A scratch directory, removed with everything in it.
 class ScratchDir
 {
 public:
     ScratchDir();
     ~ScratchDir();
     const std::string &path() const { return m_path; }
-    // A router directory `name` holding RESPONSE.TXT (unless script is null) and zentrel.ini.
+    // A router directory holding RESPONSE.TXT (unless script is null) and zentrel.ini.
     std::string router(const std::string &name, const char *script, const std::string &ini);
     void write(const std::string &relative, const std::string &bytes) const;
     std::string read(const std::string &relative) const;
@@ -25,59 +25,50 @@ private:
     std::string m_path;
 };
 
-// One JSON Lines event, flat: every value kept as its JSON text, strings
-// unquoted and unescaped.
-struct Event {
-    std::map<std::string, std::string> fields;
-    std::string line;
-    const std::string &operator[](const std::string &key) const;
-    bool is(const std::string &name) const { return (*this)["event"] == name; }
-    int number(const std::string &key) const { return std::stoi((*this)[key]); }
-};
-Event parseEvent(const std::string &line);
+// One field of a flat JSON Lines event: strings unquoted (\" and \\ undone), other values as written.
+std::string field(const std::string &event, const std::string &key);
+inline bool isEvent(const std::string &event, const std::string &name) { return field(event, "event") == name; }
+std::vector<std::string> named(const std::vector<std::string> &events, const std::string &name);
 
-// zentrel-serve with --events - appended (unless eventsToStdout is false),
-// its stdout read as events and its stderr collected.
+// zentrel-serve with "--events -" appended when eventsToStdout, its stdout
+// read as events, its stderr collected in a file.
 class ServeProcess
 {
 public:
-    explicit ServeProcess(std::vector<std::string> arguments, bool eventsToStdout = true,
-                          const std::string &cwd = "");
+    // fdLimit > 0: the program's soft and hard descriptor limit.
+    explicit ServeProcess(std::vector<std::string> arguments, bool eventsToStdout = true, int fdLimit = 0);
     ~ServeProcess();   // SIGKILL if still running
     ServeProcess(const ServeProcess &) = delete;
     ServeProcess &operator=(const ServeProcess &) = delete;
 
-    // The next event, or none when the program closed stdout or 10 s passed.
-    std::optional<Event> next(double timeoutSeconds = 10);
-    // Reads events up to the first of that name; every one read is kept in events().
-    std::optional<Event> until(const std::string &name, double timeoutSeconds = 10);
-    const std::vector<Event> &events() const { return m_events; }
-    // The port of each router, from its listening event; reads up to "ready".
+    // Reads events up to the first of that name (kept in events()); none after the timeout.
+    std::optional<std::string> until(const std::string &name, double timeoutSeconds = 10);
+    const std::vector<std::string> &events() const { return m_events; }
+    // Each router's port, from the listening events up to "ready".
     std::map<std::string, int> ports();
 
     void signal(int signo) const;
-    // The exit status (128 + signal when killed), or -1 after the timeout.
+    // The exit status (128 + signal when killed), -1 after the timeout; reads the rest of the events.
     int wait(double timeoutSeconds = 10);
-    std::string stderrText();
+    std::string stderrText() const;
 
 private:
-    void pump(double timeoutSeconds);
+    bool readLine(double timeoutSeconds);
 
     pid_t m_pid = -1;
     int m_out = -1;
-    int m_err = -1;
-    std::string m_outBuffer;
-    std::string m_errText;
-    std::vector<Event> m_events;
+    std::string m_errPath;
+    std::string m_buffer;
+    std::vector<std::string> m_events;
     int m_status = -1;
 };
 
-// A blocking loopback client.
+// A blocking loopback client, IPv4 or IPv6.
 class Client
 {
 public:
     explicit Client(int port, const char *address = "127.0.0.1");
-    ~Client();
+    ~Client() { close(); }
     Client(const Client &) = delete;
     Client &operator=(const Client &) = delete;
 
@@ -85,16 +76,13 @@ public:
     void send(const std::string &bytes) const;
     void shutdownWrite() const;
     void close();
-    // Everything until the server closes (or the timeout); each chunk with
-    // its arrival in seconds since the client connected.
     struct Chunk {
-        double at;
+        double at;   // seconds since the client connected
         std::string bytes;
     };
-    std::vector<Chunk> readAll(double timeoutSeconds = 10);
-    // Reads until at least `count` bytes came (or the close, or the timeout).
-    std::string readSome(std::size_t count, double timeoutSeconds = 10);
-    bool closedByServer(double timeoutSeconds = 5);
+    // Reads until `atLeast` bytes came, the server closed, or the timeout.
+    std::vector<Chunk> read(std::size_t atLeast = SIZE_MAX, double timeoutSeconds = 10);
+    std::string readAll(double timeoutSeconds = 10);
 
 private:
     int m_fd = -1;
