@@ -102,6 +102,7 @@ int Recorder::run()
 {
     m_loop.onSignal(SIGINT, [this] { stopAll("stopped by SIGINT"); });
     m_loop.onSignal(SIGTERM, [this] { stopAll("stopped by SIGTERM"); });
+    m_loop.onSignal(SIGHUP, [this] { stopAll("stopped by SIGHUP"); });
     if (m_options.timeout > 0)
         m_loop.at(m_loop.now() + m_options.timeout, [this] {
             m_timedOut = true;

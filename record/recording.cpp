@@ -10,8 +10,14 @@ namespace zentrel::record {
 
 void SessionLog::add(double time, bool fromClient, std::string_view bytes)
 {
+    if (m_kept + bytes.size() > m_limit) {
+        const std::size_t room = m_limit - m_kept;
+        m_dropped += bytes.size() - room;
+        bytes = bytes.substr(0, room);
+    }
     if (bytes.empty())
         return;
+    m_kept += bytes.size();
     if (!m_chunks.empty() && m_chunks.back().fromClient == fromClient && m_chunks.back().time == time)
         m_chunks.back().bytes += bytes;
     else
@@ -344,6 +350,10 @@ Recording buildRecording(const SessionLog &log)
     if (gaps.empty() && firstByte >= 0)
         gaps.push_back(firstByte - log.connected());
     recording.delay = std::round(std::max(0.0, median(gaps)) * 1000) / 1000;
+    if (log.dropped() > 0)
+        recording.warnings.push_back(
+            "the session passed the recording limit: the last " + std::to_string(log.dropped())
+            + " bytes were relayed and are in the transcript, but not in the items or lines");
     if (recording.telnetCommands > 0)
         recording.warnings.push_back(
             std::to_string(recording.telnetCommands)

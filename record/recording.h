@@ -12,7 +12,14 @@ namespace zentrel::record {
 class SessionLog
 {
 public:
-    explicit SessionLog(double connected) : m_connected(connected) {}
+    // A router session is kilobytes; a flood beyond this is relayed in full
+    // (the transcript keeps it) but recorded only up to here.
+    static constexpr std::size_t DefaultLimit = 64u << 20;
+
+    explicit SessionLog(double connected, std::size_t limit = DefaultLimit)
+        : m_connected(connected), m_limit(limit)
+    {
+    }
 
     void fromClient(double time, std::string_view bytes) { add(time, true, bytes); }
     void fromRouter(double time, std::string_view bytes) { add(time, false, bytes); }
@@ -24,11 +31,16 @@ public:
     };
     const std::vector<Chunk> &chunks() const { return m_chunks; }
     double connected() const { return m_connected; }
+    // Bytes that came after the limit and are not in chunks().
+    std::size_t dropped() const { return m_dropped; }
 
 private:
     void add(double time, bool fromClient, std::string_view bytes);
 
     double m_connected;   // when the router accepted the relay's connection
+    std::size_t m_limit;
+    std::size_t m_kept = 0;
+    std::size_t m_dropped = 0;
     std::vector<Chunk> m_chunks;
 };
 

@@ -1,14 +1,15 @@
 #!/usr/bin/python3
 """round_trip.py: records a real client against zentrel-serve, replays the recording, compares.
 
-Usage: round_trip.py SERVE RECORD SOURCE_DIR CASE   (CASE: expect, netmiko, awkward)
+Usage: round_trip.py SERVE RECORD SOURCE_DIR CASE   (CASE: expect, netmiko, awkward, bad-input)
 
 The original router is a zentrel-serve router with Pace=Enter and Echo=Yes.
 zentrel-record sits between the client and it and writes a router directory;
 then zentrel-serve plays that directory, the same client runs again through a
 second zentrel-record, and the two sessions must show the client the same
 bytes, the replay's typed lines must pass the recorded EXPECT.TXT, and the
-recorded Delay must be within 10 % of the original's.
+recorded Delay must be within 10 % of the original's. The bad-input case runs
+the recorder against what it must refuse or survive.
 """
 import json
 import os
@@ -149,9 +150,61 @@ def session(router, out, client, *extra):
     return summary, warnings
 
 
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def bad_input(work):
+    busy = os.path.join(work, "busy")
+    os.makedirs(busy)
+    open(os.path.join(busy, "notes.txt"), "w").close()
+    result = subprocess.run([RECORD, "--listen", "0", "--to", "127.0.0.1:1", "--out", busy],
+                            capture_output=True, text=True, timeout=10)
+    if result.returncode != 2 or "is not empty; --force" not in result.stderr:
+        fail("a directory that is not empty: %d %r" % (result.returncode, result.stderr))
+
+    # A router nobody answers for: the client is closed, nothing is written, status 1.
+    nowhere = os.path.join(work, "nowhere")
+    record, port = start_record(free_port(), nowhere)
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+        if s.recv(100) != b"":
+            fail("the client of an unreachable router got bytes")
+    out, err = record.communicate(timeout=10)
+    if record.returncode != 1 or "cannot be reached" not in err or os.path.exists(nowhere):
+        fail("an unreachable router: %d %r, written: %s" % (record.returncode, err,
+                                                            os.path.exists(nowhere)))
+
+    # SIGTERM in the middle of a session: what was recorded is written, status 0.
+    original = os.path.join(work, "original")
+    with open(os.path.join(SOURCE, "demo", "RESPONSE.TXT"), "rb") as f:
+        router_dir(original, f.read())
+    serve, router_port = start_serve(original)
+    stopped = os.path.join(work, "stopped")
+    record, port = start_record(router_port, stopped)
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+        received = b""
+        while not received.endswith(b"Username: "):
+            received += s.recv(4096)
+        record.terminate()
+        out, err = record.communicate(timeout=10)
+    serve.terminate()
+    serve.communicate(timeout=10)
+    if record.returncode != 0 or "1 items, 0 lines" not in out:
+        fail("SIGTERM during a session: %d %r %r" % (record.returncode, out, err))
+    with open(os.path.join(stopped, "RESPONSE.TXT"), "rb") as f:
+        if b"Username: " not in f.read():
+            fail("SIGTERM during a session: the first item was not written")
+    print("bad input: refused, reported and written as it should")
+
+
 def main():
     work = tempfile.mkdtemp(prefix="zentrel-round-trip-")
     try:
+        if CASE == "bad-input":
+            bad_input(work)
+            return
         original = os.path.join(work, "original")
         if CASE == "expect":
             with open(os.path.join(SOURCE, "demo", "RESPONSE.TXT"), "rb") as f:

@@ -190,3 +190,16 @@ TEST(Recording, linesAreTheTypedLinesZentrelServeChecks)
         }
     }
 }
+
+TEST(Recording, floodBeyondTheLimitIsCutAndSaid)
+{
+    SessionLog log(0, 10);
+    log.fromRouter(0.1, "R>");
+    log.fromClient(1, "show\r\n");
+    log.fromRouter(1.1, "0123456789");
+    const Recording r = buildRecording(log);
+    EXPECT_EQ(log.dropped(), 8u);
+    EXPECT_EQ(r.items, (Items{"R>", "01"}));
+    ASSERT_EQ(r.warnings.size(), 1u);
+    EXPECT_NE(r.warnings[0].find("the last 8 bytes"), std::string::npos);
+}
