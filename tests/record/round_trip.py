@@ -233,6 +233,13 @@ def main():
                       min(len(first), len(second)))
             fail("the replay differs from byte %d: %r against %r"
                  % (at, first[max(0, at - 40):at + 40], second[max(0, at - 40):at + 40]))
+        # asciinema, the cast's real reader, gives back what the client received.
+        cat = os.path.join(work, "cat.out")
+        subprocess.run(["/usr/bin/python3", os.path.join(SOURCE, "tests", "serve", "cast_cat.py"),
+                        os.path.join(recorded, "session.cast"), cat], check=True, timeout=60)
+        with open(cat, "rb") as f:
+            if f.read() != first:
+                fail("asciinema cat of the recorded transcript is not what the client received")
         for name in ("RESPONSE.TXT",):
             with open(os.path.join(recorded, name), "rb") as a, open(os.path.join(replayed, name), "rb") as b:
                 if a.read() != b.read():
