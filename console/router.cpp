@@ -123,8 +123,11 @@ void Router::drop(Waiting *entry)
 void Router::setHeld(bool held)
 {
     m_held = held;
-    if (!held)
-        serveWaiting();
+    if (held)
+        return;
+    serveWaiting();
+    if (hasRoom() && onRoom)
+        onRoom();
 }
 
 void Router::serveWaiting()

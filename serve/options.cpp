@@ -49,16 +49,16 @@ std::string address(const std::string &option, std::string text)
     return text;
 }
 
-struct Spec {
+struct OptionRow {
     std::string_view name;
     bool takesValue;
     std::function<void(Options &, const std::string &name, const std::string &value)> apply;
 };
 
 // One row per option; a new option is one more row and one more member of Options.
-const std::vector<Spec> &specs()
+const std::vector<OptionRow> &optionTable()
 {
-    static const std::vector<Spec> table = {
+    static const std::vector<OptionRow> table = {
         {"--port", true, [](Options &o, const std::string &n, const std::string &v) {
              o.port = static_cast<int>(wholeNumber(n, v, 65535));
          }},
@@ -128,23 +128,23 @@ Options parseOptions(int argc, const char *const *argv)
         }
         const std::size_t equals = argument.find('=');
         const std::string name = argument.substr(0, equals);
-        const Spec *spec = nullptr;
-        for (const Spec &candidate : specs())
+        const OptionRow *row = nullptr;
+        for (const OptionRow &candidate : optionTable())
             if (candidate.name == name)
-                spec = &candidate;
-        if (!spec)
+                row = &candidate;
+        if (!row)
             throw UsageError("unknown option '" + name + "' (see --help)");
         std::string value;
         if (equals != std::string::npos) {
-            if (!spec->takesValue)
+            if (!row->takesValue)
                 throw UsageError(name + " takes no value");
             value = argument.substr(equals + 1);
-        } else if (spec->takesValue) {
+        } else if (row->takesValue) {
             if (i + 1 >= argc)
                 throw UsageError(name + ": needs a value");
             value = argv[++i];
         }
-        spec->apply(options, name, value);
+        row->apply(options, name, value);
     }
     if (options.dirs.empty())
         options.dirs.push_back(".");

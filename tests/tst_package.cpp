@@ -152,6 +152,11 @@ void tst_Package::files_installed_data()
     QTest::newRow("manual") << "usr/share/doc/zentrel/zentrel-help.html" << false << 0;
     QTest::newRow("scalable icon") << "usr/share/icons/hicolor/scalable/apps/zentrel.svg" << false
                                    << 0;
+    QTest::newRow("pytest plugin")
+        << "usr/lib/python3/dist-packages/pytest_zentrel/__init__.py" << false << 0;
+    QTest::newRow("pytest entry point")
+        << "usr/lib/python3/dist-packages/pytest_zentrel-2.0.dist-info/entry_points.txt" << false
+        << 0;
     for (int size : {32, 48, 64, 128, 256})
         QTest::addRow("icon %d", size)
             << QString("usr/share/icons/hicolor/%1x%1/apps/zentrel.png").arg(size) << false << size;

@@ -37,13 +37,20 @@ TEST(ScriptCache, sharesOneScriptUntilTheFileChanges)
     EXPECT_TRUE(cache.get(path)->items.empty());
 }
 
-TEST(ScriptCache, outOfDescriptorsIsTransientAndADirectoryIsNoScript)
+TEST(ScriptCache, aDirectoryIsNoScriptAndOutOfDescriptorsIsTransient)
 {
     ScratchDir scratch;
     scratch.write("RESPONSE.TXT", "a\r\n");
     const std::string path = scratch.path() + "/RESPONSE.TXT";
     ScriptCache cache;
+    ::mkdir((scratch.path() + "/dir").c_str(), 0755);
+    EXPECT_THROW(cache.get(scratch.path() + "/dir"), zentrel::platform::Error);
 
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers check each new object through a pipe of their own, which
+    // cannot be made while every descriptor is taken.
+    GTEST_SKIP() << "out of descriptors, the sanitizers report themselves";
+#endif
     rlimit saved {};
     ::getrlimit(RLIMIT_NOFILE, &saved);
     rlimit low = saved;
@@ -63,7 +70,4 @@ TEST(ScriptCache, outOfDescriptorsIsTransientAndADirectoryIsNoScript)
     ::setrlimit(RLIMIT_NOFILE, &saved);
     EXPECT_EQ(code, zentrel::platform::TooManyFiles);
     EXPECT_EQ(cache.get(path)->items, std::vector<std::string>{"a"});
-
-    ::mkdir((scratch.path() + "/dir").c_str(), 0755);
-    EXPECT_THROW(cache.get(scratch.path() + "/dir"), zentrel::platform::Error);
 }
