@@ -18,7 +18,7 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 program: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target zentrel zentrel-serve
+	@cmake --build $(BUILD) -j $(JOBS) --target zentrel zentrel-serve zentrel-record
 
 run: program
 	@mkdir -p $(BUILD)/run

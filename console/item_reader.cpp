@@ -14,9 +14,12 @@
 //   prompt such as "Router> " keeps its blank, as the client expects it.
 // - An item whose first byte (after the skipped blanks) is a double quote runs
 //   to the next double quote, commas and line ends included; neither quote is
-//   part of the item. Text between the closing quote and the next comma or
-//   line end is dropped, so `"a" ,b` yields "a" and "b". A quoted item that is
-//   never closed runs to the end of the file.
+//   part of the item. Inside it, two double quotes in a row stand for one
+//   literal double quote, so `"say ""hi"""` yields `say "hi"`: that is how an
+//   item holding a quote is written (console/item_writer.h). Text between the
+//   closing quote and the next comma or line end is dropped, so `"a" ,b`
+//   yields "a" and "b". A quoted item that is never closed runs to the end of
+//   the file.
 // - A double quote anywhere else is an ordinary byte: `say "hi"` is one item.
 // - Every other byte, NUL and 0x80..0xFF included, is taken as it stands.
 //
@@ -38,10 +41,16 @@ inline void takeLfAfterCr(platform::InputStream &in)
 void readQuoted(platform::InputStream &in, std::string &item)
 {
     int c = in.get();
-    for (; c >= 0 && c != '"'; c = in.get())
+    for (;; c = in.get()) {
+        if (c < 0)
+            return;
+        if (c == '"') {
+            if (in.peek() != '"')
+                break;
+            in.get();
+        }
         item.push_back(static_cast<char>(c));
-    if (c < 0)
-        return;
+    }
     // Whatever follows the closing quote, up to the separator, is dropped.
     for (c = in.get(); c >= 0; c = in.get()) {
         if (c == ',' || c == '\n')

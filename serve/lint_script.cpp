@@ -109,7 +109,10 @@ ScriptLint lintScript(std::string_view bytes)
                                                + " leading blank(s) dropped; quote the item to keep them"});
 
         if (first < raw.size() && raw[first] == '"') {
-            const std::size_t close = raw.find('"', first + 1);
+            // A doubled quote inside stands for one quote and does not close the item.
+            std::size_t close = raw.find('"', first + 1);
+            while (close != std::string_view::npos && close + 1 < raw.size() && raw[close + 1] == '"')
+                close = raw.find('"', close + 2);
             if (close == std::string_view::npos) {
                 lint.warnings.push_back({line, number + ": the quote is never closed; the item runs to the end "
                                                         "of the file"});

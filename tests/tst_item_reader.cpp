@@ -1,5 +1,6 @@
 // tst_item_reader.cpp: how the item reader splits scripts into items.
 #include "console/item_reader.h"
+#include "console/item_writer.h"
 #include "platform/posix/posix_text_files.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/string_stream.h"
@@ -38,6 +39,8 @@ private slots:
     void readItem();
     void readItem_fromFile();
     void readItem_longLineAndReusedBuffer();
+    void writeItems_readBackExactly_data();
+    void writeItems_readBackExactly();
 };
 
 void tst_ItemReader::readItem_data()
@@ -71,7 +74,13 @@ void tst_ItemReader::readItem_data()
     QTest::newRow("trailing tab kept") << QByteArray("a\t,b\r\n") << Items{"a\t", "b"};
     QTest::newRow("after closing quote dropped")
         << QByteArray("\"a\"xyz,b\r\n\"c\" \r\nd") << Items{"a", "b", "c", "d"};
-    QTest::newRow("doubled quote ends item") << QByteArray("\"a\"\"b\"\r\n") << Items{"a"};
+    QTest::newRow("doubled quote is one quote")
+        << QByteArray("\"a\"\"b\"\r\n\"\"\"\"\r\n\"x\"\"\",y\r\n")
+        << Items{"a\"b", "\"", "x\"", "y"};
+    QTest::newRow("doubled quote across lines") << QByteArray("\"say \"\"hi\"\"\r\n\"\r\nz")
+                                                << Items{"say \"hi\"\r\n", "z"};
+    QTest::newRow("doubled quote then unterminated")
+        << QByteArray("\"a\"\"\r\nb") << Items{"a\"\r\nb"};
     QTest::newRow("quote inside unquoted") << QByteArray("say \"hi\"\r\n") << Items{"say \"hi\""};
     QTest::newRow("lone LF ends line") << QByteArray("a\nb\n\nc") << Items{"a", "b", "", "c"};
     QTest::newRow("lone CR ends line") << QByteArray("a\rb\r\rc\r") << Items{"a", "b", "", "c"};
@@ -114,6 +123,38 @@ void tst_ItemReader::readItem_longLineAndReusedBuffer()
     console::readItem(in, item);
     QCOMPARE(QByteArray::fromStdString(item), QByteArray("short"));
     QVERIFY(in.atEnd());
+}
+
+void tst_ItemReader::writeItems_readBackExactly_data()
+{
+    using Items = QList<QByteArray>;
+    QTest::addColumn<Items>("items");
+    QTest::addColumn<QByteArray>("file");
+
+    QTest::newRow("bare stays bare") << Items{"Router> ", "", "x\ty", QByteArray("\0\xff", 2)}
+                                     << QByteArray("Router> \r\n\r\nx\ty\r\n\0\xff\r\n", 21);
+    QTest::newRow("quoted when read differently")
+        << Items{"a,b", "  lead", "\tlead", "one\r\ntwo\r\n", "cr\r", "lf\n"}
+        << QByteArray("\"a,b\"\r\n\"  lead\"\r\n\"\tlead\"\r\n\"one\r\ntwo\r\n\"\r\n"
+                      "\"cr\r\"\r\n\"lf\n\"\r\n");
+    QTest::newRow("quotes doubled") << Items{"say \"hi\"", "\"", "\"\"", "\"lead"}
+                                    << QByteArray("\"say \"\"hi\"\"\"\r\n\"\"\"\"\r\n"
+                                                  "\"\"\"\"\"\"\r\n\"\"\"lead\"\r\n");
+    QTest::newRow("no items") << Items{} << QByteArray();
+    QTest::newRow("only an empty item") << Items{""} << QByteArray("\r\n");
+}
+
+void tst_ItemReader::writeItems_readBackExactly()
+{
+    QFETCH(QList<QByteArray>, items);
+    QFETCH(QByteArray, file);
+    std::vector<std::string> written;
+    for (const QByteArray &item : items)
+        written.push_back(item.toStdString());
+    const std::string text = console::writeItems(written);
+    QCOMPARE(QByteArray::fromStdString(text), file);
+    StringStream in(text, 3);
+    QCOMPARE(readAll(in), items);
 }
 
 QTEST_GUILESS_MAIN(tst_ItemReader)

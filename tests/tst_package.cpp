@@ -147,6 +147,8 @@ void tst_Package::files_installed_data()
     QTest::newRow("man page") << "usr/share/man/man1/zentrel.1.gz" << false << 0;
     QTest::newRow("headless program") << "usr/bin/zentrel-serve" << true << 0;
     QTest::newRow("headless man page") << "usr/share/man/man1/zentrel-serve.1.gz" << false << 0;
+    QTest::newRow("recorder") << "usr/bin/zentrel-record" << true << 0;
+    QTest::newRow("recorder man page") << "usr/share/man/man1/zentrel-record.1.gz" << false << 0;
     QTest::newRow("manual") << "usr/share/doc/zentrel/zentrel-help.html" << false << 0;
     QTest::newRow("scalable icon") << "usr/share/icons/hicolor/scalable/apps/zentrel.svg" << false
                                    << 0;
@@ -198,7 +200,7 @@ void tst_Package::desktopEntry_validatesAndLaunchesInstalledCommand()
 
 void tst_Package::manPage_carriesVersion()
 {
-    for (const char *name : {"zentrel", "zentrel-serve"}) {
+    for (const char *name : {"zentrel", "zentrel-serve", "zentrel-record"}) {
         const QString file = QString("usr/share/man/man1/%1.1.gz").arg(name);
         const Run unzip = run("gzip", {"-dc", installed(file)});
         QVERIFY2(unzip.failure.isEmpty() && unzip.exitCode == 0, unzip.output.constData());

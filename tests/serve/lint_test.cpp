@@ -53,6 +53,9 @@ TEST(Lint, scriptWarningsNameTheLine)
                                         "4: ends with a lone CR instead of CR LF; the reader takes it as a line "
                                         "end"}));
     EXPECT_TRUE(warningsOf("Router>\r\n\"a,b\"\r\nPassword: \r\n").empty());
+    EXPECT_TRUE(warningsOf("\"say \"\"hi\"\"\"\r\n\"\"\"\"\r\n").empty()) << "doubled quotes are one quote";
+    EXPECT_EQ(warningsOf("\"a\"\"b\" c\r\n"),
+              (std::vector<std::string>{"1: item 1: text after the closing quote is dropped:  c"}));
 }
 
 TEST(Lint, cleanRouterListsItemsTimesAndLength)

@@ -1,0 +1,254 @@
+// recorder.cpp: the recorder's sessions from accept to their written router directories.
+#include "record/recorder.h"
+#include "record/router_dir.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <unistd.h>
+
+namespace zentrel::record {
+
+namespace {
+
+std::string addressText(const sockaddr_storage &address)
+{
+    char host[INET6_ADDRSTRLEN] = "?";
+    int port = 0;
+    if (address.ss_family == AF_INET6) {
+        const auto &in6 = reinterpret_cast<const sockaddr_in6 &>(address);
+        ::inet_ntop(AF_INET6, &in6.sin6_addr, host, sizeof host);
+        port = ntohs(in6.sin6_port);
+        return "[" + std::string(host) + "]:" + std::to_string(port);
+    }
+    const auto &in = reinterpret_cast<const sockaddr_in &>(address);
+    ::inet_ntop(AF_INET, &in.sin_addr, host, sizeof host);
+    port = ntohs(in.sin_port);
+    return std::string(host) + ":" + std::to_string(port);
+}
+
+double unixNow()
+{
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+Recorder::Recorder(platform::PosixLoop &loop, Options options)
+    : m_loop(loop), m_options(std::move(options))
+{
+}
+
+Recorder::~Recorder()
+{
+    stopListening();
+}
+
+bool Recorder::start(std::string &error)
+{
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    int code = ::getaddrinfo(m_options.routerHost.c_str(), m_options.routerPort.c_str(), &hints, &found);
+    if (code != 0 || !found) {
+        error = "--to " + m_options.routerHost + ":" + m_options.routerPort + ": " + ::gai_strerror(code);
+        return false;
+    }
+    std::memcpy(&m_router, found->ai_addr, found->ai_addrlen);
+    m_routerLength = found->ai_addrlen;
+    m_routerName = addressText(m_router);
+    ::freeaddrinfo(found);
+
+    hints = addrinfo{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST;
+    const std::string port = std::to_string(m_options.listenPort);
+    code = ::getaddrinfo(m_options.listenAddress.c_str(), port.c_str(), &hints, &found);
+    if (code != 0 || !found) {
+        error = "--listen " + m_options.listenAddress + ": not an address (" + ::gai_strerror(code) + ")";
+        return false;
+    }
+    m_listener = ::socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    if (m_listener >= 0)
+        ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (m_listener < 0 || ::bind(m_listener, found->ai_addr, found->ai_addrlen) != 0
+        || ::listen(m_listener, 64) != 0) {
+        error = "cannot listen on " + m_options.listenAddress + " port " + port + ": " + std::strerror(errno);
+        ::freeaddrinfo(found);
+        stopListening();
+        return false;
+    }
+    ::freeaddrinfo(found);
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&bound), &length);
+    m_port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 &>(bound).sin6_port
+                                               : reinterpret_cast<sockaddr_in &>(bound).sin_port);
+    m_loop.watch(m_listener, EPOLLIN, [this](std::uint32_t) { accept(); });
+    std::fprintf(stderr, "zentrel-record: listening on %s, relaying to %s\n",
+                 addressText(bound).c_str(), m_routerName.c_str());
+    return true;
+}
+
+int Recorder::run()
+{
+    m_loop.onSignal(SIGINT, [this] { stopAll("stopped by SIGINT"); });
+    m_loop.onSignal(SIGTERM, [this] { stopAll("stopped by SIGTERM"); });
+    m_loop.onSignal(SIGHUP, [this] { stopAll("stopped by SIGHUP"); });
+    if (m_options.timeout > 0)
+        m_loop.at(m_loop.now() + m_options.timeout, [this] {
+            m_timedOut = true;
+            stopAll("stopped by --timeout");
+        });
+    m_loop.run();
+    if (m_timedOut)
+        return 124;
+    return m_failed ? 1 : 0;
+}
+
+void Recorder::accept()
+{
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    const int fd = ::accept4(m_listener, reinterpret_cast<sockaddr *>(&peer), &length,
+                             SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
+            return;
+        std::fprintf(stderr, "zentrel-record: cannot accept a client: %s\n", std::strerror(errno));
+        if (errno == EMFILE || errno == ENFILE) {
+            // The listener stays readable; wait for a descriptor instead of spinning.
+            m_loop.modify(m_listener, 0);
+            m_loop.at(m_loop.now() + 0.1, [this] {
+                if (m_listener >= 0)
+                    m_loop.modify(m_listener, EPOLLIN);
+            });
+        }
+        return;
+    }
+    begin(fd, addressText(peer));
+    if (m_accepted >= m_options.sessions)
+        stopListening();
+}
+
+void Recorder::begin(int fd, const std::string &peer)
+{
+    auto owned = std::make_unique<Session>();
+    Session &session = *owned;
+    session.number = ++m_accepted;
+    session.peer = peer;
+    session.dir = m_options.sessions > 1 ? m_options.out + "/session-" + std::to_string(session.number)
+                                         : m_options.out;
+    session.accepted = m_loop.now();
+    m_sessions.emplace(session.number, std::move(owned));
+
+    Relay::Events events;
+    events.connected = [this, &session] { connected(session); };
+    events.fromClient = [&session](double time, std::string_view bytes) {
+        session.log->fromClient(time, bytes);
+        session.cast.input(time - session.accepted, bytes);
+    };
+    events.fromRouter = [&session](double time, std::string_view bytes) {
+        session.log->fromRouter(time, bytes);
+        session.cast.output(time - session.accepted, bytes);
+    };
+    events.ended = [this, &session](const std::string &why, bool failure) {
+        ended(session, why, failure);
+    };
+    session.relay = std::make_unique<Relay>(m_loop, fd, std::move(events));
+    session.relay->start(m_router, m_routerLength);
+}
+
+void Recorder::connected(Session &session)
+{
+    session.connected = true;
+    session.log = std::make_unique<SessionLog>(m_loop.now());
+    std::string error;
+    if (!makeDirs(session.dir, error)
+        || !session.cast.open(session.dir + "/session.cast", unixNow() - (m_loop.now() - session.accepted),
+                              "zentrel-record session " + std::to_string(session.number) + " from "
+                                  + session.peer + " to " + m_routerName,
+                              error)) {
+        complain(session, error);
+        m_failed = true;
+    }
+}
+
+void Recorder::ended(Session &session, const std::string &why, bool failure)
+{
+    const double seconds = m_loop.now() - session.accepted;
+    if (!session.connected) {
+        complain(session, why + "; the client was disconnected and nothing was written");
+        m_failed = true;
+    } else {
+        session.cast.marker(seconds, why);
+        std::string error;
+        if (!session.cast.close(error)) {
+            complain(session, error);
+            m_failed = true;
+        }
+        const Recording recording = buildRecording(*session.log);
+        if (!writeRouterDir(session.dir, recording, m_port, m_options.keepSecrets, error)) {
+            complain(session, error);
+            m_failed = true;
+        } else {
+            std::printf("session %d from %s: %s in %s (%s)\n", session.number, session.peer.c_str(),
+                        summary(recording).c_str(), session.dir.c_str(), why.c_str());
+            std::fflush(stdout);
+        }
+        for (const std::string &warning : recording.warnings)
+            complain(session, "warning: " + warning);
+        for (std::size_t k = 0; k < recording.lines.size(); ++k)
+            if (recording.lines[k].password && !m_options.keepSecrets)
+                complain(session, "line " + std::to_string(k + 1)
+                                      + " answers a password prompt: written as ~.* in EXPECT.TXT"
+                                        " (--keep-secrets keeps it)");
+    }
+    (void)failure;
+    const int number = session.number;
+    m_loop.post([this, number] {
+        m_sessions.erase(number);
+        quitWhenDone();
+    });
+}
+
+void Recorder::complain(const Session &session, const std::string &text)
+{
+    std::fprintf(stderr, "zentrel-record: session %d from %s: %s\n", session.number,
+                 session.peer.c_str(), text.c_str());
+}
+
+void Recorder::stopListening()
+{
+    if (m_listener < 0)
+        return;
+    if (m_loop.watching(m_listener))
+        m_loop.unwatch(m_listener);
+    ::close(m_listener);
+    m_listener = -1;
+}
+
+void Recorder::stopAll(const char *why)
+{
+    stopListening();
+    for (auto &[number, session] : m_sessions)
+        if (!session->relay->done())
+            session->relay->stop(why);
+    quitWhenDone();
+}
+
+void Recorder::quitWhenDone()
+{
+    if (m_listener < 0 && m_sessions.empty())
+        m_loop.quit();
+}
+
+} // namespace zentrel::record

@@ -1,0 +1,365 @@
+// recording.cpp: cuts the router's output into items at the client's lines, echo and negotiation out.
+#include "record/recording.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+namespace zentrel::record {
+
+void SessionLog::add(double time, bool fromClient, std::string_view bytes)
+{
+    if (m_kept + bytes.size() > m_limit) {
+        const std::size_t room = m_limit - m_kept;
+        m_dropped += bytes.size() - room;
+        bytes = bytes.substr(0, room);
+    }
+    if (bytes.empty())
+        return;
+    m_kept += bytes.size();
+    if (!m_chunks.empty() && m_chunks.back().fromClient == fromClient && m_chunks.back().time == time)
+        m_chunks.back().bytes += bytes;
+    else
+        m_chunks.push_back({time, fromClient, std::string(bytes)});
+}
+
+namespace {
+
+constexpr unsigned char Iac = 255;
+constexpr unsigned char Sb = 250;
+constexpr unsigned char Se = 240;
+constexpr unsigned char Will = 251;   // WILL, WONT, DO and DONT carry one option byte
+
+enum class Telnet { Data, Iac, Option, Sub, SubIac };
+
+// The router's output as it goes into items: option negotiation and
+// subnegotiations out, everything else as the client received it, an escaped
+// 255 included (the replaying router sends item bytes unchanged, so the
+// escape must stay in the item).
+class RouterFilter
+{
+public:
+    std::string feed(std::string_view bytes)
+    {
+        std::string out;
+        for (const char c : bytes) {
+            const auto byte = static_cast<unsigned char>(c);
+            switch (m_state) {
+            case Telnet::Data:
+                if (byte == Iac)
+                    m_state = Telnet::Iac;
+                else
+                    out.push_back(c);
+                break;
+            case Telnet::Iac:
+                m_state = Telnet::Data;
+                if (byte == Sb) {
+                    m_state = Telnet::Sub;
+                    ++m_commands;
+                } else if (byte >= Will && byte != Iac) {
+                    m_state = Telnet::Option;
+                    ++m_commands;
+                } else {
+                    out.push_back(static_cast<char>(Iac));
+                    out.push_back(c);
+                }
+                break;
+            case Telnet::Option:
+                m_state = Telnet::Data;
+                break;
+            case Telnet::Sub:
+                if (byte == Iac)
+                    m_state = Telnet::SubIac;
+                break;
+            case Telnet::SubIac:
+                m_state = byte == Se ? Telnet::Data : Telnet::Sub;
+                break;
+            }
+        }
+        return out;
+    }
+    std::size_t commands() const { return m_commands; }
+
+private:
+    Telnet m_state = Telnet::Data;
+    std::size_t m_commands = 0;
+};
+
+// One item as the router sent it, before the echo and the prompts are taken out.
+struct RawItem {
+    std::string bytes;
+    std::vector<std::pair<std::size_t, double>> arrivals;   // offset of each chunk, its time
+    std::string echo;                // the echo still expected at the start
+    std::vector<std::size_t> enters;  // where bare Enters came in
+    double lineTime = -1;            // when the line that opened it ended; -1 for the first
+
+    double timeOf(std::size_t offset) const
+    {
+        auto after = std::upper_bound(arrivals.begin(), arrivals.end(), offset,
+                                      [](std::size_t o, const auto &a) { return o < a.first; });
+        return after == arrivals.begin() ? lineTime : std::prev(after)->second;
+    }
+};
+
+std::string promptOf(const std::string &item)
+{
+    const std::size_t lineEnd = item.find_last_of("\r\n");
+    return lineEnd == std::string::npos ? item : item.substr(lineEnd + 1);
+}
+
+bool endsLikePasswordPrompt(std::string_view item)
+{
+    while (!item.empty() && (item.back() == ' ' || item.back() == '\t'))
+        item.remove_suffix(1);
+    return item.ends_with("assword:");
+}
+
+std::string quoted(std::string_view text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7f) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+            out += escape;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out + "\"";
+}
+
+// Walks the log once, in the order the relay saw it, and keeps the client's
+// line editor as the replaying router's echo and typed-line rules see it.
+class Cutter
+{
+public:
+    std::vector<RawItem> items;
+    std::vector<Recording::Line> lines;
+    RouterFilter router;
+
+    void fromRouter(double time, std::string_view bytes)
+    {
+        const std::string kept = router.feed(bytes);
+        if (kept.empty())
+            return;
+        m_item.arrivals.emplace_back(m_item.bytes.size(), time);
+        m_item.bytes += kept;
+    }
+
+    void fromClient(double time, std::string_view bytes)
+    {
+        for (const char c : bytes) {
+            const auto byte = static_cast<unsigned char>(c);
+            switch (m_state) {
+            case Telnet::Iac:
+                m_state = Telnet::Data;
+                if (byte == Sb)
+                    m_state = Telnet::Sub;
+                else if (byte >= Will && byte != Iac)
+                    m_state = Telnet::Option;
+                else if (byte == Iac)
+                    typed(c, "\xff\xff");
+                continue;
+            case Telnet::Option:
+                m_state = Telnet::Data;
+                continue;
+            case Telnet::Sub:
+                if (byte == Iac)
+                    m_state = Telnet::SubIac;
+                continue;
+            case Telnet::SubIac:
+                m_state = byte == Se ? Telnet::Data : Telnet::Sub;
+                continue;
+            case Telnet::Data:
+                break;
+            }
+            if (m_afterCr) {
+                m_afterCr = false;
+                if (c == '\n' || c == '\0')
+                    continue;
+            }
+            if (byte == Iac) {
+                m_state = Telnet::Iac;
+            } else if (c == '\r' || c == '\n') {
+                m_afterCr = c == '\r';
+                lineEnd(time);
+            } else if (c == '\b' || c == '\x7f') {
+                markLineStart();
+                if (!m_text.empty()) {
+                    m_text.pop_back();
+                    m_echo += "\b \b";
+                }
+            } else if (byte < 0x20 && c != '\t') {
+                markLineStart();
+            } else {
+                typed(c, std::string_view(&c, 1));
+            }
+        }
+    }
+
+    void finish() { items.push_back(std::move(m_item)); }
+
+private:
+    void markLineStart()
+    {
+        if (m_lineStart == std::string::npos)
+            m_lineStart = m_item.bytes.size();
+    }
+    void typed(char c, std::string_view echo)
+    {
+        markLineStart();
+        m_text.push_back(c);
+        m_echo += echo;
+    }
+
+    void lineEnd(double time)
+    {
+        if (m_text.empty()) {
+            m_item.enters.push_back(m_item.bytes.size());
+        } else {
+            std::string echo = m_echo + "\r\n";
+            // A client that sends a character at a time gets most of the echo
+            // before its line ends, at the tail of the item it answers.
+            if (m_lineStart < m_item.bytes.size()) {
+                const std::string_view tail = std::string_view(m_item.bytes).substr(m_lineStart);
+                if (std::string_view(echo).starts_with(tail)) {
+                    echo.erase(0, tail.size());
+                    m_item.bytes.resize(m_lineStart);
+                }
+            }
+            items.push_back(std::move(m_item));
+            m_item = RawItem{};
+            m_item.echo = std::move(echo);
+            m_item.lineTime = time;
+            lines.push_back({m_text, false});
+        }
+        m_text.clear();
+        m_echo.clear();
+        m_lineStart = std::string::npos;
+    }
+
+    RawItem m_item;
+    Telnet m_state = Telnet::Data;
+    bool m_afterCr = false;
+    std::string m_text;
+    std::string m_echo;
+    std::size_t m_lineStart = std::string::npos;
+};
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+} // namespace
+
+Recording buildRecording(const SessionLog &log)
+{
+    Cutter cutter;
+    for (const SessionLog::Chunk &chunk : log.chunks()) {
+        if (chunk.fromClient)
+            cutter.fromClient(chunk.time, chunk.bytes);
+        else
+            cutter.fromRouter(chunk.time, chunk.bytes);
+    }
+    cutter.finish();
+
+    Recording recording;
+    recording.lines = std::move(cutter.lines);
+    recording.telnetCommands = cutter.router.commands();
+    std::vector<double> gaps;
+    std::vector<std::size_t> unechoed;   // numbers of the lines (from 1) not echoed
+    std::size_t echoed = 0;
+    double firstByte = -1;
+    std::string prompt;
+
+    for (std::size_t k = 0; k < cutter.items.size(); ++k) {
+        const RawItem &raw = cutter.items[k];
+        std::string item;
+        std::size_t pos = 0;
+        std::size_t firstKept = std::string::npos;
+        auto keep = [&](std::size_t to) {
+            if (to > pos && firstKept == std::string::npos)
+                firstKept = pos;
+            item.append(raw.bytes, pos, to - pos);
+            pos = to;
+        };
+        if (k > 0) {
+            if (raw.bytes.starts_with(raw.echo)) {
+                pos = raw.echo.size();
+                ++echoed;
+            } else {
+                unechoed.push_back(k);
+            }
+        }
+        for (std::size_t enter : raw.enters) {
+            keep(std::max(enter, pos));
+            const std::string shown = item.empty() ? prompt : promptOf(item);
+            bool answered = false;
+            for (const std::string &answer : {"\r\n" + shown, shown}) {
+                if (!answer.empty() && raw.bytes.compare(pos, answer.size(), answer) == 0) {
+                    pos += answer.size();
+                    answered = true;
+                    break;
+                }
+            }
+            if (!answered && !shown.empty())
+                recording.warnings.push_back("item " + std::to_string(k + 1)
+                                             + ": the answer to a bare Enter is not the prompt "
+                                             + quoted(shown) + "; it stays in the item");
+        }
+        keep(raw.bytes.size());
+
+        if (firstKept != std::string::npos) {
+            const double arrived = raw.timeOf(firstKept);
+            if (raw.lineTime >= 0)
+                gaps.push_back(arrived - raw.lineTime);
+            else
+                firstByte = arrived;
+        }
+        if (k < recording.lines.size()) {
+            recording.lines[k].password = endsLikePasswordPrompt(item);
+            if (item.empty() && k > 0)
+                recording.warnings.push_back("item " + std::to_string(k + 1)
+                                             + " is empty: line " + std::to_string(k + 1)
+                                             + " came before the router answered line "
+                                             + std::to_string(k));
+        }
+        if (!item.empty())
+            prompt = promptOf(item);
+        recording.items.push_back(std::move(item));
+    }
+
+    recording.echo = echoed > 0;
+    if (recording.echo) {
+        for (std::size_t number : unechoed) {
+            const Recording::Line &line = recording.lines[number - 1];
+            recording.warnings.push_back(
+                "line " + std::to_string(number)
+                + (line.password ? " (a password answer)" : " " + quoted(line.text))
+                + " was not echoed by the router; played back, it is echoed");
+        }
+    }
+    if (gaps.empty() && firstByte >= 0)
+        gaps.push_back(firstByte - log.connected());
+    recording.delay = std::round(std::max(0.0, median(gaps)) * 1000) / 1000;
+    if (log.dropped() > 0)
+        recording.warnings.push_back(
+            "the session passed the recording limit: the last " + std::to_string(log.dropped())
+            + " bytes were relayed and are in the transcript, but not in the items or lines");
+    if (recording.telnetCommands > 0)
+        recording.warnings.push_back(
+            std::to_string(recording.telnetCommands)
+            + " Telnet negotiation commands from the router are left out of the items; played "
+              "back, nothing is negotiated, so the client may behave differently");
+    return recording;
+}
+
+} // namespace zentrel::record

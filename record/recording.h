@@ -1,0 +1,67 @@
+// recording.h: one relayed session turned into what a router directory needs.
+#pragma once
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zentrel::record {
+
+// Both directions of one session, in the order the relay saw them. Times are
+// seconds on one monotonic clock.
+class SessionLog
+{
+public:
+    // A router session is kilobytes; a flood beyond this is relayed in full
+    // (the transcript keeps it) but recorded only up to here.
+    static constexpr std::size_t DefaultLimit = 64u << 20;
+
+    explicit SessionLog(double connected, std::size_t limit = DefaultLimit)
+        : m_connected(connected), m_limit(limit)
+    {
+    }
+
+    void fromClient(double time, std::string_view bytes) { add(time, true, bytes); }
+    void fromRouter(double time, std::string_view bytes) { add(time, false, bytes); }
+
+    struct Chunk {
+        double time;
+        bool fromClient;
+        std::string bytes;
+    };
+    const std::vector<Chunk> &chunks() const { return m_chunks; }
+    double connected() const { return m_connected; }
+    // Bytes that came after the limit and are not in chunks().
+    std::size_t dropped() const { return m_dropped; }
+
+private:
+    void add(double time, bool fromClient, std::string_view bytes);
+
+    double m_connected;   // when the router accepted the relay's connection
+    std::size_t m_limit;
+    std::size_t m_kept = 0;
+    std::size_t m_dropped = 0;
+    std::vector<Chunk> m_chunks;
+};
+
+struct Recording {
+    std::vector<std::string> items;   // what a turn-taking router plays, in order
+    struct Line {
+        std::string text;             // as typed, after the line editor's erasing
+        bool password = false;        // typed right after an item ending in "assword:"
+    };
+    std::vector<Line> lines;          // the client's lines that were not empty
+    bool echo = false;                // the router echoed the client's lines
+    double delay = 0;                 // median gap from a line to its answer, in seconds
+    std::size_t telnetCommands = 0;   // negotiation from the router, left out of the items
+    std::vector<std::string> warnings;
+};
+
+// Items are cut at each line the client typed that is not empty. The echo of
+// a line is taken out of the items (the replaying router echoes it again), and
+// so is the router's answer to a bare Enter when it is just its prompt (the
+// replaying router answers one with the prompt too). Whatever does not fit
+// those patterns stays in its item and is named in a warning.
+Recording buildRecording(const SessionLog &log);
+
+} // namespace zentrel::record

@@ -1,0 +1,122 @@
+// router_dir.cpp: writes RESPONSE.TXT, EXPECT.TXT and zentrel.ini for a recorded session.
+#include "record/router_dir.h"
+#include "console/item_writer.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace zentrel::record {
+
+namespace fs = std::filesystem;
+
+std::string responseText(const Recording &recording)
+{
+    return console::writeItems(recording.items);
+}
+
+std::string expectText(const Recording &recording, bool keepSecrets)
+{
+    std::string out;
+    for (const Recording::Line &line : recording.lines) {
+        if (line.password && !keepSecrets)
+            out += "~.*";
+        else if (line.text.starts_with('~'))
+            out += "\\" + line.text;
+        else
+            out += line.text;
+        out += '\n';
+    }
+    return out;
+}
+
+namespace {
+
+std::string delayText(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    std::string out = text;
+    while (out.back() == '0')
+        out.pop_back();
+    if (out.back() == '.')
+        out.pop_back();
+    return out;
+}
+
+bool writeFile(const fs::path &path, const std::string &bytes, std::string &error)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), std::streamsize(bytes.size()));
+    file.close();
+    if (!file) {
+        error = path.string() + ": cannot be written";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string settingsText(const Recording &recording, int port)
+{
+    return "[Settings]\r\nTCP-Port=" + std::to_string(port) + "\r\nDelay="
+           + delayText(recording.delay) + "\r\nPace=Enter\r\nEcho="
+           + (recording.echo ? "Yes" : "No") + "\r\n";
+}
+
+std::string summary(const Recording &recording)
+{
+    return std::to_string(recording.items.size()) + " items, "
+           + std::to_string(recording.lines.size()) + " lines, Delay="
+           + delayText(recording.delay) + ", Echo=" + (recording.echo ? "Yes" : "No");
+}
+
+bool makeDirs(const std::string &dir, std::string &error)
+{
+    std::error_code code;
+    fs::create_directories(dir, code);
+    if (code || !fs::is_directory(dir)) {
+        error = dir + ": cannot be made a directory"
+                + (code ? ": " + code.message() : std::string());
+        return false;
+    }
+    return true;
+}
+
+bool writeRouterDir(const std::string &dir, const Recording &recording, int port,
+                    bool keepSecrets, std::string &error)
+{
+    if (!makeDirs(dir, error))
+        return false;
+    const fs::path base(dir);
+    return writeFile(base / "RESPONSE.TXT", responseText(recording), error)
+        && writeFile(base / "EXPECT.TXT", expectText(recording, keepSecrets), error)
+        && writeFile(base / "zentrel.ini", settingsText(recording, port), error);
+}
+
+bool outputDirUsable(const std::string &dir, bool force, std::string &error)
+{
+    std::error_code code;
+    const fs::file_status status = fs::status(dir, code);
+    if (!fs::exists(status))
+        return true;
+    if (!fs::is_directory(status)) {
+        error = dir + ": exists and is not a directory";
+        return false;
+    }
+    if (force)
+        return true;
+    if (fs::directory_iterator(dir, code) != fs::directory_iterator()) {
+        error = dir + ": is not empty; --force writes into it anyway";
+        return false;
+    }
+    if (code) {
+        error = dir + ": " + code.message();
+        return false;
+    }
+    return true;
+}
+
+} // namespace zentrel::record

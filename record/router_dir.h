@@ -1,0 +1,28 @@
+// router_dir.h: the files of a recorded router directory, as zentrel-serve reads them.
+#pragma once
+#include "record/recording.h"
+
+#include <string>
+
+namespace zentrel::record {
+
+// The items one a line, quoted where the item reader needs it.
+std::string responseText(const Recording &recording);
+// The typed lines one a line; a password answer as ~.* unless kept, and a
+// line that starts with ~ escaped as \~ so that it is matched as it stands.
+std::string expectText(const Recording &recording, bool keepSecrets);
+std::string settingsText(const Recording &recording, int port);
+// "12 items, 11 lines, Delay=0.5, Echo=Yes"
+std::string summary(const Recording &recording);
+
+// Creates the directory when needed and writes the three files and nothing
+// else; false with `error` naming the file when one cannot be written.
+bool writeRouterDir(const std::string &dir, const Recording &recording, int port,
+                    bool keepSecrets, std::string &error);
+
+// Refuses a directory that exists and holds anything; `error` says why.
+bool outputDirUsable(const std::string &dir, bool force, std::string &error);
+// Makes the directory and its parents; false with `error` set.
+bool makeDirs(const std::string &dir, std::string &error);
+
+} // namespace zentrel::record

@@ -1,0 +1,262 @@
+#!/usr/bin/python3
+"""round_trip.py: records a real client against zentrel-serve, replays the recording, compares.
+
+Usage: round_trip.py SERVE RECORD SOURCE_DIR CASE   (CASE: expect, netmiko, awkward, bad-input)
+
+The original router is a zentrel-serve router with Pace=Enter and Echo=Yes.
+zentrel-record sits between the client and it and writes a router directory;
+then zentrel-serve plays that directory, the same client runs again through a
+second zentrel-record, and the two sessions must show the client the same
+bytes, the replay's typed lines must pass the recorded EXPECT.TXT, and the
+recorded Delay must be within 10 % of the original's. The bad-input case runs
+the recorder against what it must refuse or survive.
+"""
+import json
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+SERVE, RECORD, SOURCE, CASE = sys.argv[1:5]
+ORIGINAL_DELAY = 0.3
+HERE = os.path.join(SOURCE, "tests", "record")
+
+
+def fail(message):
+    print("round_trip.py: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def router_dir(path, script_bytes):
+    os.makedirs(path)
+    with open(os.path.join(path, "RESPONSE.TXT"), "wb") as f:
+        f.write(script_bytes)
+    with open(os.path.join(path, "zentrel.ini"), "w") as f:
+        f.write("[Settings]\nTCP-Port=0\nDelay=%s\nPace=Enter\nEcho=Yes\n" % ORIGINAL_DELAY)
+
+
+def start_serve(directory):
+    process = subprocess.Popen([SERVE, "--port", "0", "--connections", "1", "--events", "-",
+                                "--timeout", "120", directory],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    port = None
+    for line in process.stdout:
+        event = json.loads(line)
+        if event.get("event") == "listening":
+            port = event["port"]
+        if event.get("event") == "ready":
+            break
+    if port is None:
+        fail("zentrel-serve did not listen: " + process.stderr.read())
+    return process, port
+
+
+def start_record(router_port, out, *extra):
+    process = subprocess.Popen([RECORD, "--listen", "127.0.0.1:0", "--to",
+                                "127.0.0.1:%d" % router_port, "--out", out, "--timeout", "120",
+                                *extra],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    line = process.stderr.readline()
+    found = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
+    if not found:
+        fail("zentrel-record did not listen: " + line + process.stderr.read())
+    return process, int(found.group(1))
+
+
+def finish(process, name):
+    try:
+        out, err = process.communicate(timeout=60)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        fail(name + " did not end")
+    if process.returncode != 0:
+        fail("%s exited with %d: %s" % (name, process.returncode, err))
+    return out, err
+
+
+def run_expect(port):
+    result = subprocess.run(["expect", os.path.join(SOURCE, "demo", "login.exp"), "127.0.0.1",
+                             str(port)], capture_output=True, text=True, timeout=90)
+    if result.returncode != 0:
+        fail("login.exp failed: " + result.stdout + result.stderr)
+
+
+def run_netmiko(port):
+    result = subprocess.run(["/usr/bin/python3", os.path.join(HERE, "netmiko_client.py"),
+                             str(port)], capture_output=True, text=True, timeout=90)
+    if result.returncode != 0:
+        fail("netmiko client failed: " + result.stdout + result.stderr)
+    return result.stdout
+
+
+def run_raw(port):
+    """Waits for each prompt, then types the next line, as a careful script does."""
+    with socket.create_connection(("127.0.0.1", port), timeout=20) as s:
+        received, seen = b"", 0
+        for prompt, line in [(b"Name: ", b"awkward"), (b"R>", b"show odd"),
+                             (b"R>", b"show more"), (b"R>", b"quit")]:
+            while prompt not in received[seen:]:
+                chunk = s.recv(4096)
+                if not chunk:
+                    fail("the router closed before %r; got %r" % (prompt, received))
+                received += chunk
+            seen = received.index(prompt, seen) + len(prompt)
+            s.sendall(line + b"\r\n")
+        while s.recv(4096):
+            pass
+
+
+def client_received(directory):
+    with open(os.path.join(directory, "session.cast"), encoding="utf-8") as f:
+        header = json.loads(f.readline())
+        if header.get("version") != 2:
+            fail("not an asciicast v2 header: %r" % header)
+        return b"".join(event[2].encode("latin-1") for event in map(json.loads, f)
+                        if event[1] == "o")
+
+
+def expect_check(patterns_file, typed_file):
+    """The EXPECT.TXT rules: exact lines, ~ a whole-line pattern, empty lines ignored."""
+    def lines(path):
+        with open(path, encoding="latin-1") as f:
+            return [line.rstrip("\r\n") for line in f if line.rstrip("\r\n")]
+    patterns, typed = lines(patterns_file), lines(typed_file)
+    if len(patterns) != len(typed):
+        fail("EXPECT.TXT has %d lines, the replay typed %d" % (len(patterns), len(typed)))
+    for number, (pattern, line) in enumerate(zip(patterns, typed), 1):
+        if pattern.startswith("~"):
+            ok = re.fullmatch(pattern[1:], line) is not None
+        else:
+            ok = (pattern[1:] if pattern.startswith("\\~") else pattern) == line
+        if not ok:
+            fail("EXPECT.TXT line %d: %r does not match %r" % (number, pattern, line))
+
+
+def settings(directory):
+    with open(os.path.join(directory, "zentrel.ini")) as f:
+        return dict(line.strip().split("=", 1) for line in f if "=" in line)
+
+
+def session(router, out, client, *extra):
+    serve, router_port = start_serve(router)
+    record, port = start_record(router_port, out, *extra)
+    client(port)
+    summary, warnings = finish(record, "zentrel-record")
+    finish(serve, "zentrel-serve")
+    return summary, warnings
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def bad_input(work):
+    busy = os.path.join(work, "busy")
+    os.makedirs(busy)
+    open(os.path.join(busy, "notes.txt"), "w").close()
+    result = subprocess.run([RECORD, "--listen", "0", "--to", "127.0.0.1:1", "--out", busy],
+                            capture_output=True, text=True, timeout=10)
+    if result.returncode != 2 or "is not empty; --force" not in result.stderr:
+        fail("a directory that is not empty: %d %r" % (result.returncode, result.stderr))
+
+    # A router nobody answers for: the client is closed, nothing is written, status 1.
+    nowhere = os.path.join(work, "nowhere")
+    record, port = start_record(free_port(), nowhere)
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+        if s.recv(100) != b"":
+            fail("the client of an unreachable router got bytes")
+    out, err = record.communicate(timeout=10)
+    if record.returncode != 1 or "cannot be reached" not in err or os.path.exists(nowhere):
+        fail("an unreachable router: %d %r, written: %s" % (record.returncode, err,
+                                                            os.path.exists(nowhere)))
+
+    # SIGTERM in the middle of a session: what was recorded is written, status 0.
+    original = os.path.join(work, "original")
+    with open(os.path.join(SOURCE, "demo", "RESPONSE.TXT"), "rb") as f:
+        router_dir(original, f.read())
+    serve, router_port = start_serve(original)
+    stopped = os.path.join(work, "stopped")
+    record, port = start_record(router_port, stopped)
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+        received = b""
+        while not received.endswith(b"Username: "):
+            received += s.recv(4096)
+        record.terminate()
+        out, err = record.communicate(timeout=10)
+    serve.terminate()
+    serve.communicate(timeout=10)
+    if record.returncode != 0 or "1 items, 0 lines" not in out:
+        fail("SIGTERM during a session: %d %r %r" % (record.returncode, out, err))
+    with open(os.path.join(stopped, "RESPONSE.TXT"), "rb") as f:
+        if b"Username: " not in f.read():
+            fail("SIGTERM during a session: the first item was not written")
+    print("bad input: refused, reported and written as it should")
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="zentrel-round-trip-")
+    try:
+        if CASE == "bad-input":
+            bad_input(work)
+            return
+        original = os.path.join(work, "original")
+        if CASE == "expect":
+            with open(os.path.join(SOURCE, "demo", "RESPONSE.TXT"), "rb") as f:
+                router_dir(original, f.read())
+            client = run_expect
+        elif CASE == "netmiko":
+            with open(os.path.join(HERE, "netmiko_router.txt"), "rb") as f:
+                router_dir(original, f.read())
+            client = run_netmiko
+        elif CASE == "awkward":
+            with open(os.path.join(HERE, "awkward_router.txt"), "rb") as f:
+                router_dir(original, f.read())
+            client = run_raw
+        else:
+            fail("unknown case " + CASE)
+
+        recorded, replayed = os.path.join(work, "recorded"), os.path.join(work, "replayed")
+        summary, warnings = session(original, recorded, client)
+        print(summary + warnings, end="")
+        replay_summary, replay_warnings = session(recorded, replayed, client, "--keep-secrets")
+        print(replay_summary + replay_warnings, end="")
+
+        first, second = client_received(recorded), client_received(replayed)
+        if first != second:
+            at = next((i for i, (a, b) in enumerate(zip(first, second)) if a != b),
+                      min(len(first), len(second)))
+            fail("the replay differs from byte %d: %r against %r"
+                 % (at, first[max(0, at - 40):at + 40], second[max(0, at - 40):at + 40]))
+        # asciinema, the cast's real reader, gives back what the client received.
+        cat = os.path.join(work, "cat.out")
+        subprocess.run(["/usr/bin/python3", os.path.join(SOURCE, "tests", "serve", "cast_cat.py"),
+                        os.path.join(recorded, "session.cast"), cat], check=True, timeout=60)
+        with open(cat, "rb") as f:
+            if f.read() != first:
+                fail("asciinema cat of the recorded transcript is not what the client received")
+        for name in ("RESPONSE.TXT",):
+            with open(os.path.join(recorded, name), "rb") as a, open(os.path.join(replayed, name), "rb") as b:
+                if a.read() != b.read():
+                    fail(name + " of the replay differs from the recording")
+        expect_check(os.path.join(recorded, "EXPECT.TXT"), os.path.join(replayed, "EXPECT.TXT"))
+        ini = settings(recorded)
+        if ini.get("Pace") != "Enter" or ini.get("Echo") != "Yes":
+            fail("zentrel.ini: %r" % ini)
+        delay = float(ini["Delay"])
+        if abs(delay - ORIGINAL_DELAY) > 0.1 * ORIGINAL_DELAY:
+            fail("Delay %.3f is not within 10 %% of %.3f" % (delay, ORIGINAL_DELAY))
+        print("round trip %s: %d bytes the same, Delay %.3f" % (CASE, len(first), delay))
+    finally:
+        if os.environ.get("ZENTREL_KEEP_ROUND_TRIP"):
+            print("kept in " + work)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+main()
