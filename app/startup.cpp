@@ -266,6 +266,9 @@ void Startup::endWithStatus(int code)
 void startup(ui::ZentrelFRM &form, platform::Platform &platform, console::Shared &shared)
 {
     Startup(form, platform, shared).run();
+    // However start-up ended, the two buttons now say what the probes found.
+    shared.configAvailable = form.CMD_OriginalConfig.enabled();
+    shared.responsesAvailable = form.CMD_Answers.enabled();
 }
 
 } // namespace zentrel::app

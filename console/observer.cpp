@@ -10,6 +10,7 @@ const char *reasonName(EndReason reason)
     case EndReason::ClientGone: return "client-gone";
     case EndReason::Stopped: return "stopped";
     case EndReason::Failed: return "failed";
+    case EndReason::AuthFailed: return "auth-failed";
     }
     return "failed";
 }

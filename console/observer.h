@@ -21,6 +21,7 @@ enum class EndReason {
     ClientGone,        // the client left; the item read then was dropped
     Stopped,           // the program is stopping; no further item was sent
     Failed,            // the session could not go on (a failure it reports)
+    AuthFailed,        // the client failed to log in; no item was played
 };
 
 const char *reasonName(EndReason reason);   // "script-exhausted", "client-gone", ...

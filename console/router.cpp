@@ -88,6 +88,21 @@ void Router::connected(std::unique_ptr<Connection> connection, std::string peer)
     m_waiting.push_back(std::move(waiting));
 }
 
+void Router::refused(const std::string &peer, EndReason reason, std::string failure)
+{
+    SessionInfo info;
+    info.router = m_setup.name;
+    info.number = ++m_started;
+    info.peer = peer;
+    info.startedAt = unixNow();
+    info.startedClock = m_loop.now();
+    m_observer.sessionStarted(info);
+    SessionEnd end;
+    end.reason = reason;
+    end.failure = std::move(failure);
+    m_observer.sessionEnded(info, end);
+}
+
 void Router::drop(Waiting *entry)
 {
     // Posted: the connection whose event this is must outlive the event.
@@ -108,8 +123,11 @@ void Router::drop(Waiting *entry)
 void Router::setHeld(bool held)
 {
     m_held = held;
-    if (!held)
-        serveWaiting();
+    if (held)
+        return;
+    serveWaiting();
+    if (hasRoom() && onRoom)
+        onRoom();
 }
 
 void Router::serveWaiting()
@@ -155,6 +173,7 @@ void Router::startSession(std::unique_ptr<Waiting> waiting)
     setup.script = std::move(script);
     setup.connection = std::move(waiting->connection);
     setup.delay = m_setup.delay;
+    setup.pace = m_setup.pace;
     m_sessions.push_back(std::make_unique<Session>(m_loop, m_observer, std::move(setup)));
     Session *session = m_sessions.back().get();
     session->setFinished([this, session, alive = m_alive] {

@@ -2,6 +2,7 @@
 #pragma once
 #include "console/connection.h"
 #include "console/observer.h"
+#include "console/pace.h"
 #include "console/script.h"
 #include "platform/event_loop.h"
 
@@ -20,6 +21,7 @@ struct RouterSetup {
     std::string name;
     std::size_t maxSessions = 1;     // served at the same time; later clients wait
     std::function<double()> delay;   // read afresh before every item
+    Pace pace = Pace::Clock;
     // The script for a session about to start, read afresh (or from a cache
     // that checks the file). Throws platform::Error: TooManyFiles (67) makes
     // the client wait and the router try again shortly; any other failure is
@@ -39,6 +41,9 @@ public:
     // router is not held), else it waits its turn, in arrival order; a
     // waiting client that leaves is dropped without being served.
     void connected(std::unique_ptr<Connection> connection, std::string peer);
+    // A client that was turned away before its session could start (a failed
+    // login): reported as a session of its own that starts and ends at once.
+    void refused(const std::string &peer, EndReason reason, std::string failure = {});
     // While held no new session starts; clients keep waiting (the window's
     // preview holds its router). Releasing serves the waiting clients.
     void setHeld(bool held);

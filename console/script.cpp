@@ -26,13 +26,24 @@ protected:
 
 ScriptPtr parseScript(std::string_view bytes)
 {
-    auto script = std::make_shared<Script>();
     MemoryStream stream(bytes);
-    while (!stream.atEnd()) {
+    return readScriptItems(stream);
+}
+
+ScriptPtr readScriptItems(platform::InputStream &in)
+{
+    auto script = std::make_shared<Script>();
+    while (!in.atEnd()) {
         script->items.emplace_back();
-        readItem(stream, script->items.back());
+        readItem(in, script->items.back());
     }
     return script;
+}
+
+ScriptPtr readScriptFile(platform::TextFiles &files, const std::string &path)
+{
+    const std::unique_ptr<platform::InputStream> in = files.openInput(path);
+    return readScriptItems(*in);
 }
 
 } // namespace zentrel::console

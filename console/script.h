@@ -5,6 +5,11 @@
 #include <string_view>
 #include <vector>
 
+namespace zentrel::platform {
+class InputStream;
+class TextFiles;
+}
+
 namespace zentrel::console {
 
 // The script's file name, looked up afresh for every connection.
@@ -17,5 +22,10 @@ using ScriptPtr = std::shared_ptr<const Script>;
 
 // Splits the bytes of a script file into items with readItem().
 ScriptPtr parseScript(std::string_view bytes);
+// The same for a stream; a read failure throws platform::Error.
+ScriptPtr readScriptItems(platform::InputStream &in);
+// Reads the script file whole and closes it before returning. Throws
+// platform::Error: 53 when it does not exist, 75 when it cannot be read.
+ScriptPtr readScriptFile(platform::TextFiles &files, const std::string &path);
 
 } // namespace zentrel::console

@@ -39,6 +39,19 @@ struct Session::Drain {
     void await_resume() const noexcept {}
 };
 
+// Waits for the client to type; woken by any line, the client leaving, or a stop.
+struct Session::Typing {
+    Session &session;
+
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> handle)
+    {
+        session.m_typing = true;
+        session.m_suspended = handle;
+    }
+    void await_resume() const noexcept { session.m_typing = false; }
+};
+
 Session::Session(platform::EventLoop &loop, SessionObserver &observer, SessionSetup setup)
     : m_loop(loop), m_observer(observer), m_setup(std::move(setup))
 {
@@ -59,6 +72,8 @@ void Session::start(std::string earlyInput)
         events.data = [this](std::string_view chunk) { onData(chunk); };
         events.gone = [this] { onGone(); };
         events.drained = [this] { wake(); };
+        if (m_setup.pace == Pace::Enter)
+            events.ended = [this] { onEnded(); };
         connection->setEvents(std::move(events));
     }
     m_observer.sessionStarted(m_setup.info);
@@ -93,6 +108,37 @@ void Session::onData(std::string_view chunk)
         return;
     m_end.bytesIn += chunk.size();
     m_observer.clientTyped(m_setup.info, chunk);
+    if (m_setup.pace == Pace::Enter) {
+        m_turns.typed(chunk);
+        if (m_typing)
+            wake();
+    }
+}
+
+void Session::onEnded()
+{
+    m_inputEnded = true;
+    if (m_typing)
+        wake();
+}
+
+// Answers each bare Enter with the prompt; true once a command line is taken.
+bool Session::takeTurn()
+{
+    Connection *connection = m_setup.connection.get();
+    for (;;) {
+        switch (m_turns.take()) {
+        case Turns::Line::None:
+            return false;
+        case Turns::Line::Command:
+            return true;
+        case Turns::Line::Empty:
+            if (connection && !connection->isGone() && !m_turns.prompt().empty()) {
+                connection->send(m_turns.prompt());
+                m_end.bytesOut += m_turns.prompt().size();
+            }
+        }
+    }
 }
 
 void Session::onGone()
@@ -112,6 +158,23 @@ Task Session::play()
     Connection *connection = m_setup.connection.get();
     try {
         for (std::size_t index = 0; index < items.size(); ++index) {
+            if (m_setup.pace == Pace::Enter && connection && index > 0) {
+                bool turn = false;
+                while (!(turn = takeTurn()) && !m_stopping && !m_inputEnded
+                       && !connection->isGone())
+                    co_await Typing{*this};
+                if (m_stopping) {
+                    end(EndReason::Stopped);
+                    co_return;
+                }
+                // A client that can type no further line never gets the next item.
+                if (!turn) {
+                    if (!connection->isGone())
+                        connection->close();
+                    end(EndReason::ClientGone);
+                    co_return;
+                }
+            }
             const double delay = m_setup.delay ? m_setup.delay() : 0.0;
             if (!co_await Pause{*this, delay}) {
                 end(EndReason::Stopped);
@@ -127,6 +190,8 @@ Task Session::play()
                 connection->send(item);
                 m_end.bytesOut += item.size();
             }
+            if (m_setup.pace == Pace::Enter)
+                m_turns.sent(item);
             ++m_end.itemsSent;
             m_observer.itemSent(m_setup.info, index + 1, item);
             if (connection && connection->queued() > Connection::HighWater) {

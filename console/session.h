@@ -4,6 +4,7 @@
 #include "console/observer.h"
 #include "console/script.h"
 #include "console/task.h"
+#include "console/turns.h"
 #include "platform/event_loop.h"
 
 #include <coroutine>
@@ -17,6 +18,7 @@ struct SessionSetup {
     ScriptPtr script;                        // null: nothing to play, the connection just closes
     std::unique_ptr<Connection> connection;  // null: a preview, nothing is sent
     std::function<double()> delay;           // the pause before each item, read afresh each time
+    Pace pace = Pace::Clock;
     // Called from the event loop once the session has ended and reported it;
     // the owner may destroy the session from there.
     std::function<void()> finished;
@@ -27,6 +29,7 @@ struct SessionSetup {
 // thread. Timing: n items leave about d, 2d, ..., n·d seconds after start(),
 // each after its own pause, and the connection is closed right after the
 // last one. A pause of 0 does not suspend: the items go out back to back.
+// With Pace::Enter every item after the first waits for a line first.
 class Session
 {
 public:
@@ -50,10 +53,13 @@ public:
 private:
     struct Pause;
     struct Drain;
+    struct Typing;
 
     Task play();
     void onData(std::string_view chunk);
     void onGone();
+    void onEnded();
+    bool takeTurn();
     void wake();
     void end(EndReason reason, std::string failure = {});
 
@@ -66,6 +72,9 @@ private:
     bool m_stopping = false;
     bool m_ended = false;
     SessionEnd m_end;
+    Turns m_turns;               // with Pace::Enter only
+    bool m_typing = false;       // suspended until the client types a line
+    bool m_inputEnded = false;   // the client will type nothing more
 };
 
 } // namespace zentrel::console

@@ -61,9 +61,9 @@ void PanelCommands::onTitleClick()
 
 void PanelCommands::onOriginalConfig()
 {
-    // A click that slips through while a playback or a preview runs (their
-    // buttons keep this one disabled) must not replace the lines they show.
-    if (m_form.unloaded() || m_shared.fileOneBusy)
+    // A session or a preview is running; its buttons keep this one
+    // disabled, and a click that slips through anyway must not disturb it.
+    if (m_form.unloaded() || (m_shared.busy && m_shared.busy()))
         return;
 
     m_form.TXT_OutPut.setText({});

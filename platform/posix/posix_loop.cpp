@@ -157,11 +157,11 @@ void PosixLoop::armTimer(double t)
     const double target = early ? next - Margin : next;
     if (target == m_armedFor)
         return;
-    itimerspec spec{};
-    spec.it_value = toTimespec(target);
-    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
-        spec.it_value.tv_nsec = 1;   // zero would disarm it
-    if (timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &spec, nullptr) < 0) {
+    itimerspec expiry{};
+    expiry.it_value = toTimespec(target);
+    if (expiry.it_value.tv_sec == 0 && expiry.it_value.tv_nsec == 0)
+        expiry.it_value.tv_nsec = 1;   // zero would disarm it
+    if (timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &expiry, nullptr) < 0) {
         std::fprintf(stderr, "zentrel: timerfd_settime: %s\n", std::strerror(errno));
         return;
     }
