@@ -41,7 +41,7 @@ CastWriter::CastWriter(const std::string &path, const CastHeader &header,
     appendJsonString(line, header.title);
     line += ", \"port\": " + std::to_string(header.port) + ", \"delay\": ";
     char delay[40];
-    std::snprintf(delay, sizeof delay, "%.17g", std::isfinite(header.delay) ? header.delay : 0.0);
+    std::snprintf(delay, sizeof delay, "%.15g", std::isfinite(header.delay) ? header.delay : 0.0);
     line += delay;
     line += "}\n";
     writeLine(line);

@@ -108,7 +108,11 @@ ScriptLint lintScript(std::string_view bytes)
             lint.warnings.push_back({line, number + ": " + std::to_string(first)
                                                + " leading blank(s) dropped; quote the item to keep them"});
 
-        if (first < raw.size() && raw[first] == '"') {
+        const bool quoted = first < raw.size() && raw[first] == '"';
+        // A comma after a quoted item is plainly meant as a separator.
+        if (!quoted && !raw.empty() && raw.back() == ',')
+            ++commasByLine[lines.at(end - 1)];
+        if (quoted) {
             // A doubled quote inside stands for one quote and does not close the item.
             std::size_t close = raw.find('"', first + 1);
             while (close != std::string_view::npos && close + 1 < raw.size() && raw[close + 1] == '"')
@@ -131,8 +135,6 @@ ScriptLint lintScript(std::string_view bytes)
                                                                            "dropped: "
                                                                            + visibleText(after)});
         }
-        if (!raw.empty() && raw.back() == ',')
-            ++commasByLine[lines.at(end - 1)];
     }
     for (const auto &[line, commas] : commasByLine)
         lint.warnings.push_back({line, std::to_string(commas) + " unquoted comma(s) split this line into "

@@ -4,10 +4,13 @@
 #include "platform/posix/tcp_connection.h"
 #include "serve/events.h"
 #include "serve/exit_status.h"
+#include "serve/expect_file.h"
 #include "serve/fleet.h"
 #include "serve/fleet_plan.h"
+#include "serve/lint.h"
 #include "serve/observers.h"
 #include "serve/options.h"
+#include "serve/session_records.h"
 #include "ssh/ssh_peer.h"
 
 #include <cerrno>
@@ -99,7 +102,27 @@ int serveRouters(const Options &options)
 
     platform::PosixLoop loop;
     EventLog log(loop, {eventsFd, statusLine});
+    // Before the event log, which adds this session's verdict to its session-end.
+    SessionRecords records(loop, {options.transcripts.value_or(""), options.junit.value_or("")},
+                           [&](const std::string &failure) { log.error(failure); });
+    for (const RouterPlan &plan : plans) {
+        try {
+            records.addRouter({plan.name, plan.port, plan.delay, loadRouterExpect(plan.dir)});
+        } catch (const ExpectError &error) {
+            log.finish();
+            return usageError(error.what());
+        }
+    }
+    if (const std::string failure = records.prepare(); !failure.empty()) {
+        log.finish();
+        return usageError(failure);
+    }
+    records.onCheckFailed = [](const std::string &report) { std::fputs(report.c_str(), stderr); };
+    log.addEndFields([&](std::string &json, const console::SessionInfo &, const console::SessionEnd &) {
+        json += records.lastOutcome().jsonFields();
+    });
     ObserverFan observers;
+    observers.add(records);
     observers.add(log);
     Fleet fleet(loop, log, observers, {options.listen, options.sessions, options.connections}, plans);
     observers.add(fleet);
@@ -151,6 +174,9 @@ int serveRouters(const Options &options)
         loop.at(loop.now() + *options.timeout, [&] { stopAll("timeout", ExitTimedOut); });
 
     loop.run();
+    records.finish();
+    if (status == ExitOk && (records.anyCheckFailed() || records.anyWriteFailed()))
+        status = ExitFailed;
     log.exiting(status);
     log.finish();
     return status;
@@ -176,6 +202,8 @@ int main(int argc, char **argv)
         std::printf("zentrel-serve %s\n", app::Version);
         return ExitOk;
     }
+    if (options.lint)
+        return lintCommand(options.dirs);
     try {
         return serveRouters(options);
     } catch (const std::exception &error) {

@@ -82,6 +82,17 @@ const std::vector<OptionRow> &optionTable()
                  throw UsageError(n + ": needs a file name, or - for standard output");
              o.events = v;
          }},
+        {"--transcripts", true, [](Options &o, const std::string &n, const std::string &v) {
+             if (v.empty())
+                 throw UsageError(n + ": needs a directory");
+             o.transcripts = v;
+         }},
+        {"--junit", true, [](Options &o, const std::string &n, const std::string &v) {
+             if (v.empty())
+                 throw UsageError(n + ": needs a file name");
+             o.junit = v;
+         }},
+        {"--lint", false, [](Options &o, const std::string &, const std::string &) { o.lint = true; }},
         {"--ssh-port", true, [](Options &o, const std::string &n, const std::string &v) {
              o.sshPort = static_cast<int>(wholeNumber(n, v, 65535));
          }},
@@ -170,10 +181,18 @@ std::string usageText()
            "                     one on the next port; 0: free ports (else SSH-Port in zentrel.ini)\n"
            "  --host-key FILE    the SSH host key of every router (default: DIR/ssh_host_ed25519_key,\n"
            "                     else an ed25519 key made for this run)\n"
+           "  --transcripts DIR  one asciicast v2 transcript per session, DIR/NAME-SESSION.cast\n"
+           "  --junit FILE       a JUnit XML report: a suite per router, a case per session\n"
+           "  --lint             print each DIR's items, their times and doubtful spots;\n"
+           "                     listen on nothing (exit 0 clean, 1 warnings, 2 unreadable)\n"
            "  --help             this text\n"
            "  --version          the version number\n"
            "\n"
-           "Exit status: 0 all went well, 2 a usage error or a router that cannot start,\n"
+           "A router whose DIR holds EXPECT.TXT has every session's typed lines checked\n"
+           "against it (a line starting with ~ is a regular expression).\n"
+           "\n"
+           "Exit status: 0 all went well, 1 a session failed its check or a transcript or\n"
+           "report could not be written, 2 a usage error or a router that cannot start,\n"
            "124 --timeout ran out. SIGTERM and SIGINT stop every router and exit with 0.\n";
 }
 

@@ -27,6 +27,9 @@ struct Options {
     std::optional<std::string> events;      // --events FILE, "-" for stdout
     std::optional<int> sshPort;             // --ssh-port: as --port, for the SSH ports
     std::optional<std::string> hostKey;     // --host-key FILE: every router's SSH host key
+    std::optional<std::string> transcripts; // --transcripts DIR: one asciicast file per session
+    std::optional<std::string> junit;       // --junit FILE: the JUnit XML report
+    bool lint = false;                      // --lint: tell what each DIR's files do, listen on nothing
     bool help = false;
     bool version = false;
 };
