@@ -63,26 +63,31 @@ def serve_until_ready(binary, args, dirs, tmp_path):
         process.wait(10)
 
 
+def desired(resource):
+    """The desired state of a Kubernetes resource, under the field name its API fixes."""
+    return resource["spec"]
+
+
 def test_kubernetes_fleet_serves_what_the_manifest_says(serve_binary, tmp_path):
     config_map, service, stateful_set = load("kubernetes", "zentrel.yaml")
     assert [config_map["kind"], service["kind"], stateful_set["kind"]] == \
         ["ConfigMap", "Service", "StatefulSet"]
-    pod = stateful_set["spec"]["template"]["spec"]
+    pod = desired(desired(stateful_set)["template"])
     [container] = pod["containers"]
     args = container["args"]
     port = int(args[args.index("--port") + 1])
 
-    assert service["spec"]["clusterIP"] == "None"
-    assert stateful_set["spec"]["serviceName"] == service["metadata"]["name"]
-    labels = stateful_set["spec"]["template"]["metadata"]["labels"]
-    assert service["spec"]["selector"].items() <= labels.items()
-    assert stateful_set["spec"]["selector"]["matchLabels"].items() <= labels.items()
-    assert service["spec"]["ports"][0]["port"] == port
+    assert desired(service)["clusterIP"] == "None"
+    assert desired(stateful_set)["serviceName"] == service["metadata"]["name"]
+    labels = desired(stateful_set)["template"]["metadata"]["labels"]
+    assert desired(service)["selector"].items() <= labels.items()
+    assert desired(stateful_set)["selector"]["matchLabels"].items() <= labels.items()
+    assert desired(service)["ports"][0]["port"] == port
     assert container["ports"][0]["containerPort"] == port
     assert container["readinessProbe"]["tcpSocket"]["port"] == port
 
     volumes = {v["name"]: v for v in pod["volumes"]}
-    claims = {c["metadata"]["name"] for c in stateful_set["spec"]["volumeClaimTemplates"]}
+    claims = {c["metadata"]["name"] for c in desired(stateful_set)["volumeClaimTemplates"]}
     mounts = {m["mountPath"]: m["name"] for m in container["volumeMounts"]}
     assert set(mounts.values()) <= set(volumes) | claims
     assert mounts["/routers"] in volumes
