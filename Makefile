@@ -3,7 +3,7 @@ BUILD := build
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all run test bench deps configure build program clean install package \
+.PHONY: all run test bench bench-fleet deps configure build program clean install package \
         sanitize-test fuzz-build fuzz-test fuzz soak
 
 all: build
@@ -33,9 +33,17 @@ run: program
 	    cd $(BUILD)/run && exec ../zentrel; \
 	fi
 
+# zentrel-serve, in a build that has it: the fleet phase measures it.
+SERVE_TARGET = $(shell cmake --build $(BUILD) --target help 2>/dev/null | grep -qw zentrel-serve && echo zentrel-serve)
+
 bench: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target zentrel zentrel_bench
+	@cmake --build $(BUILD) -j $(JOBS) --target zentrel zentrel_bench $(SERVE_TARGET)
 	@$(BUILD)/bench/zentrel_bench --json $(BUILD)/bench-results.json
+
+# The fleet phase alone: zentrel-serve beside the asyncio peer, chart in $(BUILD)/bench-fleet.svg.
+bench-fleet: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target zentrel_bench zentrel-serve
+	@$(BUILD)/bench/zentrel_bench --phases 6 --json $(BUILD)/bench-fleet.json
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j 2
