@@ -70,7 +70,10 @@ void panel(std::ostream &svg, const Figure &f, int x, int y)
         svg << "<rect x='" << x + labelWidth << "' y='" << by << "' width='" << w << "' height='"
             << barHeight << "' fill='" << bars[i].colour << "'/>\n";
         svg << "<text x='" << x + labelWidth + w + 4 << "' y='" << by + 13 << "' class='value'>"
-            << formatNumber(v, f.decimals) << "</text>\n";
+            << formatNumber(v, f.decimals);
+        if (i == 1 && std::isfinite(v) && std::isfinite(f.value) && f.value != 0)
+            svg << " (\u00d7" << formatNumber(v / f.value, v / f.value < 10 ? 2 : 0) << ")";
+        svg << "</text>\n";
     }
     if (std::isfinite(limit)) {
         const int lx = x + labelWidth + int(std::lround(plotWidth * limit / scale));
@@ -101,7 +104,7 @@ bool writeFleetChart(const std::string &path, const std::vector<Figure> &figures
            ".caption{font-size:11px;fill:#4a5568}</style>\n"
         << "<rect width='100%' height='100%' fill='white'/>\n"
         << "<text x='10' y='22' font-size='15' font-weight='bold'>zentrel-serve and an asyncio server, same "
-           "fleet, same client</text>\n"
+           "fleet, same client (\u00d7: asyncio / zentrel-serve)</text>\n"
         << "<text x='10' y='40' class='caption'>" << escaped(caption) << "</text>\n";
     for (std::size_t i = 0; i < shown.size(); ++i)
         panel(svg, *shown[i], 10 + int(i % columns) * panelWidth, top + int(i / columns) * panelHeight);

@@ -140,7 +140,7 @@ std::string chartCaption(const MachineLoad &load)
     const std::string commit = commandOutput("git -C '" ZENTREL_SOURCE_DIR "' rev-parse --short HEAD 2>/dev/null");
     char text[256];
     std::snprintf(text, sizeof text,
-                  "make bench-fleet, %s at %s; %u CPUs, %.0f%% busy with other work; lower is better "
+                  "%s at %s; %u CPUs, %.0f%% busy with other work; lower is better "
                   "except connections/s",
                   date, commit.c_str(), std::thread::hardware_concurrency(), load.othersFraction * 100);
     return text;
