@@ -3,12 +3,12 @@
 
 #include "clock.h"
 #include "fleet_client.h"
+#include "fleet_lateness.h"
 #include "proc_stats.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <map>
 #include <sys/resource.h>
 #include <thread>
 
@@ -206,31 +206,18 @@ FleetFigures FleetBench::sessions(Server server, const std::string &scenario, in
 
     // The server's own accept time, from its session-start event, starts each
     // session's clock: the pacing is measured, not how long a client waited in the backlog.
-    std::map<std::pair<std::string, int>, double> accepted;
+    SessionStarts starts(clockOffset);
     int ended = 0;
     process->readEvents([&](const ServerEvent &event) {
-        if (event.kind() == "session-start")
-            accepted[{event.text("router"), peerPort(event.text("peer"))}] = event.number("time") - clockOffset;
-        else if (event.kind() == "session-end" && event.text("reason") == "script-exhausted")
-            ++ended;
+        starts.add(event);
+        ended += event.kind() == "session-end" && event.text("reason") == "script-exhausted";
     });
-    std::vector<double> lateness, acceptLag;
-    int unmatched = 0;
-    for (const FleetConnection &connection : result.connections) {
-        if (!connection.exact)
-            continue;
-        const std::string &router = process->routers()[std::size_t(connection.endpoint)].name;
-        const auto it = accepted.find({router, connection.localPort});
-        double start = connection.connected;
-        if (it != accepted.end() && std::isfinite(it->second)) {
-            start = it->second;
-            acceptLag.push_back((start - connection.connected) * 1000);
-        } else {
-            ++unmatched;
-        }
-        for (std::size_t k = 0; k < connection.arrivals.size(); ++k)
-            lateness.push_back((connection.arrivals[k] - (start + double(k + 1) * delay)) * 1000);
-    }
+    std::vector<std::string> routerNames;
+    for (const ListeningRouter &router : process->routers())
+        routerNames.push_back(router.name);
+    const Lateness late = measureLateness(result.connections, routerNames, starts, delay);
+    const std::vector<double> &lateness = late.itemsMs;
+    const int unmatched = late.unmatched;
     const double wall = result.finished - result.started;
     finish(*process, what);
     countStreams(result.exact, result.wrong, result.problems, what);
@@ -246,7 +233,7 @@ FleetFigures FleetBench::sessions(Server server, const std::string &scenario, in
     figures.cpuPerSecond = wall > 0 ? cpu / wall : std::nan("");
     figures.peakRssKiBPerSession = peakKiB > 0 ? double(peakKiB) / total : std::nan("");
     figures.peakDescriptors = peakDescriptors;
-    const double lagP99 = percentile(acceptLag, 0.99);
+    const double lagP99 = percentile(late.acceptLagMs, 0.99);
     std::printf("  %s, %d sessions (%d x %d), %d items at %g s: lateness median %.3f ms, p99 %.3f ms, "
                 "max %.3f ms; connects over %.2f s, accept after connect p99 %.2f ms; CPU %.2f s in %.1f s "
                 "(the client's %.2f s); resident %.1f MiB "

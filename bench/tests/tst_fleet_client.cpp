@@ -7,11 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace zentrel::bench;
 
@@ -213,4 +217,91 @@ TEST(AsyncioPeer, readsEveryKindOfItemAsZentrelDoes)
     const FleetResult result = runFleet(plan, script);
     EXPECT_EQ(result.exact, 8) << (result.problems.empty() ? "" : result.problems.front());
     EXPECT_TRUE(peer.stop(5).clean);
+}
+
+TEST(FleetClient, spreadsItsConnectsAndGivesUpOnAStreamThatNeverEnds)
+{
+    // A listener that never accepts: the kernel completes each handshake and
+    // the stream neither brings a byte nor ends.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 16), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+
+    FleetPlan plan;
+    plan.endpoints = {{"127.0.0.1", ntohs(address.sin_port)}};
+    plan.perEndpoint = 4;
+    plan.spread = 0.2;
+    plan.timeout = 0.6;
+    plan.wantArrivals = true;
+    const FleetResult result = runFleet(plan, oneItemScript());
+    ::close(listener);
+    EXPECT_TRUE(result.timedOut);
+    EXPECT_EQ(result.wrong, 4);
+    ASSERT_FALSE(result.problems.empty());
+    EXPECT_NE(result.problems.front().find("no end of stream"), std::string::npos) << result.problems.front();
+    ASSERT_EQ(result.connections.size(), 4u);
+    for (std::size_t k = 0; k < 4; ++k)
+        EXPECT_GE(result.connections[k].connected - result.started, 0.05 * double(k) - 0.001) << k;
+}
+
+// With --sessions 1 a second client waits its turn, accepted, and is then
+// served from its own start: the queueing rule the bench's sessions rely on.
+TEST(AsyncioPeer, aClientBeyondTheSessionsWaitsItsTurn)
+{
+    TempDir dir;
+    const Script script = pacingScript(3);
+    ServeProcess peer(peerCommand(1, 1), dir.path + "/queue");
+    std::string error;
+    ASSERT_TRUE(peer.start(script, "0.05", error)) << error;
+    ASSERT_TRUE(peer.waitReady(20, error)) << error << peer.logTail();
+    FleetPlan plan;
+    plan.endpoints = endpointsOf(peer);
+    plan.perEndpoint = 2;
+    plan.timeout = 20;
+    plan.wantArrivals = true;
+    const FleetResult result = runFleet(plan, script);
+    ASSERT_EQ(result.exact, 2) << (result.problems.empty() ? "" : result.problems.front());
+    auto first = result.connections[0].arrivals;
+    auto second = result.connections[1].arrivals;
+    if (second.front() < first.front())
+        std::swap(first, second);
+    EXPECT_GE(second.front(), first.back() + 0.05 - 0.001);
+    EXPECT_TRUE(peer.stop(5).clean);
+}
+
+TEST(AsyncioPeer, stopsDuringAPauseAndSaysSo)
+{
+    TempDir dir;
+    ServeProcess peer(peerCommand(1, 1), dir.path + "/stop");
+    std::string error;
+    ASSERT_TRUE(peer.start(pacingScript(3), "30", error)) << error;
+    ASSERT_TRUE(peer.waitReady(20, error)) << error << peer.logTail();
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(std::uint16_t(peer.routers().front().port));
+    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    bool started = false;
+    for (int i = 0; i < 2000 && !started; ++i) {
+        peer.readEvents([&](const ServerEvent &event) { started = started || event.kind() == "session-start"; });
+        sleepFor(0.005);
+    }
+    ASSERT_TRUE(started);
+    const StopOutcome outcome = peer.stop(5);
+    EXPECT_TRUE(outcome.clean) << outcome.description;
+    std::string reason;
+    peer.readEvents([&](const ServerEvent &event) {
+        if (event.kind() == "session-end")
+            reason = event.text("reason") + "/" + event.text("items_sent");
+    });
+    EXPECT_EQ(reason, "stopped/0");
+    char byte;
+    EXPECT_EQ(::recv(client, &byte, 1, 0), 0);   // closed, no item sent
+    ::close(client);
 }
