@@ -41,6 +41,10 @@ Lateness measureLateness(const std::vector<FleetConnection> &connections,
         }
         for (std::size_t k = 0; k < connection.arrivals.size(); ++k)
             lateness.itemsMs.push_back((connection.arrivals[k] - (start + double(k + 1) * delay)) * 1000);
+        if (!connection.arrivals.empty()) {
+            lateness.firstItemsMs.push_back(lateness.itemsMs[lateness.itemsMs.size() - connection.arrivals.size()]);
+            lateness.lastItemsMs.push_back(lateness.itemsMs.back());
+        }
     }
     return lateness;
 }

@@ -31,6 +31,8 @@ private:
 struct Lateness
 {
     std::vector<double> itemsMs;       // every item of every exact stream
+    std::vector<double> firstItemsMs;  // each session's first item: the wake after the accept
+    std::vector<double> lastItemsMs;   // and its last, with whatever drift the pauses added up
     std::vector<double> acceptLagMs;   // the server's accept less the client's connect
     int unmatched = 0;                 // sessions timed from the client's connect instead
 };

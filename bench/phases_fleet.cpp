@@ -235,18 +235,21 @@ FleetFigures FleetBench::sessions(Server server, const std::string &scenario, in
     figures.peakDescriptors = peakDescriptors;
     const double lagP99 = percentile(late.acceptLagMs, 0.99);
     std::printf("  %s, %d sessions (%d x %d), %d items at %g s: lateness median %.3f ms, p99 %.3f ms, "
-                "max %.3f ms; connects over %.2f s, accept after connect p99 %.2f ms; CPU %.2f s in %.1f s "
-                "(the client's %.2f s); resident %.1f MiB "
-                "at ready, %.1f MiB peak (%.1f KiB a session); descriptors %d at ready, %d peak; "
-                "%d ended script-exhausted\n",
+                "max %.3f ms; first item median %.3f ms, last %.3f ms\n",
                 label(server), total, routers, perRouter, items, delay, figures.lateMedianMs,
-                figures.lateP99Ms, maxOf(lateness), plan.spread, lagP99, cpu, wall, clientCpu, mebibytes(baseKiB),
-                mebibytes(peakKiB), figures.peakRssKiBPerSession, baseDescriptors, peakDescriptors, ended);
+                figures.lateP99Ms, maxOf(lateness), median(late.firstItemsMs), median(late.lastItemsMs));
+    std::printf("    connects over %.2f s, accept after connect p99 %.2f ms; CPU %.2f s in %.1f s (the "
+                "client's %.2f s); resident %.1f MiB at ready, %.1f MiB peak (%.1f KiB a session); "
+                "descriptors %d at ready, %d peak; %d ended script-exhausted\n",
+                plan.spread, lagP99, cpu, wall, clientCpu, mebibytes(baseKiB), mebibytes(peakKiB),
+                figures.peakRssKiBPerSession, baseDescriptors, peakDescriptors, ended);
     m_report.addRound("fleet", "{\"scenario\": " + jsonString(scenario) + ", \"server\": "
                       + jsonString(label(server)) + ", \"sessions\": " + std::to_string(total)
                       + ", \"lateness_median_ms\": " + jsonNumber(figures.lateMedianMs, 4)
                       + ", \"lateness_p99_ms\": " + jsonNumber(figures.lateP99Ms, 4)
                       + ", \"lateness_max_ms\": " + jsonNumber(maxOf(lateness), 4)
+                      + ", \"first_item_median_ms\": " + jsonNumber(median(late.firstItemsMs), 4)
+                      + ", \"last_item_median_ms\": " + jsonNumber(median(late.lastItemsMs), 4)
                       + ", \"accept_lag_p99_ms\": " + jsonNumber(lagP99, 4)
                       + ", \"connect_spread_s\": " + jsonNumber(plan.spread, 3)
                       + ", \"cpu_s\": " + jsonNumber(cpu, 2) + ", \"client_cpu_s\": " + jsonNumber(clientCpu, 2)

@@ -64,6 +64,10 @@ TEST(Lateness, eachItemAgainstItsOwnSessionsAccept)
     EXPECT_NEAR(late.itemsMs[2], 0.0, 1e-6);
     EXPECT_NEAR(late.itemsMs[3], 3.0, 1e-6);
     EXPECT_EQ(late.unmatched, 1);
+    EXPECT_EQ(late.firstItemsMs.size(), 3u);
+    ASSERT_EQ(late.lastItemsMs.size(), 3u);
+    EXPECT_NEAR(late.firstItemsMs[0], 0.5, 1e-6);
+    EXPECT_NEAR(late.lastItemsMs[0], 1.0, 1e-6);
     ASSERT_EQ(late.acceptLagMs.size(), 2u);
     EXPECT_NEAR(late.acceptLagMs[0], 1.0, 1e-6);
     EXPECT_NEAR(late.acceptLagMs[1], 10.0, 1e-6);
