@@ -12,7 +12,7 @@ namespace zentrel::bench {
 namespace {
 
 constexpr int columns = 3;
-constexpr int panelWidth = 300;
+constexpr int panelWidth = 320;
 constexpr int panelHeight = 96;
 constexpr int labelWidth = 92;
 constexpr int barHeight = 18;
@@ -53,7 +53,7 @@ void panel(std::ostream &svg, const Figure &f, int x, int y)
         if (std::isfinite(v))
             scale = std::max(scale, v);
     scale = scale > 0 ? scale * 1.12 : 1;
-    const int plotWidth = panelWidth - labelWidth - 58;
+    const int plotWidth = panelWidth - labelWidth - 112;   // room for "1,975.191 (×12)"
     svg << "<text x='" << x << "' y='" << y + 12 << "' class='title'>" << escaped(f.name) << " ("
         << escaped(f.unit) << ")</text>\n";
     const struct
