@@ -18,8 +18,6 @@ struct FleetOptions
     double scale = 1;                  // routers (and so sessions) times this, for a quick look
     int readyRounds = 3;
     std::string chart;                 // SVG of the figures; empty for none
-    bool keep = false;
-    bool discard = false;
 };
 
 // What one server did in one scenario; NaN where it was not measured.

@@ -301,8 +301,6 @@ int main(int argc, char **argv)
     const double ownBefore = ownCpuSeconds();
     const double started = now();
     Report report;
-    fleet.keep = options.keep;
-    fleet.discard = options.discard;
     Bench bench(options, workRoot, report);
     FleetBench fleetBench(fleet, workRoot, report);
     if (wanted(1))
