@@ -4,7 +4,7 @@ JOBS := $(shell nproc 2>/dev/null || echo 2)
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all run test bench bench-fleet deps configure build program clean install package \
-        sanitize-test fuzz-build fuzz-test fuzz soak
+        sanitize-test fuzz-build fuzz-test fuzz soak image image-test
 
 all: build
 
@@ -18,7 +18,7 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 program: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target zentrel
+	@cmake --build $(BUILD) -j $(JOBS) --target zentrel zentrel-serve
 
 run: program
 	@mkdir -p $(BUILD)/run
@@ -33,12 +33,10 @@ run: program
 	    cd $(BUILD)/run && exec ../zentrel; \
 	fi
 
-# zentrel-serve, in a build that has it: the fleet phase measures it.
-SERVE_TARGET = $(shell cmake --build $(BUILD) --target help 2>/dev/null | grep -qw zentrel-serve && echo zentrel-serve)
-
 bench: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target zentrel zentrel_bench $(SERVE_TARGET)
+	@cmake --build $(BUILD) -j $(JOBS) --target zentrel zentrel_bench zentrel-serve zentrel_ssh_bench
 	@$(BUILD)/bench/zentrel_bench --json $(BUILD)/bench-results.json
+	@$(BUILD)/bench/zentrel_ssh_bench
 
 # The fleet phase alone: zentrel-serve beside the asyncio peer, chart in $(BUILD)/bench-fleet.svg.
 bench-fleet: configure
@@ -108,6 +106,18 @@ install: program
 # The Debian package $(BUILD)/zentrel_<version>_<arch>.deb
 package: program
 	@cd $(BUILD) && cpack -G DEB
+
+# The OCI image $(BUILD)/zentrel-serve-<version>.oci.tar (static programs, FROM scratch).
+image: configure
+	@scripts/build-image $(BUILD)
+
+# Builds the image twice (the same ID both times), checks its layout and programs,
+# and runs it where podman can run containers. Kept out of `make test`: the static
+# build alone takes minutes.
+image-test: image
+	@scripts/build-image $(BUILD) $(BUILD)/image/again.oci.tar >/dev/null
+	@PYTHONPATH=python /usr/bin/python3 -m pytest -q -rs -p no:cacheprovider tests/python/test_image.py \
+	    --image=$$(ls $(BUILD)/zentrel-serve-*.oci.tar | head -1) --image-again=$(BUILD)/image/again.oci.tar
 
 clean:
 	rm -rf $(BUILD)

@@ -7,7 +7,7 @@
 namespace zentrel::app {
 
 Application::Application(ui::ZentrelFRM &form, platform::Platform &platform)
-    : m_form(form), m_platform(platform), m_listener(form, platform, m_shared),
+    : m_form(form), m_platform(platform), m_presenter(form, m_shared), m_listener(platform, m_shared, m_presenter),
       m_commands(form, platform, m_shared), m_alarm(form),
       m_preview(form, platform, m_shared, m_listener)
 {
@@ -15,7 +15,13 @@ Application::Application(ui::ZentrelFRM &form, platform::Platform &platform)
     m_commands.wire();
     m_alarm.wire();
     m_preview.wire();
-    m_form.onUnload = [this] { shutdown(m_form, m_platform, m_shared); };
+    m_shared.busy = [this] { return m_listener.busy() || m_preview.running(); };
+    m_form.onUnload = [this] {
+        // First, so that no session or preview sends or shows anything more.
+        m_listener.stop();
+        m_preview.stop();
+        shutdown(m_form, m_platform, m_shared);
+    };
 }
 
 void Application::load()

@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "ui/alarm.h"
 #include "ui/panel_commands.h"
+#include "ui/presenter.h"
 #include "ui/preview.h"
 #include "ui/window_model.h"
 
@@ -22,11 +23,13 @@ public:
 
     console::Shared &shared() { return m_shared; }
     console::Listener &listener() { return m_listener; }
+    ui::Preview &preview() { return m_preview; }
 
 private:
     ui::ZentrelFRM &m_form;
     platform::Platform &m_platform;
     console::Shared m_shared;
+    ui::Presenter m_presenter;
     console::Listener m_listener;
     ui::PanelCommands m_commands;
     ui::Alarm m_alarm;

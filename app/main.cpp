@@ -7,7 +7,10 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,12 +24,27 @@ void onTerminationSignal(int)
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 
-// SIGTERM and SIGINT (Ctrl+C in the terminal of `make run`) unload the window
-// as the Exit button does, so the position is saved and a playback stops cleanly.
+// SIGTERM, SIGINT (Ctrl+C in the terminal of `make run`), SIGHUP (that
+// terminal closing) and SIGQUIT unload the window as the Exit button does, so
+// the position is saved and a playback stops cleanly. SIGPIPE is ignored: a
+// send to a client that has gone reports its failure instead of ending the
+// program; SIGUSR1 and SIGUSR2 mean nothing to Zentrel.
+void ignoreStraySignals()
+{
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    for (const int signal : {SIGPIPE, SIGUSR1, SIGUSR2})
+        sigaction(signal, &ignore, nullptr);
+}
+
 void closeWindowOnTermination(zentrel::ui::ZentrelFRM &form, QObject *context)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+        std::fprintf(stderr, "zentrel: %s: termination signals will end Zentrel without its shutdown\n",
+                     std::strerror(errno));
         return;
+    }
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, context);
     QObject::connect(notifier, &QSocketNotifier::activated, context, [&form] {
         char byte;
@@ -37,14 +55,15 @@ void closeWindowOnTermination(zentrel::ui::ZentrelFRM &form, QObject *context)
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT})
+        sigaction(signal, &action, nullptr);
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    ignoreStraySignals();
     QApplication qtApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);   // the window's unload ends the program
 

@@ -3,7 +3,6 @@
 
 #include "platform/error.h"
 
-#include <filesystem>
 #include <utility>
 
 namespace zentrel::app {
@@ -14,17 +13,6 @@ void checkSlot(int slot)
     if (slot < 0 || slot >= DefaultConfigLines::SlotCount)
         throw platform::Error(SubscriptOutOfRange,
                               "configuration line " + std::to_string(slot) + " out of range");
-}
-
-// Removes what a failed creation left behind. ROUTER.CFG may be a link
-// whose target the open created: the target goes, the link stays.
-void removePartialFile()
-{
-    std::error_code error;
-    std::filesystem::path target = std::filesystem::canonical(RouterConfigName, error);
-    if (error)
-        target = RouterConfigName;
-    std::filesystem::remove(target, error);
 }
 
 } // namespace
@@ -64,14 +52,15 @@ void DefaultConfigLines::set(int slot, std::string text)
 
 void createRouterConfig(platform::TextFiles &files, const DefaultConfigLines &lines)
 {
-    files.open(RouterConfigFile, RouterConfigName, platform::TextFiles::Mode::Output);
+    // Only under a free name: a link planted while the question waited, or
+    // a file that appeared meanwhile, is refused and left as it is.
+    auto file = files.createOutput(RouterConfigName, platform::TextFiles::Creation::New);
     try {
         for (int slot = 0; slot < DefaultConfigLines::LineCount; ++slot)
-            files.writeLine(RouterConfigFile, lines.at(slot));
-        files.close(RouterConfigFile);   // a flush that fails shows here, not after
+            file->writeLine(lines.at(slot));
+        file->commit();
     } catch (...) {
-        files.close(RouterConfigFile);
-        removePartialFile();
+        file->discard();   // the file this call created, and nothing else
         throw;
     }
 }

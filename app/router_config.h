@@ -8,7 +8,6 @@
 namespace zentrel::app {
 
 inline constexpr const char *RouterConfigName = "ROUTER.CFG";   // in the current directory
-inline constexpr int RouterConfigFile = 1;      // the file number of every reader and writer
 inline constexpr int SubscriptOutOfRange = 9;   // the error of a slot outside the table
 
 // The table of default configuration lines: 51 slots, of which fill() sets
@@ -28,10 +27,10 @@ private:
     std::array<std::string, SlotCount> m_slots;
 };
 
-// Creates ROUTER.CFG as file number 1, writes the 17 lines, each closed
-// with CR LF, and closes it again (closing it once more does nothing). When a write
-// fails the file is closed, the half-written file removed and the Error
-// passed on; when the open fails nothing is touched.
+// Creates ROUTER.CFG under a free name only (never through a link, never
+// over a file: Error 58 then) and writes the 17 lines, each closed with
+// CR LF. When a write, the flush or the close fails, the file it created is
+// removed and the Error passed on; when the creation fails nothing is touched.
 void createRouterConfig(platform::TextFiles &files, const DefaultConfigLines &lines);
 
 } // namespace zentrel::app

@@ -1,17 +1,12 @@
 // settings_file.cpp: one profile call per settings access, the path formed anew each time.
 #include "app/settings_file.h"
 
-#include "app/number_text.h"
-
+#include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <string>
 
 namespace zentrel::app {
-namespace {
-
-constexpr std::size_t ValueSize = 100;   // 99 bytes of value and the terminating zero
-
-} // namespace
 
 std::string settingsPath()
 {
@@ -24,24 +19,21 @@ std::string settingsPath()
 
 double readSetting(platform::Profile &profile, std::string_view key)
 {
-    std::string value;
-    try {
-        value = profile.getString(SettingsSection, key, "", ValueSize, settingsPath());
-    } catch (const std::exception &) {
-        return 0;   // an unreadable file reads as the empty value
-    }
-    if (value.size() > ValueSize - 1)
-        value.resize(ValueSize - 1);
-    return parseNumber(value);
+    return console::readSettingNumber(profile, key, settingsPath());
 }
 
 void writeSetting(platform::Profile &profile, std::string_view key, std::string_view value)
 {
+    const std::string path = settingsPath();
+    std::string reason = "the file could not be written";
     try {
-        profile.writeString(SettingsSection, key, value, settingsPath());
-    } catch (const std::exception &) {
-        // Like a write that returns false: the setting keeps its old text.
+        if (profile.writeString(SettingsSection, key, value, path))
+            return;
+    } catch (const std::exception &error) {
+        reason = error.what();
     }
+    std::fprintf(stderr, "zentrel: %s: %.*s keeps its old value: %s\n", path.c_str(), int(key.size()),
+                 key.data(), reason.c_str());
 }
 
 } // namespace zentrel::app

@@ -1,5 +1,6 @@
 // settings_file.h: reading and writing one value of zentrel.ini in the current directory.
 #pragma once
+#include "console/router_settings.h"
 #include "platform/profile.h"
 
 #include <string>
@@ -7,17 +8,16 @@
 
 namespace zentrel::app {
 
-inline constexpr std::string_view SettingsSection = "Settings";
+using console::SettingsSection;
 
 // zentrel.ini in the current directory as it is at this moment.
 std::string settingsPath();
 
-// The number of the key's value (see parseNumber); only the first 99 bytes
-// of the value count. A missing file, section or key, or a file that cannot
-// be read, gives 0.
+// The number of the key's value in zentrel.ini (see readSettingNumber).
 double readSetting(platform::Profile &profile, std::string_view key);
 
-// Sets the key's value text; a write that fails goes unnoticed.
+// Sets the key's value text. A write that fails leaves the setting's old
+// text in the file and is reported on stderr; the window goes on.
 void writeSetting(platform::Profile &profile, std::string_view key, std::string_view value);
 
 } // namespace zentrel::app

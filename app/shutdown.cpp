@@ -1,16 +1,13 @@
 // shutdown.cpp: the unload of the window: stop the paced loops, save the position, close up.
 #include "app/shutdown.h"
 
-#include "app/number_text.h"
 #include "app/settings_file.h"
+#include "console/number_text.h"
+
+#include <cstdio>
+#include <exception>
 
 namespace zentrel::app {
-namespace {
-
-constexpr int HeldByPlayback = 1;   // a running playback or preview closes it itself
-constexpr int LastFileNumber = 255;
-
-} // namespace
 
 void shutdown(ui::ZentrelFRM &form, platform::Platform &platform, console::Shared &shared)
 {
@@ -20,21 +17,16 @@ void shutdown(ui::ZentrelFRM &form, platform::Platform &platform, console::Share
     // A refused copy never read a position: writing one would overwrite the
     // position of the copy that runs.
     if (!form.minimized() && !shared.refusedCopy) {
-        writeSetting(platform.profile, "PositionX", singleText(form.left()));
-        writeSetting(platform.profile, "PositionY", singleText(form.top()));
+        writeSetting(platform.profile, "PositionX", console::singleText(form.left()));
+        writeSetting(platform.profile, "PositionY", console::singleText(form.top()));
     }
 
-    // Nothing new is accepted while the handlers unwind.
+    // Nothing new is accepted while the handlers unwind. A playback or a
+    // preview still running closes its own file once it sees stopRequested.
     try {
         platform.sockets.closeAll();
-    } catch (...) {
-    }
-    for (int number = HeldByPlayback + 1; number <= LastFileNumber; ++number) {
-        try {
-            if (platform.files.isOpen(number))
-                platform.files.close(number);
-        } catch (...) {
-        }
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "zentrel: closing the sockets at exit failed: %s\n", error.what());
     }
 }
 

@@ -1,29 +1,39 @@
 // startup.cpp: the load of the window: captions, the data file probes, the settings, the listener.
 #include "app/startup.h"
 
-#include "app/number_text.h"
 #include "app/router_config.h"
 #include "app/settings_file.h"
 #include "app/version.h"
+#include "console/number_text.h"
+#include "console/router_settings.h"
 #include "platform/error.h"
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <string>
 
 namespace zentrel::app {
 namespace {
 
 using platform::Dialogs;
-using platform::TextFiles;
+using console::doubleText;
 
-constexpr int ResponseFile = 2;
 constexpr const char *ResponseName = "RESPONSE.TXT";
-constexpr double DefaultPort = 1101;
 constexpr int LastStep = 27;
 constexpr int OtherFailure = -1;   // a failure that carries no platform code
+
+// step 0: the recovery itself.
+void reportFailure(int step, const char *what)
+{
+    if (step == 0)
+        std::fprintf(stderr, "zentrel: start-up: recovery failed: %s\n", what);
+    else
+        std::fprintf(stderr, "zentrel: start-up: step %d failed: %s\n", step, what);
+}
 
 // A settings number as a window edge; a number no single can hold overflows.
 float toSingle(double value)
@@ -70,6 +80,10 @@ private:
     console::Shared &m_shared;
     DefaultConfigLines m_configLines;
     std::int16_t m_probeStage = 0;   // 1 while RESPONSE.TXT is opened, else 0
+    // Held open from the probe until step 19, as proof that the file is there.
+    std::unique_ptr<platform::InputStream> m_routerConfigProbe;
+    std::unique_ptr<platform::InputStream> m_responseProbe;
+    console::RouterSettings m_settings;
     double m_listenPort = 0;
 };
 
@@ -83,8 +97,16 @@ void Startup::run()
             continue;
         } catch (const platform::Error &error) {
             code = error.code();
+            // A missing file has its own message box; the status line of any
+            // other failure says only that start-up ended, so the cause goes here.
+            if (code != platform::FileNotFound)
+                reportFailure(step, error.what());
+        } catch (const std::exception &error) {
+            code = OtherFailure;
+            reportFailure(step, error.what());
         } catch (...) {
             code = OtherFailure;
+            reportFailure(step, "unknown failure");
         }
         if (!recover(code))
             return;
@@ -93,7 +115,6 @@ void Startup::run()
 
 bool Startup::runStep(int step)
 {
-    auto &files = m_platform.files;
     switch (step) {
     case 1: m_form.LBL_ProgName.setCaption("Zentrel"); break;
     case 2: m_form.LBL_titre.setVisible(false); break;
@@ -119,32 +140,32 @@ bool Startup::runStep(int step)
     case 12: m_form.setTop(toSingle(readSetting(m_platform.profile, "PositionY"))); break;
     case 13: m_form.CMD_OriginalConfig.setEnabled(true); break;
     // Opening the two files only proves that they are there.
-    case 14: files.open(RouterConfigFile, RouterConfigName, TextFiles::Mode::Input); break;
+    case 14: m_routerConfigProbe = m_platform.files.openInput(RouterConfigName); break;
     case 15: m_probeStage = 1; break;
     case 16: m_form.CMD_Answers.setEnabled(true); break;
-    case 17: files.open(ResponseFile, ResponseName, TextFiles::Mode::Input); break;
+    case 17: m_responseProbe = m_platform.files.openInput(ResponseName); break;
     case 18: m_probeStage = 0; break;
     case 19:
-        files.close(RouterConfigFile);
-        files.close(ResponseFile);
+        m_routerConfigProbe.reset();
+        m_responseProbe.reset();
         break;
-    case 20: m_shared.responseDelay = readSetting(m_platform.profile, "Delay"); break;
+    // The same rules as every program that serves a router: a negative pause
+    // is 0, a missing or zero port is 1101; the window writes both back.
+    case 20:
+        m_settings = console::readRouterSettings(m_platform.profile, settingsPath());
+        m_shared.responseDelay = m_settings.delay;
+        break;
     case 21:
-        if (m_shared.responseDelay < 0) {
-            m_shared.responseDelay = 0;
+        if (m_settings.delayReset)
             writeSetting(m_platform.profile, "Delay", "0");
-        }
         break;
     case 22:
         m_form.LBL_Delay.setCaption("Delay : " + doubleText(m_shared.responseDelay) + " s");
         break;
-    case 23: m_listenPort = readSetting(m_platform.profile, "TCP-Port"); break;
+    case 23: m_listenPort = m_settings.port; break;
     case 24:
-        // Also a missing key, or text that does not begin with a number.
-        if (m_listenPort == 0) {
-            m_listenPort = DefaultPort;
+        if (m_settings.portDefaulted)
             writeSetting(m_platform.profile, "TCP-Port", "1101");
-        }
         break;
     case 25: m_form.LBL_Port.setCaption("TCP Port : " + doubleText(m_listenPort)); break;
     case 26: {
@@ -174,7 +195,12 @@ bool Startup::recover(int code)
             routerConfigMissing();
         else
             responsesMissing();
+    } catch (const std::exception &error) {
+        reportFailure(0, error.what());
+        endWithStatus(OtherFailure);
+        return false;
     } catch (...) {
+        reportFailure(0, "unknown failure");
         endWithStatus(OtherFailure);
         return false;
     }
@@ -188,7 +214,6 @@ void Startup::routerConfigMissing()
         "No File", Dialogs::Icon::Exclamation, Dialogs::Buttons::YesNo);
     if (answer != Dialogs::Answer::Yes) {
         m_form.CMD_OriginalConfig.setEnabled(false);
-        m_platform.files.close(RouterConfigFile);
         return;
     }
     // A file that cannot be created is told to the operator; the probes go on
@@ -204,7 +229,6 @@ void Startup::routerConfigMissing()
         m_platform.dialogs.messageBox("The Router.cfg file could not be created: " + reason,
                                       "Error", Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
     }
-    m_platform.files.close(RouterConfigFile);
 }
 
 void Startup::responsesMissing()
@@ -214,7 +238,6 @@ void Startup::responsesMissing()
                                   "doesn't send responses to requests",
                                   "No File", Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok);
     m_form.CMD_Answers.setEnabled(false);
-    m_platform.files.close(ResponseFile);
 }
 
 void Startup::endWithStatus(int code)
@@ -229,13 +252,13 @@ void Startup::endWithStatus(int code)
             m_form.LBL_titre.setVisible(true);
             m_form.LBL_titre.setCaption("Unknown Error !!!");
         }
-        // A probe that failed half-way must not keep file number 1 from the
-        // configuration view and the playback.
-        m_platform.files.close(RouterConfigFile);
-        m_platform.files.close(ResponseFile);
-    } catch (...) {
-        // Nothing more to tell the operator than the status line already does.
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "zentrel: start-up ended and its status could not be shown: %s\n",
+                     error.what());
     }
+    // A probe that failed half-way must not hold its file for the whole run.
+    m_routerConfigProbe.reset();
+    m_responseProbe.reset();
 }
 
 } // namespace
@@ -243,6 +266,9 @@ void Startup::endWithStatus(int code)
 void startup(ui::ZentrelFRM &form, platform::Platform &platform, console::Shared &shared)
 {
     Startup(form, platform, shared).run();
+    // However start-up ended, the two buttons now say what the probes found.
+    shared.configAvailable = form.CMD_OriginalConfig.enabled();
+    shared.responsesAvailable = form.CMD_Answers.enabled();
 }
 
 } // namespace zentrel::app

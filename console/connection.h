@@ -21,6 +21,8 @@ public:
         std::function<void()> gone;
         // queued() fell to LowWater or below after having been above HighWater.
         std::function<void()> drained;
+        // The client shut its sending side; it may still read what is sent.
+        std::function<void()> ended;
     };
 
     // A session stops feeding a client whose queue grows past HighWater and

@@ -1,18 +1,66 @@
-// listener.cpp: the connection lifecycle on Winsock1, one connection at a time.
+// listener.cpp: the window's router on Winsock1: one connection at a time, later clients wait.
 #include "console/listener.h"
 
-#include "console/input_capture.h"
-#include "console/quietly.h"
+#include "console/report.h"
+#include "console/session.h"
 
 #include <limits>
+#include <memory>
 #include <utility>
 
 namespace zentrel::console {
 
-Listener::Listener(ui::ZentrelFRM &form, platform::Platform &platform, Shared &shared)
-    : m_form(form), m_platform(platform), m_shared(shared), m_playback(form, platform, shared)
+// One accepted element of Winsock1, as the session sees it.
+class ElementConnection : public Connection
 {
+public:
+    ElementConnection(platform::SocketArray &sockets, int index) : m_sockets(sockets), m_index(index) {}
+
+    void setEvents(Events events) override { m_events = std::move(events); }
+    // A send the socket refuses throws: the session ends as at the end of its script.
+    void send(std::string_view bytes) override { m_sockets.sendData(m_index, bytes); }
+    // The socket may read as closed before its close event has been dispatched.
+    bool isGone() const override
+    {
+        return m_peerClosed || m_sockets.state(m_index) == platform::SocketArray::Closed;
+    }
+    void close() override { closeSocket(m_sockets, m_index); }
+    std::string peer() const override { return {}; }
+
+    void peerClosed()
+    {
+        m_peerClosed = true;
+        if (m_events.gone)
+            m_events.gone();
+    }
+
+    // Closing a socket that fails must not keep the window from going back to idle.
+    static void closeSocket(platform::SocketArray &sockets, int index)
+    {
+        try {
+            sockets.close(index);
+        } catch (const std::exception &failure) {
+            report(std::string("closing connection ") + std::to_string(index) + ": " + failure.what());
+        }
+    }
+
+private:
+    platform::SocketArray &m_sockets;
+    int m_index;
+    Events m_events;
+    bool m_peerClosed = false;
+};
+
+Listener::Listener(platform::Platform &platform, Shared &shared, SessionObserver &window)
+    : m_platform(platform), m_shared(shared), m_window(window),
+      m_router(platform.loop, *this,
+               RouterSetup{{}, 1, [&shared] { return shared.responseDelay; }, Pace::Clock,
+                           [this] { return readScript(); }})
+{
+    m_router.onRoom = [this] { serveWaiting(); };
 }
+
+Listener::~Listener() = default;
 
 void Listener::wire()
 {
@@ -25,15 +73,22 @@ void Listener::wire()
     m_platform.sockets.setEvents(std::move(events));
 }
 
+ScriptPtr Listener::readScript()
+{
+    // Afresh for every connection, read whole and closed before the first
+    // pause: a change to the file takes effect at the next connection.
+    return readScriptFile(m_platform.files, ResponseFile);
+}
+
 void Listener::onConnectionRequest(int index, std::int32_t requestId)
 {
     // Only the listening element has connections to hand over; a request
     // from any other element would only wipe the last client's commands.
     if (index != 0 || m_shared.stopRequested)
         return;
-    const bool busy = m_shared.fileOneBusy || m_live;
+    const bool busy = m_live || !m_router.hasRoom();
     if (busy || !m_waiting.empty()) {
-        // Behind a playback, a preview, or clients that came first: it waits
+        // Behind a session, a preview, or clients that came first: it waits
         // its turn, and the client being served is not disturbed.
         m_waiting.push_back(requestId);
         if (!busy)
@@ -48,110 +103,117 @@ void Listener::serveWaiting()
     if (m_servePosted || m_waiting.empty() || m_shared.stopRequested)
         return;
     m_servePosted = true;
-    // From the event loop, so that a long run of waiting clients never
-    // nests one playback inside another's handler.
     m_platform.loop.post([this] {
         m_servePosted = false;
-        serveNextWaiting();
+        if (m_shared.stopRequested || m_live || !m_router.hasRoom() || m_waiting.empty())
+            return;
+        const std::int32_t requestId = m_waiting.front();
+        m_waiting.pop_front();
+        serve(requestId);
     });
 }
 
-void Listener::serveNextWaiting()
-{
-    if (m_shared.stopRequested) {
-        m_waiting.clear();
-        return;
-    }
-    // A preview that still holds file 1 calls serveWaiting() again when it ends.
-    if (m_shared.fileOneBusy || m_live || m_waiting.empty())
-        return;
-    const std::int32_t requestId = m_waiting.front();
-    m_waiting.pop_front();
-    serve(requestId);
-}
-
 void Listener::serve(std::int32_t requestId)
-{
-    try {
-        m_form.TXT_OutPut.setVisible(false);
-        m_form.TXT_Input.setVisible(true);
-        m_form.CMD_Answers.setEnabled(false);
-        m_form.CMD_OriginalConfig.setEnabled(false);
-        m_form.CMD_ReceivedCommands.setEnabled(false);
-        m_form.TXT_Input.setText({});   // TXT_OutPut keeps its text; the playback appends to it
-
-        acceptOn(requestId);
-
-        const Playback::Exit exit = m_playback.run();
-        m_live = false;
-        if (exit == Playback::Exit::Stopped)
-            return;   // the window is unloading: nothing more is touched or served
-        if (exit == Playback::Exit::ClientGone && !m_peerClosed) {
-            // The socket reported the client gone before its close event was
-            // dispatched: that event would come too late, so do its part now.
-            quietly([this] { m_platform.sockets.close(m_shared.connectionIndex); });
-            m_form.FRM_Winsock.setBackColour(ui::Green);
-            m_form.CMD_ReceivedCommands.setEnabled(true);
-        }
-    } catch (...) {
-        endAfterFailure();
-    }
-    serveWaiting();
-}
-
-void Listener::acceptOn(std::int32_t requestId)
 {
     // Elements are never reused within a run; only after two thousand
     // million connections does the count start again at element 1.
     const std::int32_t last = m_shared.connectionIndex;
     m_shared.connectionIndex = last == std::numeric_limits<std::int32_t>::max() ? 1 : last + 1;
-    const int connection = m_shared.connectionIndex;
+    const int index = m_shared.connectionIndex;
 
     platform::SocketArray &sockets = m_platform.sockets;
-    sockets.create(connection);
-    sockets.setLocalPort(connection, 0);
-    sockets.accept(connection, requestId);
+    try {
+        sockets.create(index);
+        sockets.setLocalPort(index, 0);
+        sockets.accept(index, requestId);
+    } catch (const std::exception &failure) {
+        // The client is lost; the window shows a connection that ended at once.
+        report(std::string("accepting connection ") + std::to_string(index) + ": " + failure.what());
+        ElementConnection::closeSocket(sockets, index);
+        SessionEnd end;
+        end.reason = EndReason::Failed;
+        end.failure = failure.what();
+        m_window.sessionStarted(m_last);
+        m_window.sessionEnded(m_last, end);
+        serveWaiting();
+        return;
+    }
+    auto connection = std::make_unique<ElementConnection>(sockets, index);
+    m_connection = connection.get();
     m_live = true;
     m_peerClosed = false;
-    m_form.FRM_Winsock.setBackColour(ui::Yellow);
-}
-
-void Listener::endAfterFailure()
-{
-    m_live = false;
-    if (m_shared.stopRequested)
-        return;
-    try {
-        m_playback.endOfScript();
-    } catch (...) {
-    }
+    m_router.connected(std::move(connection), {});
 }
 
 void Listener::onDataArrival(int, long)
 {
+    // Taking the bytes first lets a spurious event without bytes leave the
+    // window alone. The window records what arrives even after the session.
+    std::string chunk;
     try {
-        captureInput(m_form, m_platform.sockets, m_shared);
-    } catch (...) {
-        // A chunk that cannot be taken is lost; the connection goes on.
+        chunk = m_platform.sockets.getData(m_shared.connectionIndex);
+    } catch (const std::exception &failure) {
+        report(std::string("receiving: ") + failure.what());
+        return;
     }
+    if (!chunk.empty())
+        m_window.clientTyped(m_last, chunk);
 }
 
 void Listener::onClose(int index)
 {
-    // Only the connection being served can close under the playback; the
+    // Only the connection being served can close under the session; the
     // elements of ended connections were closed by Zentrel itself.
     if (!m_live || index != m_shared.connectionIndex)
         return;
-    try {
-        m_peerClosed = true;
-        quietly([this] { m_platform.sockets.close(m_shared.connectionIndex); });
-        m_form.FRM_Winsock.setBackColour(ui::Green);
-        // Given back by the playback when it notices, at its next item.
-        m_form.CMD_Answers.setEnabled(false);
-        m_form.CMD_OriginalConfig.setEnabled(false);
-        m_form.CMD_ReceivedCommands.setEnabled(true);
-    } catch (...) {
+    m_peerClosed = true;
+    ElementConnection::closeSocket(m_platform.sockets, index);
+    m_connection->peerClosed();   // the session ends at its next item
+}
+
+void Listener::stop()
+{
+    m_shared.stopRequested = 1;
+    m_waiting.clear();
+    m_router.stop();
+}
+
+void Listener::sessionStarted(const SessionInfo &info)
+{
+    m_last = info;
+    m_window.sessionStarted(info);
+}
+
+void Listener::itemSent(const SessionInfo &info, std::size_t index, std::string_view item)
+{
+    m_window.itemSent(info, index, item);
+}
+
+void Listener::clientGone(const SessionInfo &info)
+{
+    m_window.clientGone(info);
+}
+
+void Listener::sessionEnded(const SessionInfo &info, const SessionEnd &end)
+{
+    m_live = false;
+    m_connection = nullptr;
+    if (end.reason == EndReason::ClientGone && !m_peerClosed) {
+        // The socket reported the client gone before its close event was
+        // dispatched: that event would come too late, so do its part now.
+        ElementConnection::closeSocket(m_platform.sockets, m_shared.connectionIndex);
+        m_window.clientGone(info);
     }
+    if (end.reason == EndReason::Failed)
+        report("connection " + std::to_string(m_shared.connectionIndex) + ": " + end.failure);
+    m_window.sessionEnded(info, end);
+}
+
+void Listener::warning(const SessionInfo &info, std::string_view text)
+{
+    // A script that cannot be read: the client gets no byte, as with an empty one.
+    report(text);
+    m_window.warning(info, text);
 }
 
 } // namespace zentrel::console

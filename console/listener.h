@@ -1,26 +1,36 @@
-// listener.h: the connection lifecycle on Winsock1, one connection at a time.
+// listener.h: the window's router on Winsock1: one connection at a time, later clients wait.
 #pragma once
-#include "console/playback.h"
+#include "console/observer.h"
+#include "console/router.h"
 #include "console/shared.h"
 #include "platform/platform.h"
-#include "ui/window_model.h"
 
 #include <cstdint>
 #include <deque>
 
 namespace zentrel::console {
 
-class Listener
+class ElementConnection;
+
+// Element 0 listens; each accepted connection gets the next element and is
+// served by the router's one session. What happens is reported to the
+// window's observer: the session's reports, and what the client types, which
+// the window records even after the session has ended.
+class Listener : private SessionObserver
 {
 public:
-    Listener(ui::ZentrelFRM &form, platform::Platform &platform, Shared &shared);
+    Listener(platform::Platform &platform, Shared &shared, SessionObserver &window);
+    ~Listener() override;
 
     // Hands the three socket events of Winsock1 to their handlers.
     void wire();
-    // Serves the connection requests that waited while file number 1 was
-    // busy; the preview calls it when it ends. Returns at once: the serving
-    // runs from the event loop.
-    void serveWaiting();
+    // Ends the session in progress (no further item is sent, its socket is
+    // left to the window's unloading) and serves nobody from now on.
+    void stop();
+    // A session is being served.
+    bool busy() const { return m_live; }
+    // The preview holds the router while it runs: clients wait meanwhile.
+    Router &router() { return m_router; }
 
     // The handlers of the three socket events. None of them throws.
     void onConnectionRequest(int index, std::int32_t requestId);
@@ -28,21 +38,28 @@ public:
     void onClose(int index);
 
 private:
+    void serveWaiting();
     void serve(std::int32_t requestId);
-    void serveNextWaiting();
-    void acceptOn(std::int32_t requestId);
-    void endAfterFailure();
+    ScriptPtr readScript();
 
-    ui::ZentrelFRM &m_form;
+    void sessionStarted(const SessionInfo &info) override;
+    void itemSent(const SessionInfo &info, std::size_t index, std::string_view item) override;
+    void clientGone(const SessionInfo &info) override;
+    void sessionEnded(const SessionInfo &info, const SessionEnd &end) override;
+    void warning(const SessionInfo &info, std::string_view text) override;
+
     platform::Platform &m_platform;
     Shared &m_shared;
-    Playback m_playback;
+    SessionObserver &m_window;
+    Router m_router;
     std::deque<std::int32_t> m_waiting;   // requests in arrival order
     bool m_servePosted = false;
-    // From the accept until the playback returns; a close event outside it
+    // From the accept until the session has ended; a close event outside it
     // belongs to a connection that has already ended.
     bool m_live = false;
     bool m_peerClosed = false;
+    ElementConnection *m_connection = nullptr;   // owned by the session
+    SessionInfo m_last;                          // of the latest connection
 };
 
 } // namespace zentrel::console

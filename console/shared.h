@@ -1,6 +1,7 @@
 // shared.h: the values every handler of Zentrel shares.
 #pragma once
 #include <cstdint>
+#include <functional>
 
 namespace zentrel::console {
 
@@ -13,12 +14,18 @@ struct Shared {
     std::int16_t stopRequested = 0;
     // The element of Winsock1 that carries the latest connection.
     std::int32_t connectionIndex = 0;
-    // A playback or a preview holds file number 1 while it yields; a
-    // connection request that arrives meanwhile waits for it to end.
-    bool fileOneBusy = false;
+    // True while a connection is served or the preview runs; the buttons
+    // that would disturb them are disabled, and a click that slips through
+    // anyway looks here.
+    std::function<bool()> busy;
     // Start-up found another copy running and unloads this one: it never
     // read a window position, so its shutdown saves none.
     bool refusedCopy = false;
+    // What start-up's probes decided for Original Config and Show Responses:
+    // the end of a connection or a preview gives each button this back,
+    // not simply enabled.
+    bool configAvailable = true;
+    bool responsesAvailable = true;
 };
 
 } // namespace zentrel::console

@@ -7,7 +7,7 @@
 // digits it is the 32-bit two's-complement value; and the text Zentrel
 // writes for a number (a caption, a window position) reads back as a number
 // with the same text.
-#include "app/number_text.h"
+#include "console/number_text.h"
 
 #include <cerrno>
 #include <cmath>
@@ -75,7 +75,7 @@ void checkWhole(const std::string &text, const std::string &compact, double got)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string text(reinterpret_cast<const char *>(data), size);
-    const double got = zentrel::app::parseNumber(text);
+    const double got = zentrel::console::parseNumber(text);
     if (!std::isfinite(got))
         fail(text, "not finite", got, 0);
 
@@ -86,8 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         checkWhole(text, compact, got);
     }
 
-    const std::string written = zentrel::app::doubleText(got);
-    if (zentrel::app::doubleText(zentrel::app::parseNumber(written)) != written)
+    const std::string written = zentrel::console::doubleText(got);
+    if (zentrel::console::doubleText(zentrel::console::parseNumber(written)) != written)
         fail(text, ("text " + written + " does not read back").c_str(), got, got);
     // Window positions are singles, written with 7 significant digits. Where
     // a single's spacing is finer than the 7th digit (from 0.01 up to 2^24,
@@ -95,9 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // 7 digits cannot hold every single, so 1E+28 reads back as the single
     // below it.
     if (got == 0 || (std::abs(got) >= 0.01 && std::abs(got) < 16777216.0)) {
-        const std::string single = zentrel::app::singleText(float(got));
-        const double again = zentrel::app::parseNumber(single);
-        if (zentrel::app::singleText(float(again)) != single)
+        const std::string single = zentrel::console::singleText(float(got));
+        const double again = zentrel::console::parseNumber(single);
+        if (zentrel::console::singleText(float(again)) != single)
             fail(text, ("single text " + single + " does not read back").c_str(), got, got);
     }
     return 0;

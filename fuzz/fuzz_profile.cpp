@@ -9,8 +9,8 @@
 //   blanks around it (as the reader drops them), unless the key starts with
 //   a byte that makes its line a comment or a section header;
 // - every other key of the section reads the same before and after.
-#include "platform/qt/qt_ini_scan.h"
-#include "platform/qt/qt_profile.h"
+#include "platform/posix/posix_ini_scan.h"
+#include "platform/posix/posix_profile.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const std::string &path = scratchFile();
     writeFile(path, file);
-    zentrel::platform::QtProfile profile;
+    zentrel::platform::PosixProfile profile;
 
     const std::string read = profile.getString(section, key, "default", 100, path);
     if (read.size() > 99)

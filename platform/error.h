@@ -14,7 +14,9 @@ enum ErrorCode : int {
     FileNotFound = 53,
     FileAlreadyOpen = 55,
     DeviceIoError = 57,
+    FileAlreadyExists = 58,
     InputPastEnd = 62,
+    TooManyFiles = 67,   // out of descriptors: transient, worth another try
     PathFileAccess = 75,
     InvalidPropertyValue = 380,
     SocketError = 10000,

@@ -2,7 +2,6 @@
 #pragma once
 #include <cstdint>
 #include <functional>
-#include <stdexcept>
 
 namespace zentrel::platform {
 
@@ -19,19 +18,11 @@ public:
     // Runs the function once from the event loop when the clock reaches the
     // deadline (a deadline already passed: on the next pass). Timers with
     // the same deadline run in the order they were set. Never 0.
-    virtual TimerId at(double deadline, std::function<void()> function)
-    {
-        (void)deadline, (void)function;
-        throw std::logic_error("timers are not available on this loop");
-    }
+    virtual TimerId at(double deadline, std::function<void()> function) = 0;
     // A timer that has run or was cancelled before is left alone.
-    virtual void cancel(TimerId id) { (void)id; }
+    virtual void cancel(TimerId id) = 0;
     // Runs the function later from the event loop, after the current handler.
     virtual void post(std::function<void()> function) = 0;
-
-    // Dispatches pending events and sleeps until the next one or the
-    // deadline. Only the window's nested pauses still use it; sessions use at().
-    virtual void yieldUntil(double deadline) { (void)deadline; }
 };
 
 } // namespace zentrel::platform

@@ -1,12 +1,14 @@
-// text_files.h: sequential text files opened by number.
+// text_files.h: sequential text files, owned by their reader or writer.
 #pragma once
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace zentrel::platform {
 
 // The bytes of a file open for input, buffered so that the item reader can
-// take one byte at a time cheaply.
+// take one byte at a time cheaply. A stream from openInput() closes its file
+// when destroyed.
 class InputStream
 {
 public:
@@ -38,12 +40,52 @@ protected:
     const char *m_end = nullptr;
 };
 
+// A file being written. Each line goes to the file at once, so a failing
+// write is reported by the writeLine that failed. Destroying a file that was
+// not committed closes it as it stands.
+class OutputFile
+{
+public:
+    virtual ~OutputFile() = default;
+
+    // Writes the text followed by CR LF. Error 57 when the write fails, or
+    // after commit() or discard().
+    virtual void writeLine(std::string_view text) = 0;
+    // Flushes the file to the disk and closes it: Error 57 when the flush or
+    // the close fails, and then the content may be incomplete.
+    virtual void commit() = 0;
+    // Closes the file and removes it, but only a file this object created
+    // and only while the name still names it: never what another program
+    // put there. Reports nothing; a file it may not remove stays.
+    virtual void discard() = 0;
+};
+
 class TextFiles
 {
 public:
     enum class Mode { Input, Output };
+    enum class Creation {
+        Replace,   // creates the file, or empties the one that is there
+        New,       // only under a free name: never an existing file, never through a link
+    };
 
     virtual ~TextFiles() = default;
+
+    // The file's bytes, read sequentially. Error 53 when the file does not
+    // exist (a dangling link included), 75 when it exists but cannot be
+    // opened or read (no permission, or not a regular file: a directory, a
+    // FIFO, a device), 67 when the process or the system is out of file
+    // descriptors: a transient failure, worth another try later.
+    virtual std::unique_ptr<InputStream> openInput(const std::string &path) = 0;
+    // A file to write. Replace: 75 when it cannot be created or emptied.
+    // New: 58 when anything has the name already (a file, a directory, a
+    // link, even a dangling one), 75 for any other refusal. Both: 67 when
+    // out of file descriptors.
+    virtual std::unique_ptr<OutputFile> createOutput(const std::string &path,
+                                                     Creation creation = Creation::Replace) = 0;
+
+    // Transitional: files by number, for the playback and the preview until
+    // they own their script as a stream. Nothing new should use them.
 
     // Opens the file under the number (1..255). Input: Error 53 when the file
     // does not exist, 75 when it exists but cannot be opened or read (no

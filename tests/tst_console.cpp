@@ -1,15 +1,16 @@
 // tst_console.cpp: serving a client against the fake socket array and clock, with real script files.
-#include "console/input_capture.h"
 #include "console/listener.h"
-#include "console/paced_wait.h"
+#include "console/telnet.h"
 #include "platform/error.h"
-#include "platform/qt/qt_text_files.h"
+#include "platform/posix/posix_text_files.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/fakes.h"
+#include "ui/presenter.h"
 #include "ui/window_model.h"
 
 #include <QTest>
 
+#include <algorithm>
 #include <limits>
 
 using namespace zentrel;
@@ -56,12 +57,13 @@ struct Rig {
     tests::FakeEventLoop loop;
     TimedSockets sockets{loop};
     tests::FakeEmptyProfile profile;
-    platform::QtTextFiles files;
+    platform::PosixTextFiles files;
     tests::FakeDialogs dialogs;
     tests::FakeInstanceGuard guard;
     platform::Platform platform{sockets, profile, files, loop, dialogs, guard};
     console::Shared shared;
-    console::Listener listener{form, platform, shared};
+    ui::Presenter presenter{form, shared};
+    console::Listener listener{platform, shared, presenter};
 
     Rig()
     {
@@ -77,8 +79,15 @@ struct Rig {
     QByteArray sent(int index) { return QByteArray::fromStdString(sockets.element(index).sent); }
     QByteArray output() const { return QByteArray::fromStdString(form.TXT_OutPut.text()); }
     QByteArray input() const { return QByteArray::fromStdString(form.TXT_Input.text()); }
-    // Back in the event loop after a handler returned: waiting clients are served.
-    void returnToEventLoop() { loop.runPosted(); }
+    // A client connects, and the event loop runs until nothing is left to do.
+    std::int32_t connect()
+    {
+        const std::int32_t request = sockets.clientConnects();
+        loop.run();
+        return request;
+    }
+    // Back in the event loop: waiting clients are served.
+    void returnToEventLoop() { loop.run(); }
 };
 
 // The window as the end of a script leaves it.
@@ -91,7 +100,7 @@ void verifyIdle(Rig &rig)
     QVERIFY(!rig.form.FRM_Red.visible());
     QVERIFY(!rig.form.FRM_Yellow.visible());
     QVERIFY(!rig.files.isOpen(1));
-    QVERIFY(!rig.shared.fileOneBusy);
+    QVERIFY(!rig.listener.busy());
 }
 
 } // namespace
@@ -117,6 +126,7 @@ private slots:
     void clientsWaiting_servedInArrivalOrder();
     void clientWaitingForPreview_servedWhenItEnds();
     void typedCommands_enableReceivedCommands();
+    void endOfConnection_restoresProbeVerdict();
 
     // Failures.
     void failure_data();
@@ -134,7 +144,6 @@ private slots:
     void pacing_delayReadAfreshBeforeEachItem();
     void pacing_zeroDelayNeverYields();
     void stop_duringPause_touchesNothingElse();
-    void pacedWait_outcomes();
 };
 
 void tst_Console::connections_getElementsOneTwoThree()
@@ -142,7 +151,7 @@ void tst_Console::connections_getElementsOneTwoThree()
     Rig rig;
     rig.script("hello\r\n");
     for (int n = 1; n <= 3; ++n) {
-        const std::int32_t request = rig.sockets.clientConnects();
+        const std::int32_t request = rig.connect();
         QCOMPARE(rig.shared.connectionIndex, n);
         QCOMPARE(rig.sockets.element(n).requestId, request);
         QCOMPARE(rig.sockets.element(n).localPort, 0);
@@ -171,7 +180,7 @@ void tst_Console::connectionIndex()
     Rig rig;
     rig.script("x\r\n");
     rig.shared.connectionIndex = before;
-    rig.sockets.clientConnects();
+    rig.connect();
     QCOMPARE(rig.shared.connectionIndex, element);
     QCOMPARE(rig.sent(element), QByteArray("x"));
     verifyIdle(rig);
@@ -196,10 +205,10 @@ void tst_Console::connection_emptiesInputKeepsOutput()
         QVERIFY(!rig.form.CMD_Answers.enabled());
         QVERIFY(!rig.form.CMD_OriginalConfig.enabled());
         QVERIFY(!rig.form.CMD_ReceivedCommands.enabled());
-        QVERIFY(rig.files.isOpen(1));
-        QVERIFY(rig.shared.fileOneBusy);
+        QVERIFY(!rig.files.isOpen(1));   // read whole at the accept
+        QVERIFY(rig.listener.busy());
     });
-    rig.sockets.clientConnects();
+    rig.connect();
     QVERIFY(looked);
     QCOMPARE(rig.output(), QByteArray("earlier\r\none\r\n"));
     verifyIdle(rig);
@@ -213,9 +222,9 @@ void tst_Console::script_playedItemByItem()
     Rig rig;
     rig.script("User:,  Password:\r\n\"a,b\"\r\n\r\nRouter> ");
     std::vector<bool> lamps;
-    for (int k = 1; k <= 5; ++k)
+    for (int k = 1; k <= 4; ++k)
         rig.loop.at(Start + k + 0.5, [&] { lamps.push_back(rig.form.frm_green.visible()); });
-    rig.sockets.clientConnects();
+    rig.connect();
 
     QCOMPARE(rig.sent(1), QByteArray("User:Password:a,bRouter> "));
     QCOMPARE(rig.sockets.sendTimes.size(), std::size_t(4));   // the empty item sends nothing
@@ -240,7 +249,7 @@ void tst_Console::peerClosing_endsAtNextItem()
         QVERIFY(!rig.form.CMD_Answers.enabled());
         QVERIFY(!rig.form.CMD_OriginalConfig.enabled());
     });
-    rig.sockets.clientConnects();
+    rig.connect();
 
     QCOMPARE(rig.sent(1), QByteArray("a"));
     QCOMPARE(rig.output(), QByteArray("before\r\na\r\n"));   // item 2 neither sent nor shown
@@ -252,7 +261,7 @@ void tst_Console::peerClosing_endsAtNextItem()
     QCOMPARE(rig.form.FRM_Winsock.backColour(), ui::Green);
     QVERIFY(rig.form.frm_green.visible());   // left as the last item set them
     QVERIFY(!rig.files.isOpen(1));
-    QVERIFY(!rig.shared.fileOneBusy);
+    QVERIFY(!rig.listener.busy());
     QCOMPARE(rig.loop.now(), Start + 2);   // noticed at the next item, not later
 }
 
@@ -262,7 +271,7 @@ void tst_Console::peerGone_withoutCloseEvent_endsCleanly()
     rig.script("a\r\nb\r\n");
     // The socket reports the client gone before its close event is dispatched.
     rig.loop.at(Start + 1.5, [&] { rig.sockets.element(1).state = SocketArray::Closed; });
-    rig.sockets.clientConnects();
+    rig.connect();
 
     QCOMPARE(rig.sent(1), QByteArray("a"));
     QCOMPARE(rig.form.FRM_Winsock.backColour(), ui::Green);
@@ -280,7 +289,7 @@ void tst_Console::closeEvent_ofEndedConnection_ignored()
 {
     Rig rig;
     rig.script("a\r\n");
-    rig.sockets.clientConnects();
+    rig.connect();
     rig.sockets.clientCloses(1);   // a platform that still reports a close we made
     verifyIdle(rig);
     QVERIFY(!rig.form.CMD_ReceivedCommands.enabled());
@@ -288,7 +297,7 @@ void tst_Console::closeEvent_ofEndedConnection_ignored()
     // A stale close from element 1 must not cut off the client of element 2.
     rig.script("a\r\nb\r\n");
     rig.loop.at(rig.loop.now() + 1.5, [&] { rig.sockets.clientCloses(1); });
-    rig.sockets.clientConnects();
+    rig.connect();
     QCOMPARE(rig.sent(2), QByteArray("ab"));
     QCOMPARE(rig.sockets.element(2).closes, 1);
     verifyIdle(rig);
@@ -298,7 +307,7 @@ void tst_Console::connectionRequest_fromOtherElement_ignored()
 {
     Rig rig;
     rig.script("a\r\n");
-    rig.sockets.clientConnects();
+    rig.connect();
     rig.sockets.clientSends(1, "show run\r\n");
     // No element but the listening one has a connection to hand over; the
     // commands of the last client stay for the operator.
@@ -325,7 +334,7 @@ void tst_Console::emptyOrMissingScript()
     else if (kind == "directory")
         QVERIFY(QDir(rig.dir.path()).mkdir("RESPONSE.TXT"));
     rig.form.TXT_OutPut.setText("kept\r\n");
-    rig.sockets.clientConnects();
+    rig.connect();
 
     QCOMPARE(rig.sent(1), QByteArray());
     QCOMPARE(rig.sockets.element(1).closes, 1);
@@ -337,7 +346,7 @@ void tst_Console::emptyOrMissingScript()
     // The next client, with a script in place, is served normally.
     QDir(rig.dir.path()).rmdir("RESPONSE.TXT");
     rig.script("back\r\n");
-    rig.sockets.clientConnects();
+    rig.connect();
     QCOMPARE(rig.sent(2), QByteArray("back"));
 }
 
@@ -345,9 +354,9 @@ void tst_Console::script_readAfreshForEachConnection()
 {
     Rig rig;
     rig.script("first\r\n");
-    rig.sockets.clientConnects();
+    rig.connect();
     rig.script("second,third\r\n");
-    rig.sockets.clientConnects();
+    rig.connect();
     QCOMPARE(rig.sent(1), QByteArray("first"));
     QCOMPARE(rig.sent(2), QByteArray("secondthird"));
 }
@@ -361,15 +370,15 @@ void tst_Console::secondClient_waitsThenServed()
         QVERIFY(!rig.sockets.has(2));   // not accepted while the first is served
         QCOMPARE(rig.shared.connectionIndex, 1);
     });
-    rig.sockets.clientConnects();
+    rig.connect();
 
-    // The first client got its whole script, undisturbed.
+    // The first client got its whole script, undisturbed; the second was
+    // accepted only after the first was closed, and then served in full.
     QCOMPARE(rig.sent(1), QByteArray("ab"));
     QCOMPARE(rig.sockets.element(1).closes, 1);
-    QCOMPARE(rig.sockets.sendTimes, (std::vector<double>{Start + 1, Start + 2}));
-    QVERIFY(!rig.sockets.has(2));
-
-    rig.returnToEventLoop();
+    QCOMPARE(rig.sockets.sendTimes, (std::vector<double>{Start + 1, Start + 2, Start + 3, Start + 4}));
+    const auto &calls = rig.sockets.calls();
+    QVERIFY(std::find(calls.begin(), calls.end(), "close 1") < std::find(calls.begin(), calls.end(), "create 2"));
     QCOMPARE(rig.sockets.element(2).requestId, 2);
     QCOMPARE(rig.sent(2), QByteArray("ab"));
     QCOMPARE(rig.sockets.element(2).closes, 1);
@@ -383,7 +392,7 @@ void tst_Console::clientsWaiting_servedInArrivalOrder()
     rig.loop.at(Start + 0.2, [&] { rig.sockets.clientConnects(); });
     rig.loop.at(Start + 0.4, [&] { rig.sockets.clientConnects(); });
     rig.loop.at(Start + 0.6, [&] { rig.sockets.clientConnects(); });
-    rig.sockets.clientConnects();
+    rig.connect();
     // Each waiting client is served from the event loop in turn, never nested.
     rig.returnToEventLoop();
     for (int n = 1; n <= 4; ++n) {
@@ -397,23 +406,20 @@ void tst_Console::clientWaitingForPreview_servedWhenItEnds()
 {
     Rig rig;
     rig.script("x\r\n");
-    rig.shared.fileOneBusy = true;   // a preview holds file 1
-    rig.sockets.clientConnects();
-    rig.returnToEventLoop();
+    rig.listener.router().setHeld(true);   // a preview runs
+    rig.connect();
     QVERIFY(!rig.sockets.has(1));
 
-    rig.shared.fileOneBusy = false;   // the preview ends
-    rig.listener.serveWaiting();
+    rig.listener.router().setHeld(false);   // the preview ends
     QVERIFY(!rig.sockets.has(1));   // served from the event loop, not inside the preview
     rig.returnToEventLoop();
     QCOMPARE(rig.sent(1), QByteArray("x"));
 
     // A client still waiting when the window unloads is not served.
-    rig.shared.fileOneBusy = true;
-    rig.sockets.clientConnects();
-    rig.shared.fileOneBusy = false;
-    rig.shared.stopRequested = 1;
-    rig.listener.serveWaiting();
+    rig.listener.router().setHeld(true);
+    rig.connect();
+    rig.listener.stop();
+    rig.listener.router().setHeld(false);
     rig.returnToEventLoop();
     QVERIFY(!rig.sockets.has(2));
 }
@@ -423,12 +429,29 @@ void tst_Console::typedCommands_enableReceivedCommands()
     Rig rig;
     rig.script("User:\r\nPassword:\r\n");
     rig.loop.at(Start + 1.5, [&] { rig.sockets.clientSends(1, "admin\r\n"); });
-    rig.sockets.clientConnects();
+    rig.connect();
     QCOMPARE(rig.input(), QByteArray("admin\r\n"));
     QVERIFY(rig.form.CMD_ReceivedCommands.enabled());
     QVERIFY(rig.form.TXT_Input.visible());
     QCOMPARE(rig.form.height(), ui::ExpandedHeight);
     verifyIdle(rig);
+}
+
+// Start-up found no ROUTER.CFG or no RESPONSE.TXT: the end of a connection
+// leaves that button off instead of simply enabling it.
+void tst_Console::endOfConnection_restoresProbeVerdict()
+{
+    for (const bool gone : {false, true}) {
+        Rig rig;
+        rig.script("a\r\nb\r\n");
+        rig.shared.configAvailable = false;
+        rig.shared.responsesAvailable = true;
+        if (gone)
+            rig.loop.at(Start + 1.5, [&] { rig.sockets.clientCloses(1); });
+        rig.connect();
+        QVERIFY(!rig.form.CMD_OriginalConfig.enabled());
+        QVERIFY(rig.form.CMD_Answers.enabled());
+    }
 }
 
 void tst_Console::failure_data()
@@ -447,7 +470,7 @@ void tst_Console::failure()
         rig.sockets.acceptFailsWith = platform::SocketError;
     else
         rig.sockets.sendFailsWith = platform::SocketError;
-    rig.sockets.clientConnects();
+    rig.connect();
 
     QCOMPARE(rig.sent(1), QByteArray());
     QCOMPARE(rig.sockets.state(1), int(SocketArray::Closed));
@@ -455,7 +478,7 @@ void tst_Console::failure()
 
     rig.sockets.acceptFailsWith = 0;
     rig.sockets.sendFailsWith = 0;
-    rig.sockets.clientConnects();
+    rig.connect();
     QCOMPARE(rig.sent(2), QByteArray("ab"));
     verifyIdle(rig);
 }
@@ -553,7 +576,7 @@ void tst_Console::pacing_itemsAtMultiplesOfDelay()
     Rig rig;
     rig.shared.responseDelay = 0.25;
     rig.script("a,b\r\nc\r\n");
-    rig.sockets.clientConnects();
+    rig.connect();
     QCOMPARE(rig.sockets.sendTimes, (std::vector<double>{Start + 0.25, Start + 0.5, Start + 0.75}));
     // No pause after the last item: closed as soon as it is handed over.
     QCOMPARE(rig.sockets.closeTimes, (std::vector<double>{Start + 0.75}));
@@ -564,7 +587,7 @@ void tst_Console::pacing_delayReadAfreshBeforeEachItem()
     Rig rig;
     rig.script("a\r\nb\r\nc\r\n");
     rig.loop.at(Start + 1.5, [&] { rig.shared.responseDelay = 3.0; });
-    rig.sockets.clientConnects();
+    rig.connect();
     // Item b's pause began with 1 s; item c's with the new 3 s.
     QCOMPARE(rig.sockets.sendTimes, (std::vector<double>{Start + 1, Start + 2, Start + 5}));
 }
@@ -574,7 +597,7 @@ void tst_Console::pacing_zeroDelayNeverYields()
     Rig rig;
     rig.shared.responseDelay = 0;
     rig.script("a,b,c\r\nd\r\n");
-    rig.sockets.clientConnects();
+    rig.connect();
     QCOMPARE(rig.sent(1), QByteArray("abcd"));
     QCOMPARE(rig.loop.yields(), 0);
     QCOMPARE(rig.loop.now(), Start);
@@ -586,13 +609,13 @@ void tst_Console::stop_duringPause_touchesNothingElse()
     Rig rig;
     rig.script("a\r\nb\r\n");
     rig.loop.at(Start + 1.2, [&] { rig.sockets.clientConnects(); });   // will wait
-    rig.loop.at(Start + 1.5, [&] { rig.shared.stopRequested = 1; });
-    rig.sockets.clientConnects();
+    rig.loop.at(Start + 1.5, [&] { rig.listener.stop(); });
+    rig.connect();
 
     QCOMPARE(rig.sent(1), QByteArray("a"));
     QCOMPARE(rig.loop.now(), Start + 1.5);   // left right after the yield that saw the stop
     QVERIFY(!rig.files.isOpen(1));
-    QVERIFY(!rig.shared.fileOneBusy);
+    QVERIFY(!rig.listener.busy());
     QCOMPARE(rig.sockets.element(1).closes, 0);   // the unloading window closes the sockets
     QCOMPARE(rig.form.FRM_Winsock.backColour(), ui::Yellow);
     QVERIFY(rig.form.frm_green.visible());
@@ -601,32 +624,8 @@ void tst_Console::stop_duringPause_touchesNothingElse()
     QCOMPARE(rig.output(), QByteArray("a\r\n"));
 
     rig.returnToEventLoop();
-    rig.sockets.clientConnects();
+    rig.connect();
     QVERIFY(!rig.sockets.has(2));   // nothing more is served
-}
-
-void tst_Console::pacedWait_outcomes()
-{
-    tests::FakeEventLoop loop;
-    console::Shared shared;
-    shared.responseDelay = 0.5;
-    QCOMPARE(console::pacedWait(shared, loop), console::WaitResult::Over);
-    QCOMPARE(loop.now(), Start + 0.5);
-
-    // Events arriving during the pause run inside it; the pause still ends on time.
-    int ran = 0;
-    loop.at(Start + 0.6, [&] { ++ran; });
-    loop.at(Start + 0.7, [&] { ++ran; });
-    QCOMPARE(console::pacedWait(shared, loop), console::WaitResult::Over);
-    QCOMPARE(ran, 2);
-    QCOMPARE(loop.now(), Start + 1.0);
-
-    // With no pause, a stop already set is not even looked at.
-    shared.stopRequested = 1;
-    shared.responseDelay = 0;
-    QCOMPARE(console::pacedWait(shared, loop), console::WaitResult::Over);
-    shared.responseDelay = 0.5;
-    QCOMPARE(console::pacedWait(shared, loop), console::WaitResult::Stopped);
 }
 
 QTEST_GUILESS_MAIN(tst_Console)

@@ -2,9 +2,10 @@
 #include "console/listener.h"
 #include "platform/qt/qt_event_loop.h"
 #include "platform/qt/qt_sockets.h"
-#include "platform/qt/qt_text_files.h"
+#include "platform/posix/posix_text_files.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/fakes.h"
+#include "ui/presenter.h"
 #include "ui/window_model.h"
 
 #include <QElapsedTimer>
@@ -24,13 +25,14 @@ struct Server {
     ui::ZentrelFRM form;
     platform::QtSocketArray sockets;
     platform::QtEventLoop loop;
-    platform::QtTextFiles files;
+    platform::PosixTextFiles files;
     tests::FakeEmptyProfile profile;
     tests::FakeDialogs dialogs;
     tests::FakeInstanceGuard guard;
     platform::Platform platform{sockets, profile, files, loop, dialogs, guard};
     console::Shared shared;
-    console::Listener listener{form, platform, shared};
+    ui::Presenter presenter{form, shared};
+    console::Listener listener{platform, shared, presenter};
 
     explicit Server(double delay)
     {
@@ -256,7 +258,7 @@ void tst_ConsoleLoopback::hostileClient_nextServedExactly()
     });
     hostile.connectTo(server);
     QTRY_VERIFY_WITH_TIMEOUT(hostile.closed() && server.shared.connectionIndex == 1
-                                 && !server.shared.fileOneBusy && server.form.CMD_Answers.enabled(),
+                                 && !server.listener.busy() && server.form.CMD_Answers.enabled(),
                              Generous);
     QVERIFY2(received.startsWith(hostile.received), hostile.received.constData());
     if (behaviour != "halfclose")

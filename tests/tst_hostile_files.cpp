@@ -149,6 +149,8 @@ private slots:
     void startup();
     void serving_data();
     void serving();
+    void routerConfigYes_touchesNothingItDidNotCreate_data();
+    void routerConfigYes_touchesNothingItDidNotCreate();
 };
 
 void tst_HostileFiles::startup_data()
@@ -322,6 +324,71 @@ void tst_HostileFiles::serving()
     QVERIFY2(zentrel.terminate(Generous), zentrel.output().constData());
     QCOMPARE(zentrel.output(), QByteArray());
     QVERIFY(zentrel.read("zentrel.ini").startsWith("[Settings]\r\nTCP-Port="));
+}
+
+void tst_HostileFiles::routerConfigYes_touchesNothingItDidNotCreate_data()
+{
+    QTest::addColumn<QString>("atProbe");      // what ROUTER.CFG is when start-up looks
+    QTest::addColumn<QString>("whileAsked");   // what appears under the name while the question waits
+    QTest::newRow("dangling link out of the directory") << "dangling link" << "";
+    QTest::newRow("link to a file planted while asked") << "" << "link";
+    QTest::newRow("dangling link planted while asked") << "" << "dangling link";
+    QTest::newRow("file written while asked") << "" << "file";
+}
+
+// Yes to the question creates ROUTER.CFG only under a free name: anything
+// that holds the name by then, or that a link names, stays as it was, and
+// the operator is told the file could not be created.
+void tst_HostileFiles::routerConfigYes_touchesNothingItDidNotCreate()
+{
+    QFETCH(QString, atProbe);
+    QFETCH(QString, whileAsked);
+    tests::ScratchDir dir;
+    dir.write("zentrel.ini", "[Settings]\r\nTCP-Port=2323\r\n");
+    dir.write("RESPONSE.TXT", Script);
+    QVERIFY(QDir(dir.path()).mkdir("elsewhere"));
+    dir.write("elsewhere/victim", "precious");
+    if (!atProbe.isEmpty())
+        QVERIFY(makeKind(dir.file("ROUTER.CFG"), atProbe));
+
+    struct PlantingDialogs : tests::FakeDialogs {
+        std::function<void()> plant;
+        Answer messageBox(const std::string &text, const std::string &title, Icon icon,
+                          Buttons buttons) override
+        {
+            if (text == ConfigQuestion && plant)
+                plant();
+            return FakeDialogs::messageBox(text, title, icon, buttons);
+        }
+    } dialogs;
+    dialogs.answers = {Answer::Yes};
+    dialogs.plant = [&] {
+        if (whileAsked == "link")
+            QFile::link("elsewhere/victim", dir.file("ROUTER.CFG"));
+        else if (whileAsked == "dangling link")
+            makeKind(dir.file("ROUTER.CFG"), whileAsked);
+        else if (whileAsked == "file")
+            dir.write("ROUTER.CFG", "the operator's own");
+    };
+    Rig rig;
+    platform::Platform platform{rig.sockets, rig.platform.profile, rig.platform.files,
+                                rig.loop, dialogs, rig.guard};
+    app::startup(rig.form, platform, rig.shared);
+    const QMap<QString, QString> after = snapshot(dir.path());
+
+    QCOMPARE(dialogs.shown.size(), std::size_t(2));
+    QVERIFY2(QString::fromStdString(dialogs.shown[1].text).startsWith("The Router.cfg file could not be created"),
+             dialogs.shown[1].text.c_str());
+    QVERIFY(!rig.form.CMD_OriginalConfig.enabled());
+    QCOMPARE(rig.sockets.state(0), int(platform::SocketArray::Listening));
+    QCOMPARE(dir.read("elsewhere/victim"), QByteArray("precious"));
+    QVERIFY(!QFile::exists(dir.file("elsewhere/missing")));
+    if (whileAsked == "file")
+        QCOMPARE(dir.read("ROUTER.CFG"), QByteArray("the operator's own"));
+    else
+        QVERIFY(QFileInfo(dir.file("ROUTER.CFG")).isSymLink());
+    QCOMPARE(after.keys(), (QStringList{"RESPONSE.TXT", "ROUTER.CFG", "elsewhere", "elsewhere/victim",
+                                        "zentrel.ini"}));
 }
 
 QTEST_MAIN(tst_HostileFiles)

@@ -1,11 +1,17 @@
 // tst_instance_guard.cpp: the lock file that refuses a second copy of Zentrel, across processes.
 #include "platform/qt/qt_instance_guard.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <utime.h>
 #include <unistd.h>
 
 using namespace zentrel;
@@ -60,6 +66,8 @@ class tst_InstanceGuard : public QObject
 private slots:
     void secondCopy_findsTheFirst();
     void crashedCopy_lockTakenOver();
+    void staleLock_takenOverUnlessItNamesALiveCopy_data();
+    void staleLock_takenOverUnlessItNamesALiveCopy();
 };
 
 void tst_InstanceGuard::secondCopy_findsTheFirst()
@@ -82,6 +90,58 @@ void tst_InstanceGuard::crashedCopy_lockTakenOver()
 
     QtInstanceGuard next;
     QVERIFY(!next.anotherCopyRunning());
+}
+
+void tst_InstanceGuard::staleLock_takenOverUnlessItNamesALiveCopy_data()
+{
+    QTest::addColumn<QString>("content");   // OTHER: alive, no Zentrel; COPY, APP: alive, this program; HOST: this host
+    QTest::addColumn<bool>("old");          // left a minute ago rather than just now
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("empty, left over") << "" << true << false;
+    QTest::newRow("garbage, left over") << "\x01\xffnot a lock" << true << false;
+    QTest::newRow("garbage, being written") << "\x01\xffnot a lock" << false << true;
+    QTest::newRow("dead process of another host") << "999999\nzentrel\nelsewhere\n" << true << false;
+    QTest::newRow("another program, alive") << "OTHER\nzentrel\nHOST\n" << false << false;
+    QTest::newRow("this program, alive") << "COPY\nAPP\nHOST\n" << false << true;
+}
+
+void tst_InstanceGuard::staleLock_takenOverUnlessItNamesALiveCopy()
+{
+    QFETCH(QString, content);
+    QFETCH(bool, old);
+    QFETCH(bool, refused);
+    Isolated isolated;
+    QProcess other;   // alive, and no Zentrel
+    other.start("sleep", {"30"});
+    QVERIFY(other.waitForStarted());
+    // A copy of this very program that holds nothing: it only has to be alive.
+    const pid_t copy = ::fork();
+    if (copy == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    const QString path = isolated.runtime.filePath("zentrel.lock");
+    {
+        QFile lock(path);
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        content.replace("OTHER", QString::number(other.processId()))
+            .replace("COPY", QString::number(copy))
+            .replace("APP", QCoreApplication::applicationName())
+            .replace("HOST", QSysInfo::machineHostName());
+        lock.write(content.toLatin1());
+    }
+    if (old) {
+        const utimbuf minuteAgo{::time(nullptr) - 60, ::time(nullptr) - 60};
+        QCOMPARE(::utime(QFile::encodeName(path).constData(), &minuteAgo), 0);
+    }
+
+    QtInstanceGuard guard;
+    const bool found = guard.anotherCopyRunning();
+    ::kill(copy, SIGKILL);
+    ::waitpid(copy, nullptr, 0);
+    other.kill();
+    other.waitForFinished();
+    QCOMPARE(found, refused);
 }
 
 QTEST_GUILESS_MAIN(tst_InstanceGuard)

@@ -1,6 +1,6 @@
 // tst_item_reader.cpp: how the item reader splits scripts into items.
 #include "console/item_reader.h"
-#include "platform/qt/qt_text_files.h"
+#include "platform/posix/posix_text_files.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/string_stream.h"
 
@@ -98,7 +98,7 @@ void tst_ItemReader::readItem_fromFile()
 {
     tests::ScratchDir dir;
     dir.write("RESPONSE.TXT", "User:,  \"a,b\"\r\nRouter> \r\n\r\n\"x\" y\n\xff\r\n");
-    platform::QtTextFiles files;
+    platform::PosixTextFiles files;
     files.open(1, "RESPONSE.TXT", platform::TextFiles::Mode::Input);
     QCOMPARE(readAll(files.input(1)), (QList<QByteArray>{"User:", "a,b", "Router> ", "", "x", "\xff"}));
 }

@@ -1,5 +1,5 @@
 // tst_numbers.cpp: the number of a settings value, and the text of a number.
-#include "app/number_text.h"
+#include "console/number_text.h"
 #include "app/settings_file.h"
 #include "platform/qt/qt_platform.h"
 #include "tests/support/current_dir.h"
@@ -102,7 +102,7 @@ void tst_Numbers::parse()
 {
     QFETCH(QByteArray, text);
     QFETCH(double, number);
-    const double parsed = app::parseNumber(std::string_view(text.constData(), text.size()));
+    const double parsed = console::parseNumber(std::string_view(text.constData(), text.size()));
     QCOMPARE(parsed, number);
     QVERIFY(!std::signbit(parsed) || parsed != 0);
 }
@@ -116,7 +116,7 @@ void tst_Numbers::parse_anyBytesGiveAFiniteNumber()
         for (char &c : text)
             c = random.bounded(4) == 0 ? char(random.bounded(256))
                                        : alphabet[int(random.bounded(alphabet.size()))];
-        const double parsed = app::parseNumber(std::string_view(text.constData(), text.size()));
+        const double parsed = console::parseNumber(std::string_view(text.constData(), text.size()));
         if (!std::isfinite(parsed))
             QFAIL(qPrintable("not finite for " + text.toHex()));
     }
@@ -152,7 +152,7 @@ void tst_Numbers::doubleText()
 {
     QFETCH(double, number);
     QFETCH(QString, text);
-    QCOMPARE(QString::fromStdString(app::doubleText(number)), text);
+    QCOMPARE(QString::fromStdString(console::doubleText(number)), text);
 }
 
 void tst_Numbers::doubleText_readsBack_data()
@@ -170,7 +170,7 @@ void tst_Numbers::doubleText_readsBack_data()
 void tst_Numbers::doubleText_readsBack()
 {
     QFETCH(double, number);
-    QCOMPARE(app::parseNumber(app::doubleText(number)), number);
+    QCOMPARE(console::parseNumber(console::doubleText(number)), number);
 }
 
 void tst_Numbers::singleText_data()
@@ -193,7 +193,7 @@ void tst_Numbers::singleText()
 {
     QFETCH(float, number);
     QFETCH(QString, text);
-    QCOMPARE(QString::fromStdString(app::singleText(number)), text);
+    QCOMPARE(QString::fromStdString(console::singleText(number)), text);
 }
 
 void tst_Numbers::settingsRead_onlyFirst99BytesCount_data()

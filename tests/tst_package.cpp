@@ -145,9 +145,16 @@ void tst_Package::files_installed_data()
     QTest::newRow("launcher") << "usr/bin/zentrel-desktop" << true << 0;
     QTest::newRow("desktop entry") << "usr/share/applications/zentrel.desktop" << false << 0;
     QTest::newRow("man page") << "usr/share/man/man1/zentrel.1.gz" << false << 0;
+    QTest::newRow("headless program") << "usr/bin/zentrel-serve" << true << 0;
+    QTest::newRow("headless man page") << "usr/share/man/man1/zentrel-serve.1.gz" << false << 0;
     QTest::newRow("manual") << "usr/share/doc/zentrel/zentrel-help.html" << false << 0;
     QTest::newRow("scalable icon") << "usr/share/icons/hicolor/scalable/apps/zentrel.svg" << false
                                    << 0;
+    QTest::newRow("pytest plugin")
+        << "usr/lib/python3/dist-packages/pytest_zentrel/__init__.py" << false << 0;
+    QTest::newRow("pytest entry point")
+        << "usr/lib/python3/dist-packages/pytest_zentrel-2.0.dist-info/entry_points.txt" << false
+        << 0;
     for (int size : {32, 48, 64, 128, 256})
         QTest::addRow("icon %d", size)
             << QString("usr/share/icons/hicolor/%1x%1/apps/zentrel.png").arg(size) << false << size;
@@ -191,23 +198,27 @@ void tst_Package::desktopEntry_validatesAndLaunchesInstalledCommand()
 
 void tst_Package::manPage_carriesVersion()
 {
-    const Run unzip = run("gzip", {"-dc", installed("usr/share/man/man1/zentrel.1.gz")});
-    QVERIFY2(unzip.failure.isEmpty() && unzip.exitCode == 0, unzip.output.constData());
-    const QByteArray page = unzip.output;
-    QVERIFY(page.contains(".TH ZENTREL 1"));
-    QVERIFY2(page.contains("\"Zentrel " + QByteArray(app::Version) + "\""), page.left(300).constData());
-    QVERIFY(!page.contains('@'));   // nothing left unfilled
+    for (const char *name : {"zentrel", "zentrel-serve"}) {
+        const QString file = QString("usr/share/man/man1/%1.1.gz").arg(name);
+        const Run unzip = run("gzip", {"-dc", installed(file)});
+        QVERIFY2(unzip.failure.isEmpty() && unzip.exitCode == 0, unzip.output.constData());
+        const QByteArray page = unzip.output;
+        const QByteArray title = QByteArray(".TH ") + QByteArray(name).toUpper().replace("-", "\\-") + " 1";
+        QVERIFY2(page.contains(title), name);
+        QVERIFY2(page.contains("\"Zentrel " + QByteArray(app::Version) + "\""), page.left(300).constData());
+        QVERIFY(!page.contains('@'));   // nothing left unfilled
 
-    // groff reads it without a warning, when it is there to ask.
-    if (QStandardPaths::findExecutable("groff").isEmpty())
-        return;
-    QFile roff(m_work->filePath("zentrel.1"));
-    QVERIFY(roff.open(QIODevice::WriteOnly));
-    roff.write(page);
-    roff.close();
-    const Run groff = run("groff", {"-man", "-ww", "-z", roff.fileName()});
-    QVERIFY2(groff.failure.isEmpty() && groff.exitCode == 0 && groff.output.isEmpty(),
-             groff.output.constData());
+        // groff reads it without a warning, when it is there to ask.
+        if (QStandardPaths::findExecutable("groff").isEmpty())
+            continue;
+        QFile roff(m_work->filePath(QString("%1.1").arg(name)));
+        QVERIFY(roff.open(QIODevice::WriteOnly));
+        roff.write(page);
+        roff.close();
+        const Run groff = run("groff", {"-man", "-ww", "-z", roff.fileName()});
+        QVERIFY2(groff.failure.isEmpty() && groff.exitCode == 0 && groff.output.isEmpty(),
+                 groff.output.constData());
+    }
 }
 
 // The installed manual and the guide F1 opens are one file, with the version.

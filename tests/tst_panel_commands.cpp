@@ -272,7 +272,7 @@ void tst_PanelCommands::receivedCommands()
                     [&] { rig.sockets.clientSends(1, typed.toStdString()); });
 
     rig.sockets.clientConnects();
-    rig.loop.runPosted();
+    rig.loop.run();
     QVERIFY(rig.sockets.has(1));
     QCOMPARE(rig.sockets.state(1), int(platform::SocketArray::Closed));
     QCOMPARE(form.CMD_ReceivedCommands.enabled(), !typed.isEmpty());

@@ -25,7 +25,12 @@ struct Rig : tests::PanelRig {
     }
     // At the given number of seconds after the start of the preview.
     void at(double seconds, std::function<void()> function) { loop.at(start + seconds, function); }
-    void showResponses() { form.CMD_Answers.onClick(); }
+    // The click, then the event loop until nothing is left to do.
+    void showResponses()
+    {
+        form.CMD_Answers.onClick();
+        loop.run();
+    }
     bool fileOneOpen() const { return platform.files.isOpen(1); }
 };
 
@@ -57,7 +62,7 @@ void verifyIdleAfterPreview(Rig &rig)
     QVERIFY(form.TXT_OutPut.visible());
     QVERIFY(!form.TXT_Input.visible());
     QVERIFY(!rig.fileOneOpen());
-    QVERIFY(!rig.application.shared().fileOneBusy);
+    QVERIFY(!rig.application.preview().running());
 }
 
 } // namespace
@@ -73,7 +78,7 @@ private slots:
     void preview_stopDuringPause_closesFileAndTouchesNothing();
     void preview_noScript_endsAtOnce_data();
     void preview_noScript_endsAtOnce();
-    void preview_fileClosedUnderIt_endsCleanly();
+    void preview_scriptChangedUnderIt_showsItAsItWas();
     void preview_clientArriving_isServedAfter();
     void preview_clickStorm_leavesEveryCommandWorking();
 };
@@ -143,11 +148,12 @@ void tst_Preview::preview_delayZero_showsAllWithoutYielding()
     bool clicked = false;
     rig.at(0, [&] { clicked = true; });
 
-    rig.showResponses();
-
+    rig.form.CMD_Answers.onClick();
+    // All shown inside the click: nothing else ran meanwhile.
     QCOMPARE(QByteArray::fromStdString(rig.form.TXT_OutPut.text()), Shown);
     QCOMPARE(rig.loop.yields(), 0);
     QVERIFY(!clicked);
+    rig.loop.run();
     verifyIdleAfterPreview(rig);
 }
 
@@ -203,16 +209,17 @@ void tst_Preview::preview_noScript_endsAtOnce()
     verifyIdleAfterPreview(rig);
 }
 
-// Something else closes file 1 during a pause (nothing in Zentrel should, but
-// the preview must not read a file that is gone).
-void tst_Preview::preview_fileClosedUnderIt_endsCleanly()
+// The script is read whole when the preview begins: removing or rewriting
+// the file during a pause changes nothing of what is shown.
+void tst_Preview::preview_scriptChangedUnderIt_showsItAsItWas()
 {
     Rig rig(1.0);
-    rig.at(1.5, [&] { rig.platform.files.close(1); });
+    rig.at(1.5, [&] { QVERIFY(QFile::remove(rig.dir.file("RESPONSE.TXT"))); });
+    rig.at(2.5, [&] { rig.dir.write("RESPONSE.TXT", "other\r\n"); });
 
     rig.showResponses();
 
-    QCOMPARE(rig.form.TXT_OutPut.text(), std::string("one\r\n"));
+    QCOMPARE(QByteArray::fromStdString(rig.form.TXT_OutPut.text()), Shown);
     verifyIdleAfterPreview(rig);
 }
 
@@ -222,16 +229,16 @@ void tst_Preview::preview_clientArriving_isServedAfter()
 {
     Rig rig(1.0);
     bool acceptedDuringPreview = true;
+    QByteArray shownAtTheEnd;
     rig.at(0.5, [&] { rig.sockets.clientConnects(); });
     rig.at(2.5, [&] { acceptedDuringPreview = rig.sockets.has(1); });
+    // After the preview, before the client's first item.
+    rig.at(4.5, [&] { shownAtTheEnd = QByteArray::fromStdString(rig.form.TXT_OutPut.text()); });
 
     rig.showResponses();
 
     QVERIFY(!acceptedDuringPreview);
-    QCOMPARE(QByteArray::fromStdString(rig.form.TXT_OutPut.text()), Shown);
-    verifyIdleAfterPreview(rig);
-
-    rig.loop.runPosted();
+    QCOMPARE(shownAtTheEnd, Shown);
     QVERIFY(rig.sockets.has(1));
     QCOMPARE(QByteArray::fromStdString(rig.sockets.element(1).sent),
              QByteArray("onetwothreefour, five"));
@@ -269,7 +276,7 @@ void tst_Preview::preview_clickStorm_leavesEveryCommandWorking()
 
     form.CMD_OriginalConfig.onClick();
     QCOMPARE(form.TXT_OutPut.text(), std::string("hostname Demo\r\n"));
-    form.CMD_Answers.onClick();
+    rig.showResponses();
     QCOMPARE(QByteArray::fromStdString(form.TXT_OutPut.text()), Shown);
     verifyIdleAfterPreview(rig);
 }

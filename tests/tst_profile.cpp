@@ -1,15 +1,17 @@
 // tst_profile.cpp: reading and writing settings files: matching rules, limits, byte-exact edits.
-#include "platform/qt/qt_profile.h"
+#include "platform/posix/posix_profile.h"
 #include "support/current_dir.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace zentrel;
-using platform::QtProfile;
+using platform::PosixProfile;
 
 class tst_Profile : public QObject
 {
@@ -24,6 +26,8 @@ private slots:
     void writeString_writesThroughSymlink();
     void writeString_refusesWithoutChange_data();
     void writeString_refusesWithoutChange();
+    void writeString_fullDiskKeepsOldText();
+    void writeString_keepsOwnerModeAndLinks();
 };
 
 void tst_Profile::getString_findsValue_data()
@@ -53,6 +57,10 @@ void tst_Profile::getString_findsValue_data()
         << QByteArray("dflt");
     QTest::newRow("key outside any section") << QByteArray("Delay=1\n[Settings]\n") << QByteArray("Delay")
                                              << QByteArray("dflt");
+    QTest::newRow("CR-only line ends") << QByteArray("[Settings]\rTCP-Port=23\rDelay=1\r")
+                                       << QByteArray("TCP-Port") << QByteArray("23");
+    QTest::newRow("CR LF and lone CR mixed") << QByteArray("[Settings]\r\nA=1\rDelay=2\r\n")
+                                             << QByteArray("Delay") << QByteArray("2");
     QTest::newRow("empty value") << QByteArray("[Settings]\nDelay=\n") << QByteArray("Delay") << QByteArray("");
     QTest::newRow("last line without line end") << QByteArray("[Settings]\nDelay=7") << QByteArray("Delay")
                                                 << QByteArray("7");
@@ -73,7 +81,7 @@ void tst_Profile::getString_findsValue()
     QFETCH(QByteArray, expected);
     tests::ScratchDir dir;
     dir.write("zentrel.ini", file);
-    QtProfile profile;
+    PosixProfile profile;
     const std::string value =
         profile.getString("Settings", key.toStdString(), "dflt", 100, dir.stdPath("zentrel.ini"));
     QCOMPARE(QByteArray::fromStdString(value), expected);
@@ -82,7 +90,7 @@ void tst_Profile::getString_findsValue()
 void tst_Profile::getString_missingOrUnreadableFileGivesDefault()
 {
     tests::ScratchDir dir;
-    QtProfile profile;
+    PosixProfile profile;
     QCOMPARE(profile.getString("Settings", "Delay", "", 100, dir.stdPath("zentrel.ini")), std::string());
     QVERIFY(QDir(dir.path()).mkdir("zentrel.ini"));
     QCOMPARE(profile.getString("Settings", "Delay", "d", 100, dir.stdPath("zentrel.ini")), std::string("d"));
@@ -99,7 +107,7 @@ void tst_Profile::getString_hugeLinesAndFiles()
         + "TCP-Port" + QByteArray(1 << 20, ' ') + "=" + QByteArray(1 << 20, '\t') + "1101"
         + QByteArray(1 << 20, ' ') + "x\n";
     dir.write("zentrel.ini", file);
-    QtProfile profile;
+    PosixProfile profile;
     const std::string path = dir.stdPath("zentrel.ini");
     QCOMPARE(profile.getString("Settings", "Junk", "", 100, path), std::string(99, 'j'));
     // Blanks inside the value count, up to the limit.
@@ -140,6 +148,15 @@ void tst_Profile::writeString_editsOnlyItsLine_data()
     QTest::newRow("value with equals and spaces")
         << QByteArray("[Settings]\nDelay=1\n") << QByteArray("Delay") << QByteArray("a = b c")
         << QByteArray("[Settings]\nDelay=a = b c\n");
+    QTest::newRow("key added in CR-only file")
+        << QByteArray("[Settings]\rDelay=1\r") << QByteArray("TCP-Port") << QByteArray("1101")
+        << QByteArray("[Settings]\rDelay=1\rTCP-Port=1101\r");
+    QTest::newRow("value replaced in CR-only file")
+        << QByteArray("[Settings]\rTCP-Port=23\rDelay=1\r") << QByteArray("TCP-Port") << QByteArray("1101")
+        << QByteArray("[Settings]\rTCP-Port=1101\rDelay=1\r");
+    QTest::newRow("duplicate section: the first takes the key")
+        << QByteArray("[Settings]\nA=1\n[settings]\nDelay=2\n") << QByteArray("Delay") << QByteArray("5")
+        << QByteArray("[Settings]\nA=1\nDelay=5\n[settings]\nDelay=2\n");
     QTest::newRow("empty value replaced")
         << QByteArray("[Settings]\nDelay=\nX=1\n") << QByteArray("Delay") << QByteArray("0")
         << QByteArray("[Settings]\nDelay=0\nX=1\n");
@@ -155,7 +172,7 @@ void tst_Profile::writeString_editsOnlyItsLine()
     if (!before.isNull())
         dir.write("zentrel.ini", before);
     const std::string path = dir.stdPath("zentrel.ini");
-    QtProfile profile;
+    PosixProfile profile;
     QVERIFY(profile.writeString("Settings", key.toStdString(), value.toStdString(), path));
     QCOMPARE(dir.read("zentrel.ini"), after);
     QCOMPARE(QByteArray::fromStdString(profile.getString("Settings", key.toStdString(), "?", 100, path)), value);
@@ -170,7 +187,7 @@ void tst_Profile::writeString_writesThroughSymlink()
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
     QVERIFY(QFile::link("real/zentrel.ini", dir.file("zentrel.ini")));
 
-    QtProfile profile;
+    PosixProfile profile;
     QVERIFY(profile.writeString("Settings", "Delay", "2", dir.stdPath("zentrel.ini")));
     QVERIFY(QFileInfo(dir.file("zentrel.ini")).isSymLink());
     QCOMPARE(dir.read("real/zentrel.ini"), QByteArray("[Settings]\nDelay=2\n"));
@@ -208,7 +225,7 @@ void tst_Profile::writeString_refusesWithoutChange()
             QFile::setPermissions(dir.file("zentrel.ini"), QFileDevice::ReadOwner);
         }
     }
-    QtProfile profile;
+    PosixProfile profile;
     QVERIFY(!profile.writeString("Settings", key.toStdString(), value.toStdString(),
                                  dir.stdPath("zentrel.ini")));
     if (setup == "dir")
@@ -216,6 +233,73 @@ void tst_Profile::writeString_refusesWithoutChange()
     else
         QCOMPARE(dir.read("zentrel.ini"), original);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), setup == "dir" ? 0 : 1);
+}
+
+// A disk that fills up while the settings are written: the file keeps every
+// byte, whether it is replaced or (with a second link) rewritten in place.
+void tst_Profile::writeString_fullDiskKeepsOldText()
+{
+    tests::ScratchDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("small"));
+    const std::string small = dir.stdPath("small");
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("needs root to mount a small tmpfs");
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{small};
+
+    QByteArray original = "; the operator's notes\n[Settings]\nTCP-Port=2323\nDelay=0.5\n";
+    while (original.size() < 16 * 1024)
+        original += "; a comment line that only takes room in the settings file\n";
+    dir.write("small/zentrel.ini", original);
+    {
+        QFile filler(dir.file("small/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(1024, 'f');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+    }
+    PosixProfile profile;
+    const std::string path = dir.stdPath("small/zentrel.ini");
+    QVERIFY(!profile.writeString("Settings", "PositionY", "450", path));
+    QCOMPARE(dir.read("small/zentrel.ini"), original);
+
+    QCOMPARE(::link(path.c_str(), (small + "/second").c_str()), 0);
+    QVERIFY(!profile.writeString("Settings", "PositionY", "450", path));
+    QCOMPARE(dir.read("small/zentrel.ini"), original);
+    QCOMPARE(QDir(dir.file("small")).entryList(QDir::Files | QDir::Hidden).size(), 3);   // nothing left behind
+}
+
+// Writing keeps the file the operator has: its owner, its mode, its hard links.
+void tst_Profile::writeString_keepsOwnerModeAndLinks()
+{
+    tests::ScratchDir dir;
+    dir.write("shared.ini", "[Settings]\nDelay=1\n");
+    const std::string shared = dir.stdPath("shared.ini");
+    QCOMPARE(::link(shared.c_str(), dir.stdPath("zentrel.ini").c_str()), 0);
+    PosixProfile profile;
+    QVERIFY(profile.writeString("Settings", "Delay", "2", dir.stdPath("zentrel.ini")));
+    QCOMPARE(dir.read("shared.ini"), QByteArray("[Settings]\nDelay=2\n"));
+    struct stat linked {};
+    QCOMPARE(::stat(shared.c_str(), &linked), 0);
+    QCOMPARE(int(linked.st_nlink), 2);
+
+    if (::geteuid() != 0)
+        QSKIP("only root can give a file to another owner");
+    QVERIFY(QDir(dir.path()).mkdir("theirs"));
+    dir.write("theirs/zentrel.ini", "[Settings]\nDelay=1\n");
+    const std::string theirs = dir.stdPath("theirs/zentrel.ini");
+    QCOMPARE(::chown(theirs.c_str(), 4321, 4321), 0);
+    QCOMPARE(::chmod(theirs.c_str(), 0640), 0);
+    QVERIFY(QFile::link("theirs/zentrel.ini", dir.file("link.ini")));
+    QVERIFY(profile.writeString("Settings", "Delay", "3", dir.stdPath("link.ini")));
+    struct stat after {};
+    QCOMPARE(::stat(theirs.c_str(), &after), 0);
+    QCOMPARE(dir.read("theirs/zentrel.ini"), QByteArray("[Settings]\nDelay=3\n"));
+    QCOMPARE(int(after.st_uid), 4321);
+    QCOMPARE(int(after.st_gid), 4321);
+    QCOMPARE(int(after.st_mode & 07777), 0640);
 }
 
 QTEST_GUILESS_MAIN(tst_Profile)

@@ -2,6 +2,7 @@
 #include "app/router_config.h"
 #include "app/settings_file.h"
 #include "platform/error.h"
+#include "platform/posix/posix_text_files.h"
 #include "platform/qt/qt_platform.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/zentrel_process.h"
@@ -30,34 +31,48 @@ QList<QByteArray> iniLines(const QByteArray &bytes)
     return lines;
 }
 
-// The real text files, with a write that fails at a chosen line.
-class FailingWrites : public platform::TextFiles
+// The real text files, with a write (or, past the last line, the commit)
+// that fails at a chosen line.
+class FailingWrites : public platform::PosixTextFiles
 {
 public:
-    FailingWrites(platform::TextFiles &real, int failingLine)
-        : m_real(real), m_failingLine(failingLine)
+    explicit FailingWrites(int failingLine) : m_failingLine(failingLine) {}
+
+    std::unique_ptr<platform::OutputFile> createOutput(const std::string &path,
+                                                       Creation creation) override
     {
-    }
-    void open(int number, const std::string &path, Mode mode) override
-    {
-        m_real.open(number, path, mode);
-    }
-    void close(int number) override { m_real.close(number); }
-    void closeAll() override { m_real.closeAll(); }
-    bool isOpen(int number) const override { return m_real.isOpen(number); }
-    bool eof(int number) override { return m_real.eof(number); }
-    platform::InputStream &input(int number) override { return m_real.input(number); }
-    void writeLine(int number, std::string_view text) override
-    {
-        if (++m_lines == m_failingLine)
-            throw platform::Error(platform::DeviceIoError, "No space left on device");
-        m_real.writeLine(number, text);
+        return std::make_unique<Output>(PosixTextFiles::createOutput(path, creation), m_failingLine);
     }
 
 private:
-    platform::TextFiles &m_real;
+    class Output : public platform::OutputFile
+    {
+    public:
+        Output(std::unique_ptr<platform::OutputFile> real, int failingLine)
+            : m_real(std::move(real)), m_failingLine(failingLine)
+        {
+        }
+        void writeLine(std::string_view text) override
+        {
+            if (++m_lines == m_failingLine)
+                throw platform::Error(platform::DeviceIoError, "No space left on device");
+            m_real->writeLine(text);
+        }
+        void commit() override
+        {
+            m_real->commit();
+            if (++m_lines == m_failingLine)
+                throw platform::Error(platform::DeviceIoError, "No space left on device");
+        }
+        void discard() override { m_real->discard(); }
+
+    private:
+        std::unique_ptr<platform::OutputFile> m_real;
+        int m_failingLine;
+        int m_lines = 0;
+    };
+
     int m_failingLine;
-    int m_lines = 0;
 };
 
 } // namespace
@@ -162,13 +177,11 @@ void tst_Settings::routerConfig_createdByteExact()
     app::DefaultConfigLines lines;
     lines.fill();
     app::createRouterConfig(qt.platform().files, lines);
-    qt.platform().files.close(app::RouterConfigFile);
 
     const QByteArray written = dir.read("ROUTER.CFG");
     QCOMPARE(written.size(), 376);
     QCOMPARE(written, tests::DefaultRouterConfig);
     QCOMPARE(written.count("\r\n"), 17);
-    QVERIFY(!qt.platform().files.isOpen(app::RouterConfigFile));
 }
 
 void tst_Settings::routerConfig_slotsAreBoundChecked_data()
@@ -209,6 +222,7 @@ void tst_Settings::routerConfig_failedWriteLeavesNoFile_data()
     QTest::newRow("first line") << 1;
     QTest::newRow("half-way") << 9;
     QTest::newRow("last line") << 17;
+    QTest::newRow("flush or close") << 18;
 }
 
 void tst_Settings::routerConfig_failedWriteLeavesNoFile()
@@ -216,8 +230,7 @@ void tst_Settings::routerConfig_failedWriteLeavesNoFile()
     QFETCH(int, failingLine);
 
     tests::ScratchDir dir;
-    platform::QtPlatform qt;
-    FailingWrites files(qt.platform().files, failingLine);
+    FailingWrites files(failingLine);
     app::DefaultConfigLines lines;
     lines.fill();
     try {
@@ -226,7 +239,6 @@ void tst_Settings::routerConfig_failedWriteLeavesNoFile()
     } catch (const platform::Error &error) {
         QCOMPARE(error.code(), int(platform::DeviceIoError));
     }
-    QVERIFY(!files.isOpen(app::RouterConfigFile));
     QVERIFY(!QFileInfo::exists(dir.file("ROUTER.CFG")));
 }
 
@@ -239,7 +251,6 @@ void tst_Settings::routerConfig_failedOpenTouchesNothing()
     app::DefaultConfigLines lines;
     lines.fill();
     QVERIFY_THROWS_EXCEPTION(platform::Error, app::createRouterConfig(qt.platform().files, lines));
-    QVERIFY(!qt.platform().files.isOpen(app::RouterConfigFile));
     QVERIFY(QFileInfo(dir.file("ROUTER.CFG")).isSymLink());
     QVERIFY(!QFileInfo::exists(dir.file("missing")));
 }

@@ -87,6 +87,8 @@ class tst_ShutdownProcess : public QObject
 private slots:
     void initTestCase();
     void signal_duringPlayback_stopsAndExitsCleanly();
+    void signals_strayIgnoredHangupShutsDown_data();
+    void signals_strayIgnoredHangupShutsDown();
     void exitClick_duringPreview_unwinds();
     void exitClick_duringPlayback_unwinds();
 
@@ -143,6 +145,35 @@ void tst_ShutdownProcess::signal_duringPlayback_stopsAndExitsCleanly()
     QVERIFY2(positionY.match(QString::fromLatin1(ini)).hasMatch(), ini.constData());
 }
 
+void tst_ShutdownProcess::signals_strayIgnoredHangupShutsDown_data()
+{
+    QTest::addColumn<int>("ending");
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::newRow("SIGQUIT") << int(SIGQUIT);
+}
+
+// Stray signals leave Zentrel serving; the terminal closing ends it through
+// its shutdown, which saves the position.
+void tst_ShutdownProcess::signals_strayIgnoredHangupShutsDown()
+{
+    QFETCH(int, ending);
+    tests::ZentrelProcess zentrel;
+    const QString failure = zentrel.start("Router>\r\n", "0");
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    for (const int stray : {SIGPIPE, SIGUSR1, SIGUSR2})
+        QCOMPARE(::kill(zentrel.pid(), stray), 0);
+    QByteArray received;
+    QVERIFY(tests::fetch(zentrel.port(), received, 10000));
+    QCOMPARE(received, QByteArray("Router>"));
+    QVERIFY(zentrel.running());
+
+    QCOMPARE(::kill(zentrel.pid(), ending), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!zentrel.running(), 30000);
+    QVERIFY2(zentrel.terminate(0), zentrel.output().constData());   // ended with status 0
+    const QByteArray ini = zentrel.read("zentrel.ini");
+    QVERIFY2(ini.contains("PositionX=") && ini.contains("PositionY="), ini.constData());
+}
+
 // The operator clicks Exit while Show Responses is pacing itself: the click
 // that started the preview returns, the program is stopping, nothing follows.
 void tst_ShutdownProcess::exitClick_duringPreview_unwinds()
@@ -172,11 +203,11 @@ void tst_ShutdownProcess::exitClick_duringPreview_unwinds()
     });
     watch.start();
 
-    QTest::mouseClick(answers, Qt::LeftButton);
+    QTest::mouseClick(answers, Qt::LeftButton);   // returns at once: the preview runs from the loop
+    QTRY_VERIFY_WITH_TIMEOUT(form.unloaded(), 20000);
     watch.stop();
 
     QVERIFY(!textAtExit.empty());
-    QVERIFY(form.unloaded());
     QCOMPARE(application.shared().stopRequested, std::int16_t(1));
     QVERIFY(!qt.platform().files.isOpen(1));
     QCoreApplication::processEvents();

@@ -1,7 +1,7 @@
 // tst_startup.cpp: how start-up ends, in a scratch directory with scripted dialog answers.
 #include "app/shutdown.h"
 #include "app/startup.h"
-#include "console/paced_wait.h"
+#include "console/session.h"
 #include "platform/qt/qt_platform.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/fakes.h"
@@ -97,6 +97,8 @@ private slots:
     void complete_windowState();
     void hugeDelay_pauseStillEndsOnExit();
     void bothFilesMissing_answerNo();
+    void probeVerdict_keptForTheEndOfAConnection_data();
+    void probeVerdict_keptForTheEndOfAConnection();
     void configMissing_answerYes_createsIt();
     void configCannotBeCreated_toldAndGoesOn();
     void portError_data();
@@ -230,8 +232,19 @@ void tst_Startup::hugeDelay_pauseStillEndsOnExit()
     Rig rig;
     rig.start();
     QVERIFY(std::isfinite(rig.shared.responseDelay));
-    rig.loop.at(rig.loop.now() + 3600, [&] { rig.form.close(); });
-    QCOMPARE(console::pacedWait(rig.shared, rig.loop), console::WaitResult::Stopped);
+    // A session's first pause, at that delay, never ends by itself.
+    console::SessionObserver nobody;
+    console::SessionSetup setup;
+    setup.script = console::parseScript("a\r\n");
+    setup.delay = [&] { return rig.shared.responseDelay; };
+    console::Session session(rig.loop, nobody, std::move(setup));
+    const double start = rig.loop.now();
+    rig.loop.at(start + 3600, [&] { session.stop(); });
+    session.start();
+    rig.loop.run();
+    QVERIFY(session.ended());
+    QCOMPARE(rig.loop.now(), start + 3600);
+    QCOMPARE(rig.loop.pendingTimers(), std::size_t(0));
 }
 
 void tst_Startup::bothFilesMissing_answerNo()
@@ -259,6 +272,38 @@ void tst_Startup::bothFilesMissing_answerNo()
     QVERIFY(!rig.form.LBL_titre.visible());
     QCOMPARE(caption(rig.form.LBL_Port), QString("TCP Port : 1101"));
     QVERIFY(rig.listening());
+}
+
+void tst_Startup::probeVerdict_keptForTheEndOfAConnection_data()
+{
+    QTest::addColumn<bool>("config");
+    QTest::addColumn<bool>("responses");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("configAvailable");
+    QTest::addColumn<bool>("responsesAvailable");
+    QTest::newRow("both there") << true << true << int(Answer::No) << true << true;
+    QTest::newRow("config missing, No") << false << true << int(Answer::No) << false << true;
+    QTest::newRow("config missing, Yes") << false << true << int(Answer::Yes) << true << true;
+    QTest::newRow("responses missing") << true << false << int(Answer::No) << true << false;
+    QTest::newRow("both missing, No") << false << false << int(Answer::No) << false << false;
+}
+
+void tst_Startup::probeVerdict_keptForTheEndOfAConnection()
+{
+    QFETCH(bool, config);
+    QFETCH(bool, responses);
+    QFETCH(int, answer);
+    QFETCH(bool, configAvailable);
+    QFETCH(bool, responsesAvailable);
+    tests::ScratchDir dir;
+    prepare(dir, QByteArray(), config, responses);
+    Rig rig;
+    rig.dialogs.answers = {Answer(answer)};
+    rig.start();
+    QCOMPARE(rig.shared.configAvailable, configAvailable);
+    QCOMPARE(rig.shared.responsesAvailable, responsesAvailable);
+    QCOMPARE(rig.form.CMD_OriginalConfig.enabled(), configAvailable);
+    QCOMPARE(rig.form.CMD_Answers.enabled(), responsesAvailable);
 }
 
 void tst_Startup::configMissing_answerYes_createsIt()
@@ -455,9 +500,9 @@ void tst_Startup::secondCopy_refused()
     QVERIFY(!QFileInfo::exists(dir.file("ROUTER.CFG")));
 }
 
-// Two real copies for one user. The refused copy's message box waits for
-// an operator that the offscreen platform does not have, so it is killed
-// at the end; a third copy with a guard of its own starts after it and
+// Two real copies for one user. The refused copy's message box has no
+// screen on the offscreen platform: it is printed, and the copy ends by
+// itself; a third copy with a guard of its own starts after it and
 // shows when the refused one would have been listening.
 void tst_Startup::secondCopyProcess_firstKeepsServing()
 {
@@ -532,8 +577,8 @@ void tst_Startup::secondCopyProcess_firstKeepsServing()
     QCOMPARE(second.readAll(), inis[1]);
     QVERIFY(accepts(ports[0]));
 
-    copies[1].kill();
-    QVERIFY(copies[1].waitForFinished(30000));
+    QTRY_COMPARE_WITH_TIMEOUT(copies[1].state(), QProcess::NotRunning, 30000);
+    QCOMPARE(copies[1].exitCode(), 0);
     QVERIFY(accepts(ports[0]));
 
     // The first copy ends as the operator's Exit does: it saves its position.

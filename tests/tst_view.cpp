@@ -64,6 +64,8 @@ private slots:
     void setText_replacesShownText();
     void hiddenTextBox_catchesUpWhenShown();
     void inputPanel_coversOutputPanel();
+    void alarmTitle_readableOverProgramName();
+    void window_fixedWithoutMaximizeButton();
     void clicks_reachOnlyTheirElement_data();
     void clicks_reachOnlyTheirElement();
     void click_onButtonDisabledInModel_isIgnored();
@@ -314,6 +316,43 @@ void tst_View::inputPanel_coversOutputPanel()
     QCOMPARE(input->geometry(), output->geometry());
     QWidget *top = rig.window()->childAt(output->geometry().center());
     QVERIFY(top && (top == input || input->isAncestorOf(top)));
+}
+
+// During the port alarm the title and the program name are both shown in the
+// same place: the title's band hides the name behind it, pixel for pixel.
+void tst_View::alarmTitle_readableOverProgramName()
+{
+    Rig rig;
+    rig.form.LBL_titre.setVisible(true);
+    rig.form.LBL_titre.setCaption("Error : Port Not Open.");
+    rig.showAndWait();
+    nextPass();
+    auto *title = rig.find<QLabel>("LBL_titre");
+    auto *picture = rig.find<QWidget>("FRM_Vert");
+    const QRect area = title->geometry();
+    QVERIFY(rig.find<QLabel>("LBL_ProgName")->isVisible());
+    const QImage withName = picture->grab(area).toImage();
+    rig.form.LBL_ProgName.setVisible(false);
+    nextPass();
+    QCOMPARE(picture->grab(area).toImage(), withName);
+    QVERIFY(title->palette().color(QPalette::Window) != title->palette().color(QPalette::WindowText));
+
+    // No title, no band: the name shows through as before.
+    rig.form.LBL_titre.setCaption("");
+    nextPass();
+    QVERIFY(!title->autoFillBackground());
+}
+
+void tst_View::window_fixedWithoutMaximizeButton()
+{
+    Rig rig;
+    rig.form.setTopmost();
+    nextPass();
+    const Qt::WindowFlags flags = rig.window()->windowFlags();
+    QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+    QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+    QVERIFY(flags.testFlag(Qt::WindowStaysOnTopHint));
 }
 
 void tst_View::clicks_reachOnlyTheirElement_data()

@@ -4,13 +4,14 @@
 #include "console/item_reader.h"
 #include "ui/contained.h"
 
+#include <cstdio>
+#include <exception>
 #include <string>
 
 namespace zentrel::ui {
 
 namespace {
 const std::string RouterConfigFile = "ROUTER.CFG";
-constexpr int FileOne = 1;
 } // namespace
 
 PanelCommands::PanelCommands(ZentrelFRM &form, platform::Platform &platform,
@@ -60,10 +61,9 @@ void PanelCommands::onTitleClick()
 
 void PanelCommands::onOriginalConfig()
 {
-    // A playback or a preview holds file number 1 across its pauses; its
-    // buttons keep this one disabled, and a click that slips through anyway
-    // must not take the file from under it.
-    if (m_form.unloaded() || m_shared.fileOneBusy)
+    // A session or a preview is running; its buttons keep this one
+    // disabled, and a click that slips through anyway must not disturb it.
+    if (m_form.unloaded() || (m_shared.busy && m_shared.busy()))
         return;
 
     m_form.TXT_OutPut.setText({});
@@ -74,26 +74,20 @@ void PanelCommands::onOriginalConfig()
     m_form.TXT_OutPut.setVisible(true);
 
     // Nothing yields while the file is read, so the text can be gathered
-    // first and shown whole; a file that fails half-way shows nothing.
-    platform::TextFiles &files = m_platform.files;
-    bool opened = false;
+    // first and shown whole; a file that fails half-way shows nothing. The
+    // stream is this view's own: a playback reading its script is no hindrance.
     std::string text;
     try {
-        files.open(FileOne, RouterConfigFile, platform::TextFiles::Mode::Input);
-        opened = true;
+        const auto file = m_platform.files.openInput(RouterConfigFile);
         std::string item;
-        while (!files.eof(FileOne)) {
-            console::readItem(files.input(FileOne), item);
+        while (!file->atEnd()) {
+            console::readItem(*file, item);
             text += item;
             text += "\r\n";
         }
-    } catch (...) {
+    } catch (const std::exception &error) {
         text.clear();
-    }
-    try {
-        if (opened)
-            files.close(FileOne);
-    } catch (...) {
+        std::fprintf(stderr, "zentrel: the configuration cannot be shown: %s\n", error.what());
     }
     if (!text.empty())
         m_form.TXT_OutPut.setText(std::move(text));

@@ -1,24 +1,20 @@
 // preview.cpp: the local showing of RESPONSE.TXT at the pace a client would get it.
 #include "ui/preview.h"
 
-#include "console/item_reader.h"
-#include "console/paced_wait.h"
+#include "console/report.h"
+#include "console/script.h"
 #include "ui/contained.h"
-
-#include <string>
+#include "ui/presenter.h"
 
 namespace zentrel::ui {
-
-namespace {
-const std::string ResponseFile = "RESPONSE.TXT";
-constexpr int FileOne = 1;
-} // namespace
 
 Preview::Preview(ZentrelFRM &form, platform::Platform &platform, console::Shared &shared,
                  console::Listener &listener)
     : m_form(form), m_platform(platform), m_shared(shared), m_listener(listener)
 {
 }
+
+Preview::~Preview() = default;
 
 void Preview::wire()
 {
@@ -27,9 +23,9 @@ void Preview::wire()
 
 void Preview::onClick()
 {
-    // While a playback or another preview holds file number 1 the button is
-    // disabled; a click that slips through anyway must not disturb it.
-    if (m_form.unloaded() || m_shared.fileOneBusy)
+    // While a session or another preview runs the button is disabled; a
+    // click that slips through anyway must not disturb it.
+    if (m_form.unloaded() || m_shared.stopRequested || m_listener.busy() || running())
         return;
 
     m_form.LBL_ProgName.setVisible(false);
@@ -39,55 +35,53 @@ void Preview::onClick()
     m_form.TXT_Input.setVisible(false);
     m_form.TXT_OutPut.setVisible(true);
 
-    // A client connecting from now on waits in the listener until we are done.
-    m_shared.fileOneBusy = true;
-    const Outcome outcome = play();   // never throws
-    m_shared.fileOneBusy = false;
-
-    // The window is unloading: the file is closed, and nothing else is touched.
-    if (outcome == Outcome::Stopped || m_shared.stopRequested)
+    console::ScriptPtr script;
+    try {
+        script = console::readScriptFile(m_platform.files, console::ResponseFile);
+    } catch (const std::exception &failure) {
+        // No script to show: over at once, as an empty one.
+        console::report(std::string("Show Responses: ") + failure.what());
+        ended();
         return;
+    }
+    m_form.CMD_Answers.setEnabled(false);
+    m_form.CMD_OriginalConfig.setEnabled(false);
+    // A client connecting from now on waits until we are done.
+    m_listener.router().setHeld(true);
 
-    m_form.setTrafficLampsVisible(false);
-    m_form.CMD_Answers.setEnabled(true);
-    m_form.CMD_OriginalConfig.setEnabled(true);
-    m_listener.serveWaiting();
+    console::SessionSetup setup;
+    setup.info.startedClock = m_platform.loop.now();
+    setup.script = std::move(script);
+    setup.delay = [this] { return m_shared.responseDelay; };
+    setup.finished = [this] { m_session.reset(); };
+    m_session = std::make_unique<console::Session>(m_platform.loop, static_cast<console::SessionObserver &>(*this), std::move(setup));
+    m_session->start();
 }
 
-Preview::Outcome Preview::play()
+void Preview::stop()
 {
-    platform::TextFiles &files = m_platform.files;
-    try {
-        files.open(FileOne, ResponseFile, platform::TextFiles::Mode::Input);
-    } catch (...) {
-        return Outcome::Ended;   // no script to show: over at once, as an empty one
-    }
-    Outcome outcome = Outcome::Ended;
-    try {
-        m_form.CMD_Answers.setEnabled(false);
-        m_form.CMD_OriginalConfig.setEnabled(false);
-        std::string item;
-        while (!files.eof(FileOne)) {
-            if (console::pacedWait(m_shared, m_platform.loop) == console::WaitResult::Stopped) {
-                outcome = Outcome::Stopped;
-                break;
-            }
-            // Taken afresh after every pause: if the file was closed meanwhile,
-            // this throws and the preview ends instead of reading a stale stream.
-            console::readItem(files.input(FileOne), item);
-            item += "\r\n";
-            m_form.TXT_OutPut.append(item);
-            m_form.setTrafficLampsVisible(!m_form.frm_green.visible());
-        }
-    } catch (...) {
-        // The script could not be read any further: what was shown stays,
-        // and the preview ends as at the end of the script.
-    }
-    try {
-        files.close(FileOne);
-    } catch (...) {
-    }
-    return outcome;
+    if (m_session)
+        m_session->stop();
+}
+
+void Preview::itemSent(const console::SessionInfo &, std::size_t, std::string_view item)
+{
+    showItem(m_form, m_line, item);
+}
+
+void Preview::sessionEnded(const console::SessionInfo &, const console::SessionEnd &end)
+{
+    // The window is unloading: nothing else is touched.
+    if (end.reason == console::EndReason::Stopped || m_shared.stopRequested)
+        return;
+    ended();
+}
+
+void Preview::ended()
+{
+    m_form.setTrafficLampsVisible(false);
+    restoreFileButtons(m_form, m_shared);
+    m_listener.router().setHeld(false);
 }
 
 } // namespace zentrel::ui

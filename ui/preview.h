@@ -1,37 +1,47 @@
 // preview.h: Show Responses plays the response script in the panel, sending nothing.
 #pragma once
 #include "console/listener.h"
+#include "console/observer.h"
+#include "console/session.h"
 #include "console/shared.h"
 #include "platform/platform.h"
 #include "ui/window_model.h"
 
+#include <memory>
+#include <string>
+
 namespace zentrel::ui {
 
-class Preview
+// A session with no connection: the items of RESPONSE.TXT appear one by one
+// in TXT_OutPut at the pace a client would get them. Clients that connect
+// meanwhile wait until it is over.
+class Preview : private console::SessionObserver
 {
 public:
     Preview(ZentrelFRM &form, platform::Platform &platform, console::Shared &shared,
             console::Listener &listener);
+    ~Preview() override;
 
     // Binds the click of CMD_Answers.
     void wire();
-
-    // The click of CMD_Answers. Shows the items of RESPONSE.TXT one by one in
-    // TXT_OutPut at the client's pace and returns when the script is over, or
-    // at once, closing the file, when the window unloads during a pause. A
-    // script that cannot be opened or read ends the preview as an empty one.
+    // The click of CMD_Answers. Returns at once; the preview runs from the
+    // event loop. A script that cannot be read ends it as an empty one.
     void onClick();
+    // The window is unloading: the preview ends without touching anything.
+    void stop();
+    bool running() const { return m_session != nullptr; }
 
 private:
-    enum class Outcome { Ended, Stopped };
-
-    // Holds file number 1 from its open to its close, whatever happens between.
-    Outcome play();
+    void itemSent(const console::SessionInfo &info, std::size_t index, std::string_view item) override;
+    void sessionEnded(const console::SessionInfo &info, const console::SessionEnd &end) override;
+    void ended();
 
     ZentrelFRM &m_form;
     platform::Platform &m_platform;
     console::Shared &m_shared;
     console::Listener &m_listener;
+    std::unique_ptr<console::Session> m_session;
+    std::string m_line;
 };
 
 } // namespace zentrel::ui

@@ -2,7 +2,10 @@
 #include "platform/qt/qt_dialogs.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QMessageBox>
+
+#include <cstdio>
 
 namespace zentrel::platform {
 
@@ -30,9 +33,22 @@ QString latin1(const std::string &bytes)
 
 } // namespace
 
+bool QtDialogs::screenless()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
 Dialogs::Answer QtDialogs::messageBox(const std::string &text, const std::string &title, Icon icon,
                                       Buttons buttons)
 {
+    if (m_presentation == Presentation::Automatic && screenless()) {
+        const bool question = buttons == Buttons::YesNo;
+        std::fprintf(stderr, "zentrel: %s: %s%s\n", title.c_str(), text.c_str(),
+                     question ? " [no screen to ask on: answered No]" : "");
+        std::fflush(stderr);
+        return question ? Answer::No : Answer::Ok;
+    }
     QMessageBox box(qtIcon(icon), latin1(title), latin1(text), QMessageBox::NoButton,
                     QApplication::activeWindow());
     box.setWindowModality(Qt::ApplicationModal);

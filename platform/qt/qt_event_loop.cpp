@@ -1,17 +1,16 @@
-// qt_event_loop.cpp: the monotonic clock and the event-loop yield of the paced loops, on Qt.
+// qt_event_loop.cpp: the monotonic clock and the timers of the sessions, on Qt's event loop.
 #include "platform/qt/qt_event_loop.h"
 
 #include "platform/error.h"
 
-#include <QAbstractEventDispatcher>
-#include <QCoreApplication>
 #include <QSocketNotifier>
-#include <QThread>
 
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
+#include <exception>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/timerfd.h>
@@ -28,7 +27,7 @@ double monotonicSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
-// Rounded up, so that the clock reads at least the deadline when the timer fires.
+// Rounded up, so that the clock reads at least the time when the timer fires.
 timespec toTimespec(double seconds)
 {
     const double whole = std::floor(seconds);
@@ -43,133 +42,107 @@ timespec toTimespec(double seconds)
     return ts;
 }
 
-// Far enough to mean "no deadline": the yield then waits for an event only.
-constexpr double NoDeadline = 1e12;
-
-// A sleeping thread wakes some tens of microseconds after its timer, more on a
-// busy or virtual machine. The timer is set this much before the deadline and
-// the rest of the pause dispatches events without sleeping, so the pause ends
-// on its deadline rather than after it; each pause costs this much CPU at most.
+// A sleeping thread wakes some tens of microseconds after its timer, more on
+// a busy or virtual machine; the timer is set this much early and the rest
+// is waited out on the clock, at most this much CPU per wake-up.
 constexpr double EarlyWake = 0.25e-3;
 
-// Dispatches what is pending without sleeping; true when something was.
-bool dispatchPending()
+// Nothing may reach Qt's event loop from a handler; what escapes is told.
+template <typename Function>
+void runContained(Function &function)
 {
-    if (QAbstractEventDispatcher *dispatcher = QThread::currentThread()->eventDispatcher())
-        return dispatcher->processEvents(QEventLoop::AllEvents);
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    return false;
+    try {
+        function();
+    } catch (const std::exception &failure) {
+        std::fprintf(stderr, "zentrel: an event handler failed: %s\n", failure.what());
+    } catch (...) {
+        std::fprintf(stderr, "zentrel: an event handler failed\n");
+    }
 }
 
 } // namespace
-
-// One timerfd and its notifier: wakes the event loop at one depth's deadline.
-struct QtEventLoop::Wakeup {
-    int fd = -1;
-    std::unique_ptr<QSocketNotifier> notifier;
-
-    explicit Wakeup(QObject *context)
-    {
-        fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-        if (fd < 0)
-            throw Error(SocketError, "Cannot create a timer: " + std::to_string(errno));
-        notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-        // Taking the expiry count clears the readiness: a timer that expired
-        // while a deeper yield ran must not keep waking that yield.
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, context, [this] {
-            std::uint64_t expirations = 0;
-            [[maybe_unused]] const auto taken = ::read(fd, &expirations, sizeof expirations);
-        });
-    }
-    ~Wakeup()
-    {
-        notifier.reset();
-        if (fd >= 0)
-            ::close(fd);
-    }
-    void arm(double deadline)
-    {
-        itimerspec timer{};
-        timer.it_value = toTimespec(deadline);
-        timerfd_settime(fd, TFD_TIMER_ABSTIME, &timer, nullptr);
-    }
-    void disarm()
-    {
-        const itimerspec timer{};
-        timerfd_settime(fd, 0, &timer, nullptr);
-    }
-};
 
 QtEventLoop::QtEventLoop()
 {
     // The kernel may otherwise let this thread's timers fire up to 50 µs
     // late to group wake-ups; a pause wants its deadline.
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    m_timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_timerFd < 0)
+        throw Error(SocketError, "Cannot create a timer: " + std::to_string(errno));
+    m_notifier = std::make_unique<QSocketNotifier>(m_timerFd, QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, &m_context, [this] {
+        std::uint64_t expirations = 0;
+        [[maybe_unused]] const auto taken = ::read(m_timerFd, &expirations, sizeof expirations);
+        m_armedFor = -1;
+        fire();
+    });
 }
 
-QtEventLoop::~QtEventLoop() = default;
+QtEventLoop::~QtEventLoop()
+{
+    m_notifier.reset();
+    if (m_timerFd >= 0)
+        ::close(m_timerFd);
+}
 
 double QtEventLoop::now() const
 {
     return monotonicSeconds();
 }
 
-QtEventLoop::Wakeup &QtEventLoop::wakeupAt(std::size_t depth)
+EventLoop::TimerId QtEventLoop::at(double deadline, std::function<void()> function)
 {
-    while (m_wakeups.size() <= depth)
-        m_wakeups.push_back(std::make_unique<Wakeup>(&m_context));
-    return *m_wakeups[depth];
+    const TimerId id = m_timers.add(deadline, std::move(function));
+    rearm();
+    return id;
 }
 
-void QtEventLoop::yieldUntil(double deadline)
+void QtEventLoop::cancel(TimerId id)
 {
-    // A deadline already reached (or not a number): dispatch what is pending, never sleep.
-    const double start = monotonicSeconds();
-    if (!(deadline > start)) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    m_timers.cancel(id);
+    // A timerfd armed for a cancelled timer only wakes the loop once for nothing.
+}
+
+void QtEventLoop::rearm()
+{
+    if (m_firing || m_timers.empty())
+        return;
+    const double next = m_timers.next();
+    if (m_armedFor >= 0 && m_armedFor <= next)
+        return;
+    m_armedFor = next;
+    const double wake = next - EarlyWake;
+    if (wake <= monotonicSeconds()) {
+        // Due (or nearly): from the event loop, after the current handler.
+        m_armedFor = -1;
+        post([this] { fire(); });
         return;
     }
+    itimerspec timer{};
+    timer.it_value = toTimespec(wake);
+    timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &timer, nullptr);
+}
 
-    // The last stretch: events are dispatched as they come, without sleeping,
-    // until one was or the deadline is reached.
-    if (deadline - start <= EarlyWake) {
-        while (!dispatchPending() && monotonicSeconds() < deadline) {
+void QtEventLoop::fire()
+{
+    m_firing = true;
+    if (!m_timers.empty()) {
+        const double next = m_timers.next();
+        // The last stretch before the deadline, waited out on the clock.
+        while (next - monotonicSeconds() > 0 && next - monotonicSeconds() <= EarlyWake) {
         }
-        return;
+        while (std::function<void()> function = m_timers.takeDue(monotonicSeconds()))
+            runContained(function);
     }
-
-    Wakeup &wakeup = wakeupAt(m_depth);
-    if (deadline < NoDeadline)
-        wakeup.arm(deadline - EarlyWake);
-    ++m_depth;
-    struct Unwind {
-        QtEventLoop &loop;
-        Wakeup &wakeup;
-        ~Unwind()
-        {
-            wakeup.disarm();
-            --loop.m_depth;
-        }
-    } unwind{*this, wakeup};
-
-    // Dispatches what is pending; when nothing is, sleeps until the next
-    // event, the timer's among them (which comes just before the deadline),
-    // and dispatches that.
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    m_firing = false;
+    rearm();
 }
 
 void QtEventLoop::post(std::function<void()> function)
 {
     QMetaObject::invokeMethod(
-        &m_context,
-        [function = std::move(function)] {
-            try {
-                function();
-            } catch (...) {
-                // A posted handler contains its own failures; nothing may
-                // reach Qt's event loop.
-            }
-        },
+        &m_context, [function = std::move(function)]() mutable { runContained(function); },
         Qt::QueuedConnection);
 }
 

@@ -1,21 +1,20 @@
-// qt_event_loop.h: the monotonic clock and the event-loop yield of the paced loops, on Qt.
+// qt_event_loop.h: the monotonic clock and the timers of the sessions, on Qt's event loop.
 #pragma once
 #include "platform/event_loop.h"
+#include "platform/timer_queue.h"
 
 #include <QObject>
 
 #include <memory>
-#include <vector>
 
 class QSocketNotifier;
 
 namespace zentrel::platform {
 
-// A yield sleeps in Qt's event loop until the next event or a timerfd set just
-// before the deadline, then dispatches events without sleeping for the last
-// quarter millisecond, so a pause ends within microseconds of its deadline and
-// costs next to no CPU while it lasts. A handler running inside a yield may
-// yield again: each nesting depth has its own timer.
+// One timerfd, watched by Qt's event loop, is armed a quarter millisecond
+// before the earliest timer; when it fires, the rest of the wait is spent
+// looking at the clock, so a pause ends within microseconds of its deadline
+// and costs next to no CPU while it lasts.
 class QtEventLoop : public EventLoop
 {
 public:
@@ -25,16 +24,20 @@ public:
     QtEventLoop &operator=(const QtEventLoop &) = delete;
 
     double now() const override;
-    void yieldUntil(double deadline) override;
+    TimerId at(double deadline, std::function<void()> function) override;
+    void cancel(TimerId id) override;
     void post(std::function<void()> function) override;
 
 private:
-    struct Wakeup;
-    Wakeup &wakeupAt(std::size_t depth);
+    void fire();
+    void rearm();
 
     QObject m_context;   // receiver of posted functions and wake-ups
-    std::vector<std::unique_ptr<Wakeup>> m_wakeups;
-    std::size_t m_depth = 0;
+    TimerQueue m_timers;
+    int m_timerFd = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    double m_armedFor = -1;   // the deadline the timerfd is set for, -1 when disarmed
+    bool m_firing = false;
 };
 
 } // namespace zentrel::platform

@@ -11,7 +11,9 @@ namespace zentrel::platform {
 // The lock file "zentrel.lock" lives in the user's runtime directory
 // (XDG_RUNTIME_DIR when it is set and usable, else the temporary directory),
 // so a process given its own directories runs beside the others. The lock is
-// held until the process ends; a lock left by a dead process is taken over.
+// held until the process ends. A lock that names no live copy of Zentrel on
+// this host (a dead process, another host, another program, or an empty or
+// garbled file older than a few seconds) is taken over.
 class QtInstanceGuard : public InstanceGuard
 {
 public:

@@ -4,16 +4,16 @@
 #include "platform/qt/qt_dialogs.h"
 #include "platform/qt/qt_event_loop.h"
 #include "platform/qt/qt_instance_guard.h"
-#include "platform/qt/qt_profile.h"
+#include "platform/posix/posix_profile.h"
 #include "platform/qt/qt_sockets.h"
-#include "platform/qt/qt_text_files.h"
+#include "platform/posix/posix_text_files.h"
 
 namespace zentrel::platform {
 
 struct QtPlatform::Services {
     QtSocketArray sockets;
-    QtProfile profile;
-    QtTextFiles files;
+    PosixProfile profile;
+    PosixTextFiles files;
     QtEventLoop loop;
     QtDialogs dialogs;
     QtInstanceGuard guard;

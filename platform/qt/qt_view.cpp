@@ -98,9 +98,13 @@ void QtView::Impl::sync(View &view)
     case Kind::Timer:
         syncTimer(view);
         return;
-    case Kind::Label:
-        static_cast<QLabel *>(widget)->setText(latin1(static_cast<Label &>(element).caption()));
+    case Kind::Label: {
+        const std::string &caption = static_cast<Label &>(element).caption();
+        static_cast<QLabel *>(widget)->setText(latin1(caption));
+        if (&element == &m_form.LBL_titre)
+            widget->setAutoFillBackground(!caption.empty());
         break;
+    }
     case Kind::TextBox:
         // A hidden text box catches up when it is shown again.
         if (element.visible())

@@ -43,6 +43,14 @@ QtView::Impl::Impl(ui::ZentrelFRM &form)
     for (Element *element : m_form.elements())
         create(*element);
     m_byElement.at(&m_form.TXT_Input)->widget->raise();   // covers TXT_OutPut
+    // The title shares its place with the program name, which is shown with
+    // it during the port alarm: on a band of its own, above the name, a title
+    // stays readable. The band is painted only while there is a title to show.
+    QWidget *title = m_byElement.at(&m_form.LBL_titre)->widget;
+    QPalette band = title->palette();
+    band.setColor(QPalette::Window, band.color(QPalette::Highlight));
+    title->setPalette(band);
+    title->raise();
 
     QWidget *previous = nullptr;
     for (const Element *element : m_form.focusOrder()) {

@@ -9,6 +9,10 @@ namespace zentrel::platform {
 FormWidget::FormWidget()
 {
     setObjectName(QStringLiteral("ZentrelFRM"));
+    // A fixed-size window: the window manager is asked for no maximize button.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
 }
 
 void FormWidget::closeEvent(QCloseEvent *event)

@@ -8,24 +8,19 @@
 
 namespace zentrel::tests {
 
-void FakeEventLoop::yieldUntil(double deadline)
+void FakeEventLoop::run(double until)
 {
-    ++m_yields;
-    runPosted();
-    auto next = m_scheduled.begin();
-    if (next != m_scheduled.end() && next->first <= std::max(deadline, m_now)) {
-        m_now = std::max(m_now, next->first);
-        auto function = std::move(next->second);
-        m_scheduled.erase(next);
-        function();
-        return;
+    for (;;) {
+        runPosted();
+        if (m_timers.empty() || m_timers.next() > until)
+            return;
+        if (m_timers.next() > m_now) {
+            m_now = m_timers.next();
+            ++m_yields;
+        }
+        if (std::function<void()> function = m_timers.takeDue(m_now))
+            function();
     }
-    m_now = std::max(m_now, deadline);
-}
-
-void FakeEventLoop::at(double time, std::function<void()> function)
-{
-    m_scheduled.emplace(time, std::move(function));
 }
 
 void FakeEventLoop::runPosted()

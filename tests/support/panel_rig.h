@@ -1,8 +1,8 @@
 // panel_rig.h: the application wired to real files and fake sockets, clock and dialogs.
 #pragma once
 #include "app/application.h"
-#include "platform/qt/qt_profile.h"
-#include "platform/qt/qt_text_files.h"
+#include "platform/posix/posix_profile.h"
+#include "platform/posix/posix_text_files.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/fakes.h"
 #include "ui/window_model.h"
@@ -14,8 +14,8 @@ namespace zentrel::tests {
 // when the code yields.
 struct PanelRig {
     ScratchDir dir;
-    platform::QtTextFiles files;
-    platform::QtProfile profile;
+    platform::PosixTextFiles files;
+    platform::PosixProfile profile;
     FakeEventLoop loop;
     FakeSocketArray sockets;
     FakeDialogs dialogs;

@@ -1,0 +1,102 @@
+// posix_loop.h: the event loop of the headless programs: epoll, timerfd, eventfd, signalfd.
+#pragma once
+#include "platform/event_loop.h"
+#include "platform/timer_queue.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace zentrel::platform {
+
+// One thread runs the loop; every callback comes from run() or runOnce().
+// A pass runs, in this order: the ready descriptors, the due timers, the
+// functions posted before the pass began. Callbacks may set and cancel
+// timers, post, and watch or unwatch any descriptor (their own included);
+// a descriptor unwatched during a pass gets no callback later in that pass.
+// An exception escaping a callback is reported on stderr and the loop goes on.
+//
+// Timers: a pause ends within microseconds of its deadline. The timerfd is
+// set a quarter millisecond early and the rest of the wait is polled, within
+// a small CPU budget; past the budget (thousands of timers a second) the
+// loop sleeps right up to each deadline instead.
+class PosixLoop : public EventLoop
+{
+public:
+    PosixLoop();
+    ~PosixLoop() override;
+    PosixLoop(const PosixLoop &) = delete;
+    PosixLoop &operator=(const PosixLoop &) = delete;
+
+    double now() const override;   // CLOCK_MONOTONIC seconds
+    TimerId at(double deadline, std::function<void()> function) override;
+    void cancel(TimerId id) override;
+    // FIFO; may also be called from another thread (the eventfd wakes the loop).
+    void post(std::function<void()> function) override;
+    // Runs passes until the deadline (tests wait with it).
+    void yieldUntil(double deadline);
+
+    // One callback per descriptor; `events` is EPOLLIN and/or EPOLLOUT,
+    // level-triggered. The callback gets the ready mask (EPOLLIN, EPOLLOUT,
+    // EPOLLERR, EPOLLHUP, EPOLLRDHUP). Watching a watched descriptor again
+    // replaces its callback. Throws platform::Error when epoll refuses.
+    void watch(int fd, std::uint32_t events, std::function<void(std::uint32_t ready)> callback);
+    void modify(int fd, std::uint32_t events);
+    void unwatch(int fd);   // before close(fd); also from inside the fd's own callback
+    bool watching(int fd) const;
+
+    // Blocks the signal for the process and calls back from the loop each
+    // time it arrives. The destructor restores the previous signal mask.
+    void onSignal(int signo, std::function<void()> callback);
+
+    void run();    // passes until quit(); returns after the pass that saw quit()
+    void quit();
+    // One pass: waits at most maxWait seconds (0: not at all, negative: as long
+    // as it takes) for something to do, then runs what is due.
+    void runOnce(double maxWait);
+    // The epoll descriptor: readable when runOnce(0) has work to do, so that
+    // another loop (the window's) can watch it.
+    int fd() const { return m_epoll; }
+
+private:
+    struct Watch {
+        std::function<void(std::uint32_t)> callback;
+        std::uint32_t generation = 0;
+        std::uint32_t events = 0;
+    };
+
+    void release();
+    void armTimer(double now);
+    int waitMs(double now, double limit);
+    bool hasPosted();
+    void runPosted();
+    void readSignals();
+    void clearTimerFd();
+
+    int m_epoll = -1;
+    int m_timerFd = -1;
+    int m_eventFd = -1;
+    int m_signalFd = -1;
+
+    TimerQueue m_timers;
+    double m_armedFor = -1;   // the timerfd's expiry; negative when disarmed
+    double m_spinBudget;      // seconds of polling still allowed
+    double m_budgetAt;        // when the budget was last topped up
+
+    std::vector<std::shared_ptr<Watch>> m_watches;   // by descriptor
+    std::uint32_t m_generation = 0;
+
+    std::mutex m_postMutex;
+    std::deque<std::function<void()>> m_posted;
+    bool m_wakeWritten = false;
+
+    std::map<int, std::function<void()>> m_signals;
+    std::vector<int> m_blocked;   // signals this loop blocked, unblocked on destruction
+    bool m_quit = false;
+};
+
+} // namespace zentrel::platform

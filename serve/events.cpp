@@ -1,0 +1,280 @@
+// events.cpp: what zentrel-serve tells its caller: JSON Lines events, or human lines and a live status line.
+#include "serve/events.h"
+
+#include "serve/json.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace zentrel::serve {
+
+namespace {
+
+constexpr double RedrawEvery = 0.1;
+constexpr std::string_view ClearLine = "\r\033[K";
+
+double unixNow()
+{
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string fixed(double value, int decimals)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+void appendField(std::string &json, std::string_view key, std::string_view text)
+{
+    json += ",\"";
+    json += key;
+    json += "\":";
+    appendJsonString(json, text);
+}
+
+void appendNumber(std::string &json, std::string_view key, std::string_view number)
+{
+    json += ",\"";
+    json += key;
+    json += "\":";
+    json += number;
+}
+
+std::string eventHead(std::string_view name)
+{
+    std::string json = "{\"event\":";
+    appendJsonString(json, name);
+    return json;
+}
+
+// What a person reads of a session's name: "r1 session 3 from 127.0.0.1:40000".
+std::string sessionName(const console::SessionInfo &info)
+{
+    std::string name = info.router + " session " + std::to_string(info.number);
+    if (!info.peer.empty())
+        name += " from " + info.peer;
+    return name;
+}
+
+std::string counted(std::uint64_t count, const char *noun)
+{
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+} // namespace
+
+bool writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t wrote = ::write(fd, bytes.data(), bytes.size());
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote < 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(wrote));
+    }
+    return true;
+}
+
+EventLog::EventLog(platform::EventLoop &loop, Setup setup) : m_loop(loop), m_setup(setup) {}
+
+EventLog::~EventLog()
+{
+    if (m_redraw)
+        m_loop.cancel(m_redraw);
+}
+
+void EventLog::emit(std::string json)
+{
+    json += "}\n";
+    if (!writeAll(m_setup.eventsFd, json) && !m_writeFailed) {
+        m_writeFailed = true;
+        error(std::string("the events could not be written: ") + std::strerror(errno));
+    }
+}
+
+void EventLog::human(std::string_view line)
+{
+    std::string text;
+    if (m_statusShown)
+        text += ClearLine;
+    text += "zentrel-serve: ";
+    text += line;
+    text += '\n';
+    m_statusShown = false;
+    // Nothing else to tell when stderr itself has gone.
+    (void)writeAll(STDERR_FILENO, text);
+    statusChanged();
+}
+
+void EventLog::error(std::string_view text)
+{
+    human(text);
+}
+
+void EventLog::listening(const std::string &router, const std::string &address, int port,
+                         std::string_view protocol, std::string_view fingerprint)
+{
+    // A router's SSH port is the same router again.
+    if (protocol != "ssh")
+        ++m_listening;
+    if (m_setup.eventsFd >= 0) {
+        std::string json = eventHead("listening");
+        appendField(json, "router", router);
+        appendField(json, "address", address);
+        appendNumber(json, "port", std::to_string(port));
+        appendField(json, "protocol", protocol);
+        if (!fingerprint.empty())
+            appendField(json, "fingerprint", fingerprint);
+        emit(std::move(json));
+        statusChanged();
+        return;
+    }
+    const bool v6 = address.find(':') != std::string::npos;
+    human(router + " listening on " + (v6 ? "[" + address + "]" : address) + ":"
+          + std::to_string(port) + " (" + std::string(protocol)
+          + (fingerprint.empty() ? "" : ", host key " + std::string(fingerprint)) + ")");
+}
+
+void EventLog::ready()
+{
+    if (m_setup.eventsFd >= 0) {
+        std::string json = eventHead("ready");
+        appendNumber(json, "routers", std::to_string(m_listening));
+        appendNumber(json, "time", fixed(unixNow(), 6));
+        emit(std::move(json));
+    }
+    statusChanged();
+}
+
+void EventLog::routerStopped(const std::string &router)
+{
+    if (m_listening > 0)
+        --m_listening;
+    if (m_setup.eventsFd >= 0) {
+        std::string json = eventHead("router-stopped");
+        appendField(json, "router", router);
+        emit(std::move(json));
+    }
+    statusChanged();
+}
+
+void EventLog::stopping(std::string_view why)
+{
+    if (m_setup.eventsFd >= 0) {
+        std::string json = eventHead("stopping");
+        appendField(json, "reason", why);
+        appendNumber(json, "time", fixed(unixNow(), 6));
+        emit(std::move(json));
+    }
+}
+
+void EventLog::exiting(int status)
+{
+    if (m_setup.eventsFd >= 0) {
+        std::string json = eventHead("exit");
+        appendNumber(json, "status", std::to_string(status));
+        appendNumber(json, "sessions", std::to_string(m_ended));
+        emit(std::move(json));
+    }
+}
+
+void EventLog::sessionStarted(const console::SessionInfo &info)
+{
+    ++m_active;
+    if (m_setup.eventsFd >= 0) {
+        std::string json = eventHead("session-start");
+        appendField(json, "router", info.router);
+        appendNumber(json, "session", std::to_string(info.number));
+        appendField(json, "peer", info.peer);
+        appendNumber(json, "time", fixed(info.startedAt, 6));
+        emit(std::move(json));
+    }
+    statusChanged();
+}
+
+void EventLog::sessionEnded(const console::SessionInfo &info, const console::SessionEnd &end)
+{
+    if (m_active > 0)
+        --m_active;
+    ++m_ended;
+    if (m_setup.eventsFd >= 0) {
+        std::string json = eventHead("session-end");
+        appendField(json, "router", info.router);
+        appendNumber(json, "session", std::to_string(info.number));
+        appendField(json, "peer", info.peer);
+        appendField(json, "reason", console::reasonName(end.reason));
+        appendNumber(json, "items_sent", std::to_string(end.itemsSent));
+        appendNumber(json, "items", std::to_string(end.items));
+        appendNumber(json, "bytes_in", std::to_string(end.bytesIn));
+        appendNumber(json, "bytes_out", std::to_string(end.bytesOut));
+        appendNumber(json, "seconds", fixed(end.seconds, 6));
+        if (!end.failure.empty())
+            appendField(json, "failure", end.failure);
+        for (const EndFields &fields : m_endFields)
+            fields(json, info, end);
+        emit(std::move(json));
+        statusChanged();
+        return;
+    }
+    std::string line = sessionName(info) + ": " + console::reasonName(end.reason) + " after "
+                       + fixed(end.seconds, 3) + " s, " + std::to_string(end.itemsSent) + " of "
+                       + std::to_string(end.items) + " items, " + std::to_string(end.bytesOut)
+                       + " bytes out, " + std::to_string(end.bytesIn) + " bytes in";
+    if (!end.failure.empty())
+        line += " (" + end.failure + ")";
+    human(line);
+}
+
+void EventLog::warning(const console::SessionInfo &info, std::string_view text)
+{
+    if (m_setup.eventsFd >= 0) {
+        std::string json = eventHead("warning");
+        appendField(json, "router", info.router);
+        if (info.number)
+            appendNumber(json, "session", std::to_string(info.number));
+        appendField(json, "text", text);
+        emit(std::move(json));
+    }
+    std::string line = info.number ? sessionName(info) : info.router;
+    line += ": warning: ";
+    line += text;
+    human(line);
+}
+
+void EventLog::statusChanged()
+{
+    if (!m_setup.statusLine || m_redraw)
+        return;
+    // Redrawn from the loop: a burst of sessions costs one redraw, not one each.
+    m_redraw = m_loop.at(m_loop.now() + (m_statusShown ? RedrawEvery : 0), [this] {
+        m_redraw = 0;
+        drawStatus();
+    });
+}
+
+void EventLog::drawStatus()
+{
+    std::string text(ClearLine);
+    text += "zentrel-serve: " + counted(m_listening, "router") + " listening, "
+            + counted(m_active, "session") + " active, " + std::to_string(m_ended) + " ended";
+    m_statusShown = writeAll(STDERR_FILENO, text);
+}
+
+void EventLog::finish()
+{
+    if (m_redraw) {
+        m_loop.cancel(m_redraw);
+        m_redraw = 0;
+    }
+    if (m_statusShown)
+        (void)writeAll(STDERR_FILENO, ClearLine);
+    m_statusShown = false;
+}
+
+} // namespace zentrel::serve

@@ -1,0 +1,78 @@
+// events.h: what zentrel-serve tells its caller: JSON Lines events, or human lines and a live status line.
+#pragma once
+#include "console/observer.h"
+#include "platform/event_loop.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zentrel::serve {
+
+// With an events descriptor, one JSON object per line, each written whole
+// with one write() as it happens (a reader sees complete lines, a crash
+// loses nothing written before it). Without one, a human line on stderr per
+// router that listens and per session that ends. Warnings always reach
+// stderr as well. When stderr is a terminal, a status line at its bottom is
+// redrawn in place, at most ten times a second.
+class EventLog : public console::SessionObserver
+{
+public:
+    struct Setup {
+        int eventsFd = -1;        // -1: human lines instead of events
+        bool statusLine = false;  // stderr is a terminal the events do not share
+    };
+    // Adds "key":value pairs to a session-end event (each begins with a comma).
+    using EndFields = std::function<void(std::string &json, const console::SessionInfo &,
+                                         const console::SessionEnd &)>;
+
+    EventLog(platform::EventLoop &loop, Setup setup);
+    ~EventLog() override;
+
+    void addEndFields(EndFields fields) { m_endFields.push_back(std::move(fields)); }
+
+    void listening(const std::string &router, const std::string &address, int port,
+                   std::string_view protocol = "telnet", std::string_view fingerprint = {});
+    void ready();
+    // The router has stopped listening and has no session left.
+    void routerStopped(const std::string &router);
+    // The program stops for `why` ("signal", "timeout", "connections").
+    void stopping(std::string_view why);
+    // The last event: the exit status the program is about to return.
+    void exiting(int status);
+    // A failure of the program itself, not of one session.
+    void error(std::string_view text);
+    // Clears the status line and leaves the terminal as it was.
+    void finish();
+
+    void sessionStarted(const console::SessionInfo &info) override;
+    void sessionEnded(const console::SessionInfo &info, const console::SessionEnd &end) override;
+    void warning(const console::SessionInfo &info, std::string_view text) override;
+
+    std::uint64_t ended() const { return m_ended; }
+    bool writeFailed() const { return m_writeFailed; }
+
+private:
+    void emit(std::string json);
+    void human(std::string_view line);
+    void statusChanged();
+    void drawStatus();
+
+    platform::EventLoop &m_loop;
+    Setup m_setup;
+    std::vector<EndFields> m_endFields;
+    std::size_t m_listening = 0;
+    std::uint64_t m_active = 0;
+    std::uint64_t m_ended = 0;
+    platform::EventLoop::TimerId m_redraw = 0;
+    bool m_statusShown = false;
+    bool m_writeFailed = false;
+};
+
+// Writes all of the bytes, retrying short writes and interruptions; false
+// (errno set) when the descriptor refuses them.
+bool writeAll(int fd, std::string_view bytes);
+
+} // namespace zentrel::serve

@@ -1,0 +1,226 @@
+// fleet.cpp: every router of one zentrel-serve run: their listeners, sessions and the way the run ends.
+#include "serve/fleet.h"
+
+#include "app/version.h"
+#include "console/line_echo.h"
+#include "platform/error.h"
+#include "platform/posix/posix_loop.h"
+#include "platform/posix/tcp_connection.h"
+#include "platform/posix/tcp_listener.h"
+#include "ssh/ssh_listener.h"
+
+#include <utility>
+
+namespace zentrel::serve {
+
+namespace {
+
+constexpr double SweepEvery = 0.005;
+
+} // namespace
+
+struct Fleet::Member {
+    RouterPlan plan;
+    std::unique_ptr<console::Router> router;
+    std::unique_ptr<platform::TcpListener> listener;
+    std::unique_ptr<ssh::SshListener> sshListener;
+    const ssh::HostKey *hostKey = nullptr;
+    std::uint64_t ended = 0;
+    bool finished = false;
+};
+
+Fleet::Fleet(platform::PosixLoop &loop, EventLog &log, console::SessionObserver &observer, Setup setup,
+             std::vector<RouterPlan> plans)
+    : m_loop(loop), m_log(log), m_observer(observer), m_setup(std::move(setup))
+{
+    for (RouterPlan &plan : plans) {
+        auto member = std::make_unique<Member>();
+        member->plan = std::move(plan);
+        console::RouterSetup routerSetup;
+        routerSetup.name = member->plan.name;
+        routerSetup.maxSessions = m_setup.sessions;
+        routerSetup.delay = [delay = member->plan.delay] { return delay; };
+        routerSetup.pace = member->plan.pace;
+        routerSetup.script = [this, path = member->plan.scriptPath] { return m_scripts.get(path); };
+        member->router = std::make_unique<console::Router>(m_loop, m_observer, std::move(routerSetup));
+        Member *raw = member.get();
+        member->router->onRoom = [this, raw] { checkFinished(*raw); };
+        m_byName.emplace(raw->plan.name, raw);
+        m_routers.push_back(std::move(member));
+    }
+}
+
+// Sessions end before their listeners close, so no accept reaches a router
+// that is being destroyed.
+Fleet::~Fleet()
+{
+    if (m_sweep)
+        m_loop.cancel(m_sweep);
+    for (auto &member : m_routers) {
+        member->listener.reset();
+        member->sshListener.reset();
+    }
+    for (auto &member : m_routers)
+        member->router.reset();
+}
+
+void Fleet::start()
+{
+    // Every port is taken before any is served: the listeners stay paused
+    // until the last one has bound.
+    for (auto &member : m_routers) {
+        console::Router *router = member->router.get();
+        auto accepted = [this, router, echo = member->plan.echoTelnet](int fd, std::string peer) {
+            std::unique_ptr<console::Connection> connection =
+                std::make_unique<platform::TcpConnection>(m_loop, fd, peer);
+            if (echo)
+                connection = std::make_unique<console::LineEcho>(std::move(connection),
+                                                                 console::LineEcho::Carrier::Telnet);
+            router->connected(std::move(connection), std::move(peer));
+        };
+        try {
+            member->listener = std::make_unique<platform::TcpListener>(m_loop, m_setup.address,
+                                                                       member->plan.port, accepted);
+            member->listener->pause();
+            if (member->plan.sshPort >= 0)
+                listenForSsh(*member);
+        } catch (const platform::Error &error) {
+            for (auto &opened : m_routers) {
+                opened->listener.reset();
+                opened->sshListener.reset();
+            }
+            // The listener's text names the address, the port and the reason.
+            throw StartError("router '" + member->plan.name + "': " + error.what());
+        }
+        const std::string name = member->plan.name;
+        member->listener->setReport([this, name](const std::string &text) {
+            console::SessionInfo info;
+            info.router = name;
+            m_log.warning(info, text);
+        });
+    }
+    for (auto &member : m_routers) {
+        member->listener->resume();
+        m_log.listening(member->plan.name, m_setup.address, member->listener->port());
+        if (member->sshListener)
+            m_log.listening(member->plan.name, m_setup.address, member->sshListener->port(), "ssh",
+                            member->hostKey->fingerprint());
+    }
+    m_log.ready();
+}
+
+const ssh::HostKey &Fleet::hostKey(const std::string &path)
+{
+    auto found = m_hostKeys.find(path);
+    if (found == m_hostKeys.end())
+        found = m_hostKeys.emplace(path, path.empty() ? ssh::HostKey::generate()
+                                                      : ssh::HostKey::fromFile(path)).first;
+    return found->second;
+}
+
+// Login runs on the listener's side; only a client with an open shell or
+// exec channel reaches the router and takes one of its sessions.
+void Fleet::listenForSsh(Member &member)
+{
+    member.hostKey = &hostKey(member.plan.hostKeyPath);
+    ssh::SshSetup setup;
+    setup.address = m_setup.address;
+    setup.port = member.plan.sshPort;
+    setup.account = {member.plan.sshUser, member.plan.sshPassword};
+    setup.hostKey = member.hostKey;
+    setup.version = app::Version;
+    console::Router *router = member.router.get();
+    ssh::SshListener::Events events;
+    events.connected = [router, echo = member.plan.echoSsh](std::unique_ptr<ssh::SshConnection> ssh,
+                                                            std::string peer) {
+        // An exec request is not typed at a prompt, so nothing of it comes back.
+        const bool echoes = echo && !ssh->ssh().isExec();
+        std::unique_ptr<console::Connection> connection = std::move(ssh);
+        if (echoes)
+            connection = std::make_unique<console::LineEcho>(std::move(connection),
+                                                             console::LineEcho::Carrier::Ssh);
+        router->connected(std::move(connection), std::move(peer));
+    };
+    events.failed = [this, router, name = member.plan.name](const std::string &peer, bool authFailed,
+                                                            const std::string &why) {
+        if (authFailed) {
+            router->refused(peer, console::EndReason::AuthFailed, why);
+            return;
+        }
+        console::SessionInfo info;
+        info.router = name;
+        info.peer = peer;
+        m_log.warning(info, "SSH client " + peer + ": " + why);
+    };
+    member.sshListener = std::make_unique<ssh::SshListener>(m_loop, std::move(setup), std::move(events));
+    member.sshListener->listen();
+}
+
+void Fleet::stop()
+{
+    for (auto &member : m_routers) {
+        member->listener.reset();
+        member->sshListener.reset();
+        member->router->stop();
+    }
+    sweep();
+}
+
+// A stopped router calls nobody when its last session is gone, so the
+// fleet looks until every one has let its sessions go.
+void Fleet::sweep()
+{
+    for (auto &member : m_routers)
+        checkFinished(*member);
+    if (m_finished < m_routers.size())
+        m_sweep = m_loop.at(m_loop.now() + SweepEvery, [this] {
+            m_sweep = 0;
+            sweep();
+        });
+}
+
+std::size_t Fleet::activeSessions() const
+{
+    std::size_t active = 0;
+    for (const auto &member : m_routers)
+        active += member->router->active();
+    return active;
+}
+
+void Fleet::sessionEnded(const console::SessionInfo &info, const console::SessionEnd &)
+{
+    const auto found = m_byName.find(info.router);
+    if (found == m_byName.end())
+        return;
+    Member &member = *found->second;
+    ++member.ended;
+    if (m_setup.connections && member.ended >= *m_setup.connections
+        && (member.listener || member.sshListener))
+        stopListening(member);
+}
+
+void Fleet::stopListening(Member &member)
+{
+    // Clients already accepted still get their turn: none is refused or lost
+    // once it has been let in.
+    member.listener.reset();
+    member.sshListener.reset();
+    Member *raw = &member;
+    m_loop.post([this, raw] { checkFinished(*raw); });
+}
+
+void Fleet::checkFinished(Member &member)
+{
+    if (member.finished || member.listener || member.sshListener || member.router->active() > 0
+        || member.router->waiting() > 0)
+        return;
+    member.finished = true;
+    m_log.routerStopped(member.plan.name);
+    if (++m_finished == m_routers.size() && !m_doneReported) {
+        m_doneReported = true;
+        if (onDone)
+            m_loop.post(onDone);
+    }
+}
+
+} // namespace zentrel::serve

@@ -1,0 +1,136 @@
+// fleet_plan.cpp: the routers a command line asks for: names, directories, ports and pauses.
+#include "serve/fleet_plan.h"
+
+#include "console/router_settings.h"
+#include "console/script.h"
+#include "platform/posix/posix_profile.h"
+#include "serve/console_settings.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <sys/stat.h>
+
+namespace zentrel::serve {
+
+namespace {
+
+std::string absoluteDir(const std::string &dir)
+{
+    struct stat info {};
+    if (::stat(dir.c_str(), &info) != 0)
+        throw UsageError("router directory '" + dir + "': " + std::strerror(errno));
+    if (!S_ISDIR(info.st_mode))
+        throw UsageError("router directory '" + dir + "': not a directory");
+    char resolved[PATH_MAX];
+    if (!::realpath(dir.c_str(), resolved))
+        throw UsageError("router directory '" + dir + "': " + std::strerror(errno));
+    return resolved;
+}
+
+std::string baseName(const std::string &path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return name.empty() ? "root" : name;
+}
+
+std::string portText(double port)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.15g", port);
+    return text;
+}
+
+} // namespace
+
+std::vector<RouterPlan> planRouters(const Options &options)
+{
+    platform::PosixProfile profile;
+    std::vector<RouterPlan> plans;
+    std::set<std::string> names;
+    const int copies = options.copies > 0 ? options.copies : 1;
+    long long nextPort = options.port ? *options.port : 0;
+    long long nextSshPort = options.sshPort ? *options.sshPort : 0;
+
+    for (const std::string &given : options.dirs) {
+        const std::string dir = absoluteDir(given);
+        const std::string iniPath = dir + "/zentrel.ini";
+        const console::RouterSettings settings = console::readRouterSettings(profile, iniPath);
+
+        long long firstPort = nextPort;
+        if (!options.port) {
+            // Nearest whole number, halves to the even one, as the window takes it.
+            const double rounded = std::nearbyint(settings.port);
+            if (rounded < 1 || rounded > 65535)
+                throw UsageError("router '" + baseName(dir) + "': TCP-Port " + portText(settings.port)
+                                 + " in " + iniPath + " is not a port from 1 to 65535");
+            firstPort = static_cast<long long>(rounded);
+        }
+        const ConsoleSettings console = readConsoleSettings(profile, iniPath, baseName(dir));
+        long long firstSshPort = -1;
+        if (options.sshPort) {
+            firstSshPort = nextSshPort;
+        } else if (console.sshPort != 0) {
+            const double rounded = std::nearbyint(console.sshPort);
+            if (rounded < 1 || rounded > 65535)
+                throw UsageError("router '" + baseName(dir) + "': SSH-Port " + portText(console.sshPort)
+                                 + " in " + iniPath + " is not a port from 1 to 65535");
+            firstSshPort = static_cast<long long>(rounded);
+        }
+        struct stat hostKey {};
+        std::string hostKeyPath = dir + "/ssh_host_ed25519_key";
+        if (options.hostKey)
+            hostKeyPath = *options.hostKey;
+        else if (::stat(hostKeyPath.c_str(), &hostKey) != 0)
+            hostKeyPath.clear();
+
+        struct stat script {};
+        const std::string scriptPath = dir + "/" + console::ResponseFile;
+        const bool missing = ::stat(scriptPath.c_str(), &script) != 0 && errno == ENOENT;
+
+        for (int copy = 1; copy <= copies; ++copy) {
+            RouterPlan plan;
+            plan.name = options.copies > 0 ? baseName(dir) + "-" + std::to_string(copy) : baseName(dir);
+            plan.dir = dir;
+            plan.scriptPath = scriptPath;
+            plan.delay = settings.delay;
+            plan.scriptMissing = missing;
+            const bool freePort = options.port && *options.port == 0;
+            const long long port = freePort ? 0 : firstPort + copy - 1;
+            if (port > 65535)
+                throw UsageError("router '" + plan.name + "': port " + std::to_string(port)
+                                 + " is past 65535");
+            plan.port = static_cast<int>(port);
+            if (firstSshPort >= 0) {
+                const bool freeSsh = options.sshPort && *options.sshPort == 0;
+                const long long sshPort = freeSsh ? 0 : firstSshPort + copy - 1;
+                if (sshPort > 65535)
+                    throw UsageError("router '" + plan.name + "': SSH port " + std::to_string(sshPort)
+                                     + " is past 65535");
+                plan.sshPort = static_cast<int>(sshPort);
+            }
+            plan.sshUser = console.sshUser;
+            plan.sshPassword = console.sshPassword;
+            plan.hostKeyPath = hostKeyPath;
+            plan.echoTelnet = console.echo.value_or(false);
+            plan.echoSsh = console.echo.value_or(true);
+            plan.pace = console.pace;
+            // Names key the reports and transcripts, so two routers may not share one.
+            if (!names.insert(plan.name).second)
+                throw UsageError("two routers named '" + plan.name
+                                 + "': give the directories different names");
+            plans.push_back(std::move(plan));
+        }
+        if (options.port && *options.port != 0)
+            nextPort = firstPort + copies;
+        if (options.sshPort && *options.sshPort != 0)
+            nextSshPort = firstSshPort + copies;
+    }
+    return plans;
+}
+
+} // namespace zentrel::serve

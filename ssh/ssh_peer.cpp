@@ -1,0 +1,426 @@
+// ssh_peer.cpp: one SSH client: key exchange, login and its one channel, driven from the event loop.
+#include "ssh/ssh_peer.h"
+
+#include <sys/epoll.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace zentrel::ssh {
+
+namespace {
+
+// After Zentrel closed the channel, how long the client gets to close its side.
+constexpr double CloseGrace = 5;
+
+SshPeer *peerOf(void *self) { return static_cast<SshPeer *>(self); }
+
+} // namespace
+
+SshPeer::SshPeer(platform::PosixLoop &loop, ssh_session session, SshAccount account,
+                 std::string peer, Hooks hooks)
+    : m_loop(loop), m_session(session), m_fd(ssh_get_fd(session)), m_account(std::move(account)),
+      m_peer(std::move(peer)), m_hooks(std::move(hooks))
+{
+    // Set before the key exchange: a login request can come in the same read as its end.
+    ssh_callbacks_init(&m_serverCallbacks);
+    m_serverCallbacks.userdata = this;
+    m_serverCallbacks.auth_password_function = &SshPeer::onPassword;
+    m_serverCallbacks.channel_open_request_session_function = &SshPeer::onChannelOpen;
+    ssh_set_server_callbacks(m_session, &m_serverCallbacks);
+    ssh_set_message_callback(m_session, &SshPeer::onMessage, this);
+    ssh_set_auth_methods(m_session, SSH_AUTH_METHOD_PASSWORD | SSH_AUTH_METHOD_INTERACTIVE);
+
+    ssh_callbacks_init(&m_channelCallbacks);
+    m_channelCallbacks.userdata = this;
+    m_channelCallbacks.channel_data_function = &SshPeer::onData;
+    m_channelCallbacks.channel_eof_function = &SshPeer::onEof;
+    m_channelCallbacks.channel_close_function = &SshPeer::onClose;
+    m_channelCallbacks.channel_pty_request_function = &SshPeer::onPty;
+    m_channelCallbacks.channel_shell_request_function = &SshPeer::onShell;
+    m_channelCallbacks.channel_exec_request_function = &SshPeer::onExec;
+    m_channelCallbacks.channel_env_request_function = &SshPeer::onEnv;
+    m_channelCallbacks.channel_pty_window_change_function = &SshPeer::onWindowChange;
+}
+
+SshPeer::~SshPeer()
+{
+    abandon();
+}
+
+void SshPeer::start()
+{
+    ssh_set_blocking(m_session, 0);
+    m_timer = m_loop.at(m_loop.now() + HandshakeTimeout, [this] {
+        m_timer = 0;
+        fail(false, "no shell within 30 s of the connect");
+    });
+    watchSocket();
+    onReady();
+}
+
+void SshPeer::abandon()
+{
+    if (m_state == State::Done)
+        return;
+    m_state = State::Done;
+    if (m_handedOver)
+        --s_lingering;
+    if (m_timer)
+        m_loop.cancel(m_timer);
+    m_timer = 0;
+    if (m_watched)
+        m_loop.unwatch(m_fd);
+    m_watched = false;
+    m_events = {};
+    if (m_event) {
+        ssh_event_remove_session(m_event, m_session);
+        ssh_event_free(m_event);
+        m_event = nullptr;
+    }
+    ssh_disconnect(m_session);   // closes the socket
+    ssh_free(m_session);
+    m_session = nullptr;
+    m_channel = nullptr;
+}
+
+void SshPeer::end()
+{
+    if (m_state == State::Done)
+        return;
+    abandon();
+    if (m_keepAlive) {
+        // Released from the loop: this may be the last reference.
+        m_loop.post([self = std::move(m_keepAlive)] {});
+        return;
+    }
+    m_loop.post([weak = weak_from_this()] {
+        if (const auto self = weak.lock(); self && self->m_hooks.finished)
+            self->m_hooks.finished(self.get());
+    });
+}
+
+void SshPeer::fail(bool authFailed, const std::string &why)
+{
+    if (m_state == State::Done)
+        return;
+    if (m_hooks.failed)
+        m_hooks.failed(this, authFailed, why);
+    end();
+}
+
+void SshPeer::watchSocket()
+{
+    if (m_state == State::Done)
+        return;
+    std::uint32_t events = EPOLLIN;
+    if (ssh_get_poll_flags(m_session) & SSH_WRITE_PENDING)
+        events |= EPOLLOUT;
+    if (!m_watched) {
+        m_loop.watch(m_fd, events, [this](std::uint32_t) { onReady(); });
+        m_watched = true;
+    } else {
+        m_loop.modify(m_fd, events);
+    }
+}
+
+void SshPeer::onReady()
+{
+    if (m_state == State::Done)
+        return;
+    if (m_state == State::KeyExchange) {
+        handshake();
+        if (m_state == State::Done)
+            return;
+    }
+    if (m_event && ssh_event_dopoll(m_event, 0) == SSH_ERROR && !(ssh_get_status(m_session) & SSH_CLOSED)) {
+        // A malformed packet or a broken socket: libssh has given up on it.
+        if (!m_handedOver) {
+            fail(false, std::string("SSH error: ") + ssh_get_error(m_session));
+            return;
+        }
+        m_gone = true;
+    }
+    afterPoll();
+}
+
+void SshPeer::handshake()
+{
+    const int rc = ssh_handle_key_exchange(m_session);
+    if (rc == SSH_AGAIN)
+        return;
+    if (rc != SSH_OK) {
+        fail(false, std::string("key exchange failed: ") + ssh_get_error(m_session));
+        return;
+    }
+    m_state = State::Login;
+    m_event = ssh_event_new();
+    if (!m_event || ssh_event_add_session(m_event, m_session) != SSH_OK)
+        fail(false, "cannot poll the SSH session");
+}
+
+void SshPeer::afterPoll()
+{
+    if (m_state == State::Done || m_state == State::KeyExchange) {
+        watchSocket();
+        return;
+    }
+    const bool closed = ssh_get_status(m_session) & (SSH_CLOSED | SSH_CLOSED_ERROR);
+    if (!m_handedOver) {
+        if (m_authFailures >= MaxAuthFailures) {
+            ssh_session_set_disconnect_message(m_session, "Too many authentication failures");
+            fail(true, std::to_string(m_authFailures) + " failed logins as \"" + m_user + "\"");
+            return;
+        }
+        if (closed) {
+            fail(false, "left before a shell was opened");
+            return;
+        }
+        if (!m_channelReady) {
+            watchSocket();
+            return;
+        }
+        m_handedOver = true;
+        m_state = State::Open;
+        m_keepAlive = shared_from_this();
+        ++s_lingering;
+        if (m_timer)
+            m_loop.cancel(m_timer);
+        m_timer = 0;
+        // From here the peer answers to its connection only.
+        const Hooks hooks = std::exchange(m_hooks, {});
+        if (hooks.ready)
+            hooks.ready(shared_from_this());
+        if (m_state == State::Done)
+            return;
+    }
+    if (closed)
+        m_gone = true;
+    flush();
+
+    // A copy each time: the receiver may set other events from inside.
+    if (!m_in.empty()) {
+        const std::string chunk = std::exchange(m_in, {});
+        if (auto data = m_events.data)
+            data(chunk);
+        if (m_state == State::Done)
+            return;
+    }
+    if (m_inputEnded && !m_endedReported) {
+        m_endedReported = true;
+        if (auto ended = m_events.ended)
+            ended();
+        if (m_state == State::Done)
+            return;
+    }
+    if (m_gone && !m_goneReported) {
+        m_goneReported = true;
+        if (auto gone = m_events.gone)
+            gone();
+        if (m_state == State::Done)
+            return;
+    }
+    if (m_aboveHighWater && m_out.size() <= console::Connection::LowWater) {
+        m_aboveHighWater = false;
+        if (auto drained = m_events.drained)
+            drained();
+        if (m_state == State::Done)
+            return;
+    }
+    if (m_state == State::Closing)
+        finishClose();
+    watchSocket();
+}
+
+void SshPeer::setEvents(console::Connection::Events events)
+{
+    m_events = std::move(events);
+}
+
+void SshPeer::send(std::string_view bytes)
+{
+    if (m_state != State::Open || m_gone || bytes.empty())
+        return;
+    m_out.append(bytes);
+    flush();
+    if (m_out.size() > console::Connection::HighWater)
+        m_aboveHighWater = true;
+    if (m_state == State::Done)
+        return;
+    // Writing can read too: what libssh took in on the way is delivered from the loop.
+    if (!m_in.empty() || m_gone || m_inputEnded)
+        m_loop.post([weak = weak_from_this()] {
+            if (const auto self = weak.lock())
+                self->afterPoll();
+        });
+    watchSocket();
+}
+
+void SshPeer::flush()
+{
+    while (m_channel && !m_gone && !m_out.empty()) {
+        const std::size_t window = ssh_channel_window_size(m_channel);
+        if (window == 0)
+            break;   // the client's window adjust arrives as input
+        const std::size_t length = std::min(m_out.size(), window);
+        const int written = ssh_channel_write(m_channel, m_out.data(), static_cast<uint32_t>(length));
+        if (written == SSH_ERROR) {
+            m_gone = true;
+            break;
+        }
+        if (written <= 0)
+            break;
+        m_out.erase(0, static_cast<std::size_t>(written));
+    }
+}
+
+void SshPeer::close()
+{
+    if (m_state != State::Open)
+        return;
+    m_state = State::Closing;
+    finishClose();
+}
+
+// Once all that was queued has gone into the channel: exit status 0, EOF and
+// the channel close; the session ends when the client closes its side.
+void SshPeer::finishClose()
+{
+    if (m_gone) {
+        end();
+        return;
+    }
+    if (!m_out.empty() || !m_channel)
+        return;
+    if (!ssh_channel_is_closed(m_channel)) {
+        ssh_channel_request_send_exit_status(m_channel, 0);
+        ssh_channel_send_eof(m_channel);
+        ssh_channel_close(m_channel);
+        m_timer = m_loop.at(m_loop.now() + CloseGrace, [this] {
+            m_timer = 0;
+            end();
+        });
+    }
+    watchSocket();
+}
+
+void SshPeer::detach()
+{
+    m_events = {};
+    if (m_state == State::Open)
+        close();
+}
+
+bool SshPeer::accepts(const char *user, const char *password) const
+{
+    if (m_account.user.empty())
+        return true;
+    return user && password && m_account.user == user && m_account.password == password;
+}
+
+int SshPeer::onPassword(ssh_session, const char *user, const char *password, void *self)
+{
+    SshPeer *peer = peerOf(self);
+    peer->m_user = user ? user : "";
+    if (peer->accepts(user, password))
+        return SSH_AUTH_SUCCESS;
+    ++peer->m_authFailures;
+    return SSH_AUTH_DENIED;
+}
+
+// Keyboard-interactive login: one password prompt, not echoed.
+int SshPeer::onMessage(ssh_session session, ssh_message message, void *self)
+{
+    SshPeer *peer = peerOf(self);
+    if (ssh_message_type(message) != SSH_REQUEST_AUTH
+        || ssh_message_subtype(message) != SSH_AUTH_METHOD_INTERACTIVE)
+        return 1;   // libssh's default answer
+    // The answer carries no user name: it is the one of the request before it.
+    if (!ssh_message_auth_kbdint_is_response(message)) {
+        const char *user = ssh_message_auth_user(message);
+        peer->m_user = user ? user : "";
+        const char *prompts[] = {"Password: "};
+        char echo[] = {0};
+        ssh_message_auth_interactive_request(message, "", "", 1, prompts, echo);
+        return 0;
+    }
+    const char *answer = ssh_userauth_kbdint_getnanswers(session) == 1
+                             ? ssh_userauth_kbdint_getanswer(session, 0)
+                             : nullptr;
+    if (answer && peer->accepts(peer->m_user.c_str(), answer)) {
+        ssh_message_auth_reply_success(message, 0);
+        return 0;
+    }
+    ++peer->m_authFailures;
+    ssh_message_auth_set_methods(message, SSH_AUTH_METHOD_PASSWORD | SSH_AUTH_METHOD_INTERACTIVE);
+    ssh_message_reply_default(message);
+    return 0;
+}
+
+// The script goes to the first session channel; any further one is refused.
+ssh_channel SshPeer::onChannelOpen(ssh_session session, void *self)
+{
+    SshPeer *peer = peerOf(self);
+    if (peer->m_channel)
+        return nullptr;
+    peer->m_channel = ssh_channel_new(session);
+    if (peer->m_channel)
+        ssh_set_channel_callbacks(peer->m_channel, &peer->m_channelCallbacks);
+    return peer->m_channel;
+}
+
+int SshPeer::onData(ssh_session, ssh_channel, void *data, uint32_t length, int isStderr, void *self)
+{
+    if (!isStderr)
+        peerOf(self)->m_in.append(static_cast<const char *>(data), length);
+    return static_cast<int>(length);
+}
+
+void SshPeer::onEof(ssh_session, ssh_channel, void *self)
+{
+    peerOf(self)->m_inputEnded = true;
+}
+
+void SshPeer::onClose(ssh_session, ssh_channel, void *self)
+{
+    peerOf(self)->m_gone = true;
+}
+
+int SshPeer::onPty(ssh_session, ssh_channel, const char *, int, int, int, int, void *self)
+{
+    peerOf(self)->m_pty = true;
+    return 0;
+}
+
+int SshPeer::onShell(ssh_session, ssh_channel, void *self)
+{
+    SshPeer *peer = peerOf(self);
+    if (peer->m_channelReady)
+        return 1;
+    peer->m_channelReady = true;
+    return 0;
+}
+
+// The command is what the client typed first.
+int SshPeer::onExec(ssh_session, ssh_channel, const char *command, void *self)
+{
+    SshPeer *peer = peerOf(self);
+    if (peer->m_channelReady)
+        return 1;
+    peer->m_channelReady = true;
+    peer->m_exec = true;
+    peer->m_in.insert(0, std::string(command ? command : "") + "\r");
+    return 0;
+}
+
+int SshPeer::onEnv(ssh_session, ssh_channel, const char *, const char *, void *)
+{
+    return 0;
+}
+
+int SshPeer::onWindowChange(ssh_session, ssh_channel, int, int, int, int, void *)
+{
+    return 0;
+}
+
+} // namespace zentrel::ssh

@@ -1,0 +1,127 @@
+// ssh_peer.h: one SSH client: key exchange, login and its one channel, driven from the event loop.
+#pragma once
+#include "console/connection.h"
+#include "platform/posix/posix_loop.h"
+
+#include <libssh/callbacks.h>
+#include <libssh/libssh.h>
+#include <libssh/server.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zentrel::ssh {
+
+// The one account a router accepts; an empty user accepts any name and password.
+struct SshAccount {
+    std::string user;
+    std::string password;
+};
+
+// Lives from the accept until the client's socket is closed, which can be
+// after the router let go of its connection and after the listener is gone:
+// what was queued still goes out.
+// libssh only ever runs inside onReady() and the calls below; its callbacks
+// record what happened, and the events go to the session after libssh returns.
+class SshPeer : public std::enable_shared_from_this<SshPeer>
+{
+public:
+    struct Hooks {
+        // A shell or exec channel is open: the connection is the router's now.
+        std::function<void(std::shared_ptr<SshPeer>)> ready;
+        // Ended before it was ready; `authFailed` for three failed logins.
+        std::function<void(SshPeer *, bool authFailed, const std::string &why)> failed;
+        // Fully done: the owner drops its reference (posted, never from inside).
+        std::function<void(SshPeer *)> finished;
+    };
+
+    static constexpr double HandshakeTimeout = 30;
+    static constexpr int MaxAuthFailures = 3;
+
+    // Takes the session, already accepted on its socket.
+    SshPeer(platform::PosixLoop &loop, ssh_session session, SshAccount account, std::string peer,
+            Hooks hooks);
+    ~SshPeer();
+    SshPeer(const SshPeer &) = delete;
+    SshPeer &operator=(const SshPeer &) = delete;
+
+    void start();
+    // Channels handed over and not yet closed on both sides, in this process:
+    // the program waits for them a moment before it exits.
+    static std::size_t lingering() { return s_lingering; }
+    // Frees everything now, without a goodbye (the program is ending).
+    void abandon();
+
+    // The connection side, for SshConnection.
+    void setEvents(console::Connection::Events events);
+    void send(std::string_view bytes);
+    std::size_t queued() const { return m_out.size(); }
+    bool isGone() const { return m_gone; }
+    void close();
+    void detach();   // the router has let go
+    const std::string &peer() const { return m_peer; }
+    const std::string &user() const { return m_user; }
+    bool hasPty() const { return m_pty; }
+    bool isExec() const { return m_exec; }
+
+private:
+    enum class State { KeyExchange, Login, Open, Closing, Done };
+
+    void onReady();
+    void handshake();
+    void afterPoll();
+    void flush();
+    void finishClose();
+    void fail(bool authFailed, const std::string &why);
+    void end();
+    void watchSocket();
+    bool accepts(const char *user, const char *password) const;
+
+    static int onPassword(ssh_session, const char *user, const char *password, void *self);
+    static int onMessage(ssh_session, ssh_message message, void *self);
+    static ssh_channel onChannelOpen(ssh_session, void *self);
+    static int onData(ssh_session, ssh_channel, void *data, uint32_t length, int isStderr, void *self);
+    static void onEof(ssh_session, ssh_channel, void *self);
+    static void onClose(ssh_session, ssh_channel, void *self);
+    static int onPty(ssh_session, ssh_channel, const char *, int, int, int, int, void *self);
+    static int onShell(ssh_session, ssh_channel, void *self);
+    static int onExec(ssh_session, ssh_channel, const char *command, void *self);
+    static int onEnv(ssh_session, ssh_channel, const char *, const char *, void *);
+    static int onWindowChange(ssh_session, ssh_channel, int, int, int, int, void *);
+
+    static inline std::size_t s_lingering = 0;
+
+    platform::PosixLoop &m_loop;
+    std::shared_ptr<SshPeer> m_keepAlive;   // from the hand-over to the end
+    ssh_session m_session;
+    ssh_event m_event = nullptr;
+    ssh_channel m_channel = nullptr;
+    int m_fd;
+    SshAccount m_account;
+    std::string m_peer;
+    Hooks m_hooks;
+    ssh_server_callbacks_struct m_serverCallbacks{};
+    ssh_channel_callbacks_struct m_channelCallbacks{};
+    console::Connection::Events m_events;
+    platform::EventLoop::TimerId m_timer = 0;
+
+    State m_state = State::KeyExchange;
+    std::string m_user;
+    std::string m_in;               // typed, not yet given to the session
+    std::string m_out;              // for the channel, beyond its window
+    int m_authFailures = 0;
+    bool m_channelReady = false;    // shell or exec asked for
+    bool m_handedOver = false;
+    bool m_pty = false;
+    bool m_exec = false;
+    bool m_inputEnded = false;      // the client sent EOF
+    bool m_endedReported = false;
+    bool m_gone = false;
+    bool m_goneReported = false;
+    bool m_aboveHighWater = false;
+    bool m_watched = false;
+    bool m_inPoll = false;
+};
+
+} // namespace zentrel::ssh

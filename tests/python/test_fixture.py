@@ -1,0 +1,139 @@
+"""test_fixture.py: the zentrel fixture end to end against the real zentrel-serve."""
+import subprocess
+import textwrap
+
+CLIENT = textwrap.dedent('''
+    import socket
+
+    def talk(router, dialog=()):
+        """For each (prompt, line): reads up to the prompt, types the line; then reads to the close."""
+        s = socket.create_connection((router.host, router.port), timeout=10)
+        got = b""
+        for prompt, line in dialog:
+            while prompt.encode("latin-1") not in got:
+                got += s.recv(4096)
+            s.sendall(line.encode("latin-1") + b"\\r\\n")
+        while chunk := s.recv(4096):
+            got += chunk
+        s.close()
+        return got
+''')
+
+
+def test_passing_session_reports_its_typed_lines(run_inner):
+    result = run_inner(CLIENT + textwrap.dedent('''
+        def test_login(zentrel):
+            router = zentrel.router(response=["Username: ", "Password: ", "\\r\\nr1#"],
+                                    expect=["admin", "~.*"], delay=0.1)
+            assert router.host == "127.0.0.1" and router.port > 0
+            got = talk(router, [("Username: ", "admin"), ("Password: ", "secret")])
+            router.verify()
+            assert got == b"Username: Password: \\r\\nr1#"
+            [session] = router.sessions
+            assert session.reason == "script-exhausted"
+            assert (session.items_sent, session.items) == (3, 3)
+            assert [line for line in session.typed if line] == ["admin", "secret"]
+    '''))
+    result.assert_outcomes(passed=1)
+
+
+def test_wrong_line_fails_with_diff(run_inner, serve_binary):
+    result = run_inner(CLIENT + textwrap.dedent('''
+        def test_backup(zentrel):
+            router = zentrel.router(response=["Username: ", "Password: ", "r1#", "\\r\\nr1#"],
+                                    expect=["admin", "~.*", "show running-config"], delay=0.1)
+            talk(router, [("Username: ", "admin"), ("Password: ", "hunter2"), ("r1#", "show run")])
+            router.verify()
+    '''))
+    result.assert_outcomes(failed=1)
+    result.stdout.fnmatch_lines(["*router r1, session 1 from 127.0.0.1:*differ*",
+                                 "*-show running-config", "*+show run"])
+    # The password matched its pattern, so the diff never prints it.
+    assert "+hunter2" not in result.stdout.str()
+    if "--transcripts" in subprocess.run([serve_binary, "--help"], capture_output=True,
+                                         text=True).stdout:
+        result.stdout.fnmatch_lines(["*transcript: */r1-1.cast"])
+
+
+def test_unverified_failures_fail_the_test_itself(run_inner):
+    result = run_inner(CLIENT + textwrap.dedent('''
+        import socket
+
+        clients = []
+
+        def test_forgets_verify(zentrel):
+            router = zentrel.router(response=["a", "b"], expect=["right"], delay=0.1)
+            talk(router, [("a", "wrong")])
+            router.wait()
+
+        def test_leaves_session_running(zentrel):
+            router = zentrel.router(response=["x"] * 100, delay=0.2)
+            clients.append(socket.create_connection((router.host, router.port)))
+            clients[-1].recv(10)
+    '''))
+    result.assert_outcomes(failed=2)
+    result.stdout.fnmatch_lines(["*test_forgets_verify*", "*+wrong*"])
+    result.stdout.fnmatch_lines(["*session 1 from 127.0.0.1:* was still running when the test ended*"])
+    assert "ERROR" not in result.stdout.str()
+
+
+def test_bad_setups_fail_at_once_with_the_reason(run_inner, tmp_path):
+    result = run_inner(textwrap.dedent(f'''
+        import socket
+
+        def test_missing_dir(zentrel):
+            zentrel.router(files={str(tmp_path / "no-such-router")!r})
+
+        def test_port_taken(zentrel):
+            taken = socket.socket()
+            taken.bind(("127.0.0.1", 0))
+            taken.listen()
+            zentrel.router(response=["x"], port=taken.getsockname()[1])
+    '''), "--durations=0")
+    result.assert_outcomes(failed=2)
+    result.stdout.fnmatch_lines(["*router no-such-router: zentrel-serve exited with status 2*",
+                                 "*router r1: zentrel-serve exited with status 2*"])
+
+
+def test_missing_binary_is_an_error_not_a_skip(pytester):
+    pytester.makepyfile("def test_x(zentrel):\n    zentrel.router(response=['x'])\n")
+    result = pytester.runpytest_subprocess("-p", "pytest_zentrel",
+                                           "--zentrel-serve=/nonexistent/zentrel-serve")
+    result.assert_outcomes(errors=1)
+    result.stdout.fnmatch_lines(["*--zentrel-serve=/nonexistent/zentrel-serve: no executable*"])
+
+
+def test_module_fixture_serves_every_test_of_the_module(run_inner):
+    result = run_inner(CLIENT + textwrap.dedent('''
+        import pytest
+
+        @pytest.fixture(scope="module")
+        def router(zentrel_module):
+            return zentrel_module.router(response=["hello"], delay=0.01)
+
+        def test_first(router):
+            assert talk(router) == b"hello"
+            router.verify(count=1)
+
+        def test_second(router):
+            assert talk(router) == b"hello"
+            router.verify(count=2)
+            assert [s.number for s in router.sessions] == [1, 2]
+    '''))
+    result.assert_outcomes(passed=2)
+
+
+def test_items_reach_the_client_byte_for_byte(run_inner):
+    # Each item is one the item reader would split, trim or unquote if written as it stands.
+    result = run_inner(CLIENT + textwrap.dedent('''
+        ITEMS = ["a,b", "line\\r\\nnext\\n", "  indented", "prompt> ", \'say "hi"\',
+                 \'"quoted" start\', \'both, "and"\', "", "\\tlatin \\xe9\\xff\\x00", b"\\x80,\\x81"]
+
+        def test_round_trip(zentrel):
+            router = zentrel.router(response=ITEMS, delay=0)
+            got = talk(router)
+            router.verify()
+            assert got == b"".join(i if isinstance(i, bytes) else i.encode("latin-1") for i in ITEMS)
+            assert router.sessions[0].items == len(ITEMS)
+    '''))
+    result.assert_outcomes(passed=1)

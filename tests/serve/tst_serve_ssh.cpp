@@ -1,0 +1,103 @@
+// tst_serve_ssh.cpp: zentrel-serve's SSH ports, echo and turn-taking, as a real process.
+#include "serve_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+
+using namespace zentrel::tests;
+
+namespace {
+
+struct StartCase {
+    const char *name;
+    std::string ini;
+    std::vector<std::string> options;
+    std::vector<std::string> saysAll;   // every piece is in the one-line error
+};
+
+class SshStartUp : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(SshStartUp, refusesBadSettingsBeforeListening)
+{
+    ScratchDir scratch;
+    std::vector<std::string> arguments = GetParam().options;
+    arguments.push_back(scratch.router("edge", "\"R>\"\r\n", GetParam().ini));
+    ServeProcess serve(arguments);
+    EXPECT_EQ(serve.wait(), 2);
+    const std::string text = serve.stderrText();
+    for (const std::string &piece : GetParam().saysAll)
+        EXPECT_NE(text.find(piece), std::string::npos) << "missing '" << piece << "' in: " << text;
+    EXPECT_TRUE(named(serve.events(), "listening").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, SshStartUp, ::testing::Values(
+    StartCase{"pace", "[Settings]\r\nPace=Sometimes\r\n", {"--port", "0"}, {"edge", "Pace", "Sometimes"}},
+    StartCase{"echo", "[Settings]\r\nEcho=Maybe\r\n", {"--port", "0"}, {"edge", "Echo", "Maybe"}},
+    StartCase{"sshPort", "[Settings]\r\nSSH-Port=70000\r\n", {"--port", "0"}, {"edge", "SSH-Port", "70000"}},
+    StartCase{"hostKey", "[Settings]\r\n", {"--port", "0", "--ssh-port", "0", "--host-key", "/nonexistent/key"},
+              {"edge", "/nonexistent/key"}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+std::map<std::string, int> portsByProtocol(ServeProcess &serve)
+{
+    std::map<std::string, int> ports;
+    serve.until("ready");
+    for (const std::string &event : named(serve.events(), "listening"))
+        ports[field(event, "protocol")] = std::stoi(field(event, "port"));
+    return ports;
+}
+
+} // namespace
+
+TEST(ServeSsh, telnetEchoAndTurnTaking)
+{
+    ScratchDir scratch;
+    const std::string dir = scratch.router("edge", "\"R1>\",\"one\r\nR1>\"\r\n",
+                                           "[Settings]\r\nDelay=0.05\r\nEcho=Yes\r\nPace=Enter\r\n");
+    ServeProcess serve({"--port", "0", "--connections", "1", dir});
+    Client client(portsByProtocol(serve)["telnet"]);
+    EXPECT_EQ(joined(client.read(3)), "R1>");
+    client.send("\r\n");
+    EXPECT_EQ(joined(client.read(5)), "\r\nR1>") << "a bare Enter: its echo and the prompt";
+    client.send("x\x7fy\r\n");
+    const std::string rest = client.readAll();
+    EXPECT_EQ(rest, "x\b \by\r\none\r\nR1>");
+    EXPECT_EQ(serve.wait(), 0);
+}
+
+TEST(ServeSsh, hostileClientsEndOnlyTheirOwnConnection)
+{
+    if (std::system("/usr/bin/python3 -c 'import paramiko' 2>/dev/null") != 0)
+        GTEST_SKIP() << "python3-paramiko is not installed";
+    ScratchDir scratch;
+    const std::string dir = scratch.router(
+        "edge", "\"R1#\",\"Version 15.2\r\nR1#\"\r\n",
+        "[Settings]\r\nDelay=0.01\r\nSSH-User=admin\r\nSSH-Password=secret\r\nPace=Enter\r\n");
+    ServeProcess serve({"--port", "0", "--ssh-port", "0", dir});
+    const auto ports = portsByProtocol(serve);
+    ASSERT_EQ(ports.count("ssh"), 1u);
+    for (const std::string &event : named(serve.events(), "listening")) {
+        if (field(event, "protocol") == "ssh") {
+            EXPECT_EQ(field(event, "fingerprint").rfind("SHA256:", 0), 0u) << event;
+        }
+    }
+
+    const std::string command = "/usr/bin/python3 " ZENTREL_SOURCE_DIR "/tests/ssh/clients/ssh_sessions.py "
+                                + std::to_string(ports.at("ssh"));
+    EXPECT_EQ(std::system(command.c_str()), 0);
+
+    const auto failed = serve.until("session-end");
+    ASSERT_TRUE(failed) << serve.stderrText();
+    EXPECT_EQ(field(*failed, "reason"), "auth-failed");
+    EXPECT_EQ(field(*failed, "items_sent"), "0");
+    const auto served = serve.until("session-end");
+    ASSERT_TRUE(served);
+    EXPECT_EQ(field(*served, "reason"), "script-exhausted");
+    EXPECT_EQ(field(*served, "items_sent"), "2");
+
+    // The silent client is still in its key exchange: a stop does not wait for it.
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(5), 0);
+}
