@@ -3,7 +3,7 @@ BUILD := build
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all run test bench deps configure build program clean install package \
+.PHONY: all run test bench bench-fleet deps configure build program clean install package \
         sanitize-test fuzz-build fuzz-test fuzz soak image image-test
 
 all: build
@@ -37,6 +37,11 @@ bench: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target zentrel zentrel_bench zentrel-serve zentrel_ssh_bench
 	@$(BUILD)/bench/zentrel_bench --json $(BUILD)/bench-results.json
 	@$(BUILD)/bench/zentrel_ssh_bench
+
+# The fleet phase alone: zentrel-serve beside the asyncio peer, chart in $(BUILD)/bench-fleet.svg.
+bench-fleet: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target zentrel_bench zentrel-serve
+	@$(BUILD)/bench/zentrel_bench --phases 6 --json $(BUILD)/bench-fleet.json
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j 2

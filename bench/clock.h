@@ -36,6 +36,24 @@ inline double median(std::vector<double> values)
     return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
+// Nearest rank: the smallest value that `fraction` of the values do not exceed.
+inline double percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return std::nan("");
+    std::sort(values.begin(), values.end());
+    const auto rank = std::size_t(std::ceil(fraction * double(values.size())));
+    return values[std::min(values.size(), std::max<std::size_t>(rank, 1)) - 1];
+}
+
+// Wall-clock seconds since 1970, the servers' event times.
+inline double unixNow()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
 inline double maxOf(const std::vector<double> &values)
 {
     return values.empty() ? std::nan("") : *std::max_element(values.begin(), values.end());

@@ -1,6 +1,7 @@
 // main.cpp: zentrel_bench, which measures a real Zentrel and prints one row per figure.
 #include "bench.h"
 #include "clock.h"
+#include "fleet.h"
 #include "proc_stats.h"
 #include "report.h"
 #include "stand_in.h"
@@ -24,13 +25,17 @@ using namespace zentrel::bench;
 namespace {
 
 const char usage[] =
-    "usage: zentrel_bench [--zentrel PATH] [--json PATH] [--phases 1,2,3,4] [--rounds N] [--keep]\n"
+    "usage: zentrel_bench [--zentrel PATH] [--json PATH] [--phases 1,2,3,4,6] [--rounds N] [--keep]\n"
     "                     [--discard] [--wrapper 'COMMAND ARGS']\n"
+    "                     [--serve PATH] [--peer SCRIPT] [--python PATH] [--fleet-scale F] [--chart SVG]\n"
     "       zentrel_bench --self-check\n"
     "  Starts PATH (default: the zentrel built beside this program) headless, once per phase,\n"
     "  measures pacing, idle cost, throughput, turnaround and memory, prints one row per\n"
     "  figure and writes them as JSON. Exit status 1 when any stream was not byte-exact or\n"
     "  Zentrel failed to start, serve or stop; missed targets alone do not fail the run.\n"
+    "  Phase 6, the fleet, runs zentrel-serve (--serve) and the asyncio peer (--peer, run by\n"
+    "  --python) through the same scenarios side by side, draws the figures into --chart, and\n"
+    "  with --fleet-scale runs that fraction of the routers, for a quick look.\n"
     "  --wrapper runs Zentrel under a profiler (e.g. 'valgrind --tool=callgrind'); the\n"
     "  figures of such a run mean nothing, the profile does. --self-check runs the bench\n"
     "  against a stand-in for Zentrel, exact and then with faults made on purpose, to prove\n"
@@ -126,7 +131,25 @@ std::string jsonHeader(const Options &options, double seconds, const MachineLoad
     return out.str();
 }
 
-bool parse(int argc, char **argv, Options &options, std::string &standIn, bool &selfCheck)
+// Under the chart's title: when, at which commit, and how busy the machine was.
+std::string chartCaption(const MachineLoad &load)
+{
+    const std::time_t t = std::time(nullptr);
+    char date[32];
+    std::strftime(date, sizeof date, "%Y-%m-%d", std::gmtime(&t));
+    const std::string commit = commandOutput("git -C '" ZENTREL_SOURCE_DIR "' rev-parse --short HEAD 2>/dev/null");
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%s at %s; %u CPUs, %.0f%% busy with other work; lower is better "
+                  "except connections/s",
+                  date, commit.c_str(), std::thread::hardware_concurrency(), load.othersFraction * 100);
+    return text;
+}
+
+bool phasesGiven = false;
+
+bool parse(int argc, char **argv, Options &options, FleetOptions &fleet, std::string &python,
+           std::string &standIn, bool &selfCheck)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -136,6 +159,7 @@ bool parse(int argc, char **argv, Options &options, std::string &standIn, bool &
         } else if (arg == "--json") {
             options.json = value();
         } else if (arg == "--phases") {
+            phasesGiven = true;
             options.phases.clear();
             std::istringstream list(value());
             std::string phase;
@@ -148,6 +172,20 @@ bool parse(int argc, char **argv, Options &options, std::string &standIn, bool &
             std::string word;
             while (words >> word)
                 options.wrapper.push_back(word);
+        } else if (arg == "--serve") {
+            fleet.serve = value();
+        } else if (arg == "--peer") {
+            fleet.peer.back() = value();
+        } else if (arg == "--python") {
+            python = value();
+        } else if (arg == "--fleet-scale") {
+            fleet.scale = std::atof(value().c_str());
+            if (!(fleet.scale > 0 && fleet.scale <= 1)) {
+                std::fputs("zentrel_bench: --fleet-scale takes a fraction above 0, at most 1\n", stderr);
+                return false;
+            }
+        } else if (arg == "--chart") {
+            fleet.chart = value();
         } else if (arg == "--keep") {
             options.keep = true;
         } else if (arg == "--discard") {
@@ -173,7 +211,7 @@ int selfCheck(const std::string &json)
     int wrong = 0;
     std::printf("self-check: the stand-in, exact\n");
     std::fflush(stdout);
-    const int exactStatus = std::system(("'" + self + "' --stand-in --json '" + json + "'").c_str());
+    const int exactStatus = std::system(("'" + self + "' --stand-in --phases 1,2,3,4 --json '" + json + "'").c_str());
     const bool exactPassed = WIFEXITED(exactStatus) && WEXITSTATUS(exactStatus) == 0;
     std::printf("self-check: exact stand-in %s\n\n", exactPassed ? "passed, as it must" : "FAILED");
     wrong += exactPassed ? 0 : 1;
@@ -207,19 +245,44 @@ int main(int argc, char **argv)
     Options options;
     options.program = ZENTREL_BINARY;
     options.json = ZENTREL_BUILD_DIR "/bench-results.json";
+    FleetOptions fleet;
+    fleet.serve = ZENTREL_BUILD_DIR "/zentrel-serve";
+    fleet.peer = {"", ZENTREL_SOURCE_DIR "/bench/asyncio_peer.py"};
+    fleet.chart = ZENTREL_BUILD_DIR "/bench-fleet.svg";
+    std::string python = "/usr/bin/python3";
     std::string standIn;
     bool runSelfCheck = false;
-    if (!parse(argc, argv, options, standIn, runSelfCheck))
+    if (!parse(argc, argv, options, fleet, python, standIn, runSelfCheck))
         return 2;
+    fleet.peer.front() = python;
     if (runSelfCheck)
         return selfCheck(ZENTREL_BUILD_DIR "/bench-self-check.json");
     if (!standIn.empty()) {
         options.program = selfPath();
         options.arguments = {"--act-as-zentrel=" + standIn};
     }
-    if (access(options.program.c_str(), X_OK) != 0) {
-        std::fprintf(stderr, "zentrel_bench: cannot run %s\n", options.program.c_str());
-        return 2;
+    // Without --phases, a build that has no zentrel-serve yet still runs the single-router phases.
+    // The stand-in plays only the window's part.
+    if (!phasesGiven && (!standIn.empty() || access(fleet.serve.c_str(), X_OK) != 0)) {
+        if (standIn.empty())
+            std::printf("zentrel_bench: no %s: the fleet phase is left out\n", fleet.serve.c_str());
+        options.phases.erase(std::remove(options.phases.begin(), options.phases.end(), 6),
+                             options.phases.end());
+    }
+    const auto wanted = [&](int phase) {
+        return std::find(options.phases.begin(), options.phases.end(), phase) != options.phases.end();
+    };
+    const bool singleRouter = wanted(1) || wanted(2) || wanted(3) || wanted(4);
+    std::vector<std::string> programs;
+    if (singleRouter)
+        programs.push_back(options.program);
+    if (wanted(6))
+        programs.insert(programs.end(), {fleet.serve, python});
+    for (const std::string &program : programs) {
+        if (access(program.c_str(), X_OK) != 0) {
+            std::fprintf(stderr, "zentrel_bench: cannot run %s\n", program.c_str());
+            return 2;
+        }
     }
 
     const char *tmp = std::getenv("TMPDIR");
@@ -239,9 +302,7 @@ int main(int argc, char **argv)
     const double started = now();
     Report report;
     Bench bench(options, workRoot, report);
-    const auto wanted = [&](int phase) {
-        return std::find(options.phases.begin(), options.phases.end(), phase) != options.phases.end();
-    };
+    FleetBench fleetBench(fleet, workRoot, report);
     if (wanted(1))
         bench.pacing();
     if (wanted(2))
@@ -250,7 +311,10 @@ int main(int argc, char **argv)
         bench.throughput();
     if (wanted(4))
         bench.turnaround();
-    bench.memoryFigures();
+    if (singleRouter)
+        bench.memoryFigures();
+    if (wanted(6))
+        fleetBench.run();
     const double seconds = now() - started;
     const MachineTimes timesAfter = machineTimes();
     load.loadAfter = loadAverage();
@@ -268,12 +332,18 @@ int main(int argc, char **argv)
                     + "% busy during the run: the timings are not representative");
     report.printTable();
     std::printf("%s\n", load.text().c_str());
+    if (wanted(6) && !fleet.chart.empty()) {
+        if (writeFleetChart(fleet.chart, report.figures(), chartCaption(load)))
+            std::printf("fleet chart: %s\n", fleet.chart.c_str());
+        else
+            std::fprintf(stderr, "zentrel_bench: cannot write the chart %s\n", fleet.chart.c_str());
+    }
     if (!options.json.empty() && !report.writeJson(options.json, jsonHeader(options, seconds, load)))
         std::fprintf(stderr, "zentrel_bench: cannot write %s\n", options.json.c_str());
     if (options.keep || (report.failed() && !options.discard))
         std::printf("working directories kept in %s\n", workRoot.c_str());
     else
         std::filesystem::remove_all(workRoot);
-    std::printf("%s\n", report.summary(bench.streams(), seconds).c_str());
+    std::printf("%s\n", report.summary(bench.streams() + fleetBench.streams(), seconds).c_str());
     return report.failed() ? 1 : 0;
 }

@@ -58,6 +58,18 @@ bool scanTable(const char *path, int port, bool &reachable4, unsigned long &inod
 long residentKiB(pid_t pid) { return statusFieldKiB(pid, "VmRSS"); }
 long peakResidentKiB(pid_t pid) { return statusFieldKiB(pid, "VmHWM"); }
 
+int descriptorCount(pid_t pid)
+{
+    DIR *dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+    if (!dir)
+        return -1;
+    int count = 0;
+    while (const dirent *entry = readdir(dir))
+        count += entry->d_name[0] == '.' ? 0 : 1;
+    closedir(dir);
+    return count;
+}
+
 double cpuSecondsFromStat(pid_t pid)
 {
     std::ifstream statFile("/proc/" + std::to_string(pid) + "/stat");

@@ -11,6 +11,8 @@ namespace zentrel::bench {
 long residentKiB(pid_t pid);
 long peakResidentKiB(pid_t pid);
 inline double mebibytes(long kib) { return kib < 0 ? std::nan("") : double(kib) / 1024.0; }
+// Open descriptors (entries of /proc/<pid>/fd); -1 when unreadable.
+int descriptorCount(pid_t pid);
 // User plus system time from /proc/<pid>/stat, in seconds (clock-tick resolution).
 double cpuSecondsFromStat(pid_t pid);
 // Run time of every live thread from /proc/<pid>/task/*/schedstat, in seconds

@@ -59,15 +59,35 @@ void Report::add(std::string id, std::string name, std::string unit, double valu
 {
     Figure figure{std::move(id), std::move(name), std::move(unit), value, decimals,
                   (atMost ? "<= " : ">= ") + formatNumber(limit, limit == std::floor(limit) ? 0 : 3),
-                  std::nullopt};
+                  std::nullopt, std::nullopt};
     figure.met = std::isfinite(value) && (atMost ? value <= limit : value >= limit);
     m_figures.push_back(std::move(figure));
 }
 
 void Report::addInfo(std::string id, std::string name, std::string unit, double value, int decimals)
 {
-    m_figures.push_back({std::move(id), std::move(name), std::move(unit), value, decimals, "", std::nullopt});
+    m_figures.push_back({std::move(id), std::move(name), std::move(unit), value, decimals, "", std::nullopt,
+                         std::nullopt});
 }
+
+void Report::addCompared(std::string id, std::string name, std::string unit, double value,
+                         double peer, int decimals, double limit, bool atMost)
+{
+    if (std::isnan(limit))
+        addInfo(std::move(id), std::move(name), std::move(unit), value, decimals);
+    else
+        add(std::move(id), std::move(name), std::move(unit), value, decimals, limit, atMost);
+    m_figures.back().peer = peer;
+}
+
+namespace {
+
+double peerRatio(const Figure &f)
+{
+    return f.peer && f.value != 0 ? *f.peer / f.value : std::nan("");
+}
+
+} // namespace
 
 void Report::fail(const std::string &what) { m_failures.push_back(what); }
 void Report::note(const std::string &what) { m_notes.push_back(what); }
@@ -85,14 +105,26 @@ void Report::addRound(const std::string &phase, const std::string &json)
 
 void Report::printTable() const
 {
-    std::printf("\n%-40s %-10s %14s %14s  %s\n", "figure", "unit", "value", "target", "met");
-    std::printf("%s\n", std::string(90, '-').c_str());
+    bool compared = false;
+    for (const Figure &f : m_figures)
+        compared = compared || f.peer.has_value();
+    const int metWidth = compared ? 3 : 0;
+    std::printf("\n%-40s %-10s %14s %14s  %-*s", "figure", "unit", "value", "target", metWidth, "met");
+    if (compared)
+        std::printf(" %14s %8s", "asyncio", "ratio");
+    std::printf("\n%s\n", std::string(compared ? 114 : 90, '-').c_str());
     for (const Figure &f : m_figures) {
         const char *met = !f.met ? "-" : *f.met ? "yes" : "NO";
-        std::printf("%-40s %-10s %14s %14s  %s\n", f.name.c_str(), f.unit.c_str(),
+        std::printf("%-40s %-10s %14s %14s  %-*s", f.name.c_str(), f.unit.c_str(),
                     formatNumber(f.value, f.decimals).c_str(), f.target.empty() ? "-" : f.target.c_str(),
-                    met);
+                    metWidth, met);
+        if (f.peer)
+            std::printf(" %14s %8s", formatNumber(*f.peer, f.decimals).c_str(),
+                        formatNumber(peerRatio(f), 2).c_str());
+        std::printf("\n");
     }
+    if (compared)
+        std::printf("(asyncio: the same work served by bench/asyncio_peer.py; ratio: asyncio / Zentrel)\n");
     for (const std::string &note : m_notes)
         std::printf("note: %s\n", note.c_str());
     for (const std::string &failure : m_failures)
@@ -135,7 +167,11 @@ bool Report::writeJson(const std::string &path, const std::string &header) const
         out << "    {\"id\": " << jsonString(f.id) << ", \"figure\": " << jsonString(f.name)
             << ", \"unit\": " << jsonString(f.unit) << ", \"value\": " << jsonNumber(f.value)
             << ", \"target\": " << (f.target.empty() ? "null" : jsonString(f.target))
-            << ", \"met\": " << (!f.met ? "null" : *f.met ? "true" : "false") << "}"
+            << ", \"met\": " << (!f.met ? "null" : *f.met ? "true" : "false");
+        if (f.peer)
+            out << ", \"asyncio\": " << jsonNumber(*f.peer) << ", \"ratio_asyncio\": "
+                << jsonNumber(peerRatio(f), 4);
+        out << "}"
             << (i + 1 < m_figures.size() ? ",\n" : "\n");
     }
     out << "  ],\n  \"rounds\": {";

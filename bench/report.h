@@ -1,5 +1,6 @@
 // report.h: the figures of a run, printed as a table and written as JSON.
 #pragma once
+#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@ struct Figure
     int decimals = 1;
     std::string target;      // "<= 2", ">= 1000000", or empty for information only
     std::optional<bool> met; // empty for information only
+    // The same figure measured on the asyncio peer, for the fleet's side-by-side rows.
+    std::optional<double> peer;
 };
 
 class Report
@@ -25,6 +28,10 @@ public:
              double limit, bool atMost);
     // A figure shown for information, without a target.
     void addInfo(std::string id, std::string name, std::string unit, double value, int decimals);
+    // Either of the above with the asyncio peer's value beside it (limit NaN: no target);
+    // the table shows both and their ratio, peer over Zentrel.
+    void addCompared(std::string id, std::string name, std::string unit, double value, double peer,
+                     int decimals, double limit = std::nan(""), bool atMost = true);
     // A fault found in the product: wrong bytes, a crash, no clean stop.
     void fail(const std::string &what);
     void note(const std::string &what);
@@ -33,6 +40,7 @@ public:
 
     bool failed() const { return !m_failures.empty(); }
     const std::vector<std::string> &failures() const { return m_failures; }
+    const std::vector<Figure> &figures() const { return m_figures; }
 
     void printTable() const;
     std::string summary(int streams, double seconds) const;

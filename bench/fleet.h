@@ -1,0 +1,70 @@
+// fleet.h: the fleet phase: zentrel-serve and the asyncio peer, side by side, under many routers and sessions.
+#pragma once
+#include "report.h"
+#include "script.h"
+#include "serve_process.h"
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zentrel::bench {
+
+struct FleetOptions
+{
+    std::string serve;                 // the zentrel-serve to measure
+    std::vector<std::string> peer;     // the asyncio peer's command: python3 and its script
+    double scale = 1;                  // routers (and so sessions) times this, for a quick look
+    int readyRounds = 3;
+    std::string chart;                 // SVG of the figures; empty for none
+};
+
+// What one server did in one scenario; NaN where it was not measured.
+struct FleetFigures
+{
+    double readyMs = std::nan("");
+    double lateMedianMs = std::nan("");
+    double lateP99Ms = std::nan("");
+    double cpuPerSecond = std::nan("");
+    double peakRssKiBPerSession = std::nan("");
+    double peakDescriptors = std::nan("");
+    double connectionsPerSecond = std::nan("");
+};
+
+class FleetBench
+{
+public:
+    FleetBench(FleetOptions options, std::string workRoot, Report &report);
+
+    // Every scenario, each on zentrel-serve and then on the asyncio peer.
+    void run();
+    int streams() const { return m_streams; }
+
+private:
+    enum class Server { Zentrel, Asyncio };
+
+    std::unique_ptr<ServeProcess> launch(Server server, const std::string &scenario, const Script &script,
+                                         const std::string &delay, int routers, int sessions);
+    void finish(ServeProcess &process, const std::string &what);
+    FleetFigures ready(Server server, int routers);
+    FleetFigures sessions(Server server, const std::string &scenario, int routers, int perRouter,
+                          int items, double delay);
+    FleetFigures rate(Server server, int routers, int connections);
+    void countStreams(int exact, int wrong, const std::vector<std::string> &problems,
+                      const std::string &what);
+    int scaled(int routers) const;
+    static const char *label(Server server);
+
+    FleetOptions m_options;
+    std::string m_workRoot;
+    Report &m_report;
+    int m_streams = 0;
+    int m_runs = 0;
+};
+
+// The fleet rows of the report drawn as bars, Zentrel beside the asyncio peer.
+bool writeFleetChart(const std::string &path, const std::vector<Figure> &figures,
+                     const std::string &caption);
+
+} // namespace zentrel::bench

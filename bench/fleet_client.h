@@ -1,0 +1,56 @@
+// fleet_client.h: many loopback connections from one thread, each stream timed and checked byte for byte.
+#pragma once
+#include "script.h"
+#include "stream_client.h"
+
+#include <string>
+#include <vector>
+
+namespace zentrel::bench {
+
+struct FleetPlan
+{
+    std::vector<Endpoint> endpoints;   // one per router
+    // Sessions mode: `perEndpoint` connections to every endpoint, all open at
+    // once, their connects spread evenly over `spread` seconds and taken
+    // round the routers, so the items do not all fall due in the same instant.
+    int perEndpoint = 1;
+    double spread = 0;
+    // Rate mode (total > 0): `inFlight` connections open at a time, a new one
+    // as soon as one ends, round the routers, until `total` were made.
+    int total = 0;
+    int inFlight = 0;
+    double timeout = 30;              // for the whole run
+    bool wantArrivals = false;
+};
+
+struct FleetConnection
+{
+    int endpoint = 0;
+    int localPort = 0;
+    double connected = 0;             // connect() done (seen by the client)
+    double ended = 0;
+    std::vector<double> arrivals;     // last byte of each item, when asked for
+    bool exact = false;
+};
+
+struct FleetResult
+{
+    // Sessions mode keeps every connection; rate mode keeps none, only counts.
+    std::vector<FleetConnection> connections;
+    int made = 0;
+    int exact = 0;
+    int wrong = 0;
+    std::vector<std::string> problems;   // the first few wrong streams, spelled out
+    double started = 0;
+    double finished = 0;
+    bool timedOut = false;
+};
+
+// Runs the plan to its end (every stream closed by the server) or its timeout.
+FleetResult runFleet(const FleetPlan &plan, const Script &script);
+
+// Raises the soft descriptor limit to the hard one; the new soft limit.
+long raiseDescriptorLimit();
+
+} // namespace zentrel::bench
