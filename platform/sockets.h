@@ -1,5 +1,6 @@
 // sockets.h: the socket array that the console drives.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -18,6 +19,9 @@ public:
         std::function<void(int index, std::int32_t requestId)> connectionRequest;
         std::function<void(int index, long bytesWaiting)> dataArrival;
         std::function<void(int index)> closed;
+        // The kernel took queued bytes of a connection it had refused more
+        // of: what is still queued may now be small enough to add to.
+        std::function<void(int index)> drained;
     };
 
     // Values of state(); only Closed (0) has a meaning the console relies on.
@@ -41,6 +45,8 @@ public:
     // sendData still goes out before the connection is shut.
     virtual void close(int index) = 0;
     virtual int state(int index) const = 0;              // 0 when closed
+    // Bytes queued with sendData and not yet taken by the kernel.
+    virtual std::size_t queued(int) const { return 0; }
     // Closes every element, element 0 included (the window is unloading).
     virtual void closeAll() = 0;
 };

@@ -12,8 +12,12 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <QCoreApplication>
+
 #include <memory>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 using namespace zentrel;
 
@@ -101,6 +105,7 @@ private slots:
     void clientLeaving_midScript_nextServed();
     void hostileClient_nextServedExactly_data();
     void hostileClient_nextServedExactly();
+    void slowReader_queueStaysBounded();
 };
 
 void tst_ConsoleLoopback::wire_data()
@@ -272,6 +277,54 @@ void tst_ConsoleLoopback::hostileClient_nextServedExactly()
     QTRY_VERIFY_WITH_TIMEOUT(next.closed(), Generous);
     QCOMPARE(next.received, QByteArray("ABC"));
     QCOMPARE(server.shared.connectionIndex, 2);
+}
+
+// A client that reads nothing for a while costs a bounded queue, not the
+// whole script: the session waits for it and then sends the rest in order.
+void tst_ConsoleLoopback::slowReader_queueStaysBounded()
+{
+    constexpr int Items = 2000;
+    constexpr int ItemSize = 8000;   // 16 MB in all, far more than the kernel buffers
+    QByteArray script, expected;
+    for (int i = 0; i < Items; ++i) {
+        const QByteArray item = QByteArray::number(i) + QByteArray(ItemSize, char('a' + i % 26));
+        script += item + "\r\n";
+        expected += item;
+    }
+    Server server(0);
+    server.script(script);
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(server.sockets.serverPort());
+    QCOMPARE(::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(server.listener.busy(), Generous);
+    QTest::qWait(1000);
+    const std::size_t queued = server.sockets.queued(server.shared.connectionIndex);
+    QVERIFY2(queued <= console::Connection::HighWater + ItemSize + 16, qPrintable(QString::number(queued)));
+    QVERIFY(server.listener.busy());   // still waiting for the client
+
+    QByteArray received;
+    char chunk[65536];
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < Generous) {
+        const ssize_t got = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (got == 0)
+            break;
+        if (got > 0)
+            received.append(chunk, got);
+        else
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    ::close(fd);
+    QCOMPARE(received.size(), expected.size());
+    QVERIFY(received == expected);
 }
 
 QTEST_GUILESS_MAIN(tst_ConsoleLoopback)

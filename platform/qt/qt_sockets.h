@@ -52,6 +52,7 @@ public:
     std::string getData(int index) override;
     void close(int index) override;
     int state(int index) const override;
+    std::size_t queued(int index) const override;
     void closeAll() override;
 
     // For tests: the port element 0 is bound to (the one chosen for port 0).
@@ -77,6 +78,7 @@ private:
     void readSome(int index, std::uint64_t serial);
     void clientLeft(int index, Element &element, bool reset);
     bool flush(int index, Element &element);
+    void writable(int index, std::uint64_t serial);
     void watch(int index, Element &element);
     void beforeLook();
     void flushQueued();
