@@ -74,9 +74,26 @@ def test_image_from_scratch_holds_static_programs_and_a_routers_volume(image):
         assert created == int(commit_time)
 
 
-def test_same_commit_gives_same_image_id(request, image):
-    again = read_layout(archive(request, "image-again"))
-    assert again[0] == image[0]
+def test_same_commit_gives_same_image_id_and_same_archive(request, image):
+    again = archive(request, "image-again")
+    assert read_layout(again)[0] == image[0]
+    with open(archive(request, "image"), "rb") as first, open(again, "rb") as second:
+        assert first.read() == second.read()
+
+
+def test_docker_reads_the_same_image_from_the_archive(request, image):
+    """docker load reads manifest.json, not the OCI index: it must name the same config (docker's image ID)."""
+    if not shutil.which("skopeo"):
+        pytest.skip("skopeo is not installed (it reads the archive as docker load would)")
+    path = archive(request, "image")
+    read = subprocess.run(["skopeo", "inspect", "--raw", f"docker-archive:{path}"],
+                          capture_output=True, text=True, timeout=60)
+    assert read.returncode == 0, read.stderr
+    assert json.loads(read.stdout)["config"]["digest"] == image[0]
+    with tarfile.open(path) as outer:
+        [docker] = json.loads(outer.extractfile("manifest.json").read())
+    version = image[1]["config"]["Labels"]["org.opencontainers.image.version"]
+    assert docker["RepoTags"] == [f"localhost/zentrel-serve:{version}"]
 
 
 @pytest.fixture
