@@ -2,7 +2,7 @@
 #include "console/listener.h"
 #include "platform/qt/qt_event_loop.h"
 #include "platform/qt/qt_sockets.h"
-#include "platform/posix/posix_text_files.h"
+#include "tests/support/counting_text_files.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/fakes.h"
 #include "ui/presenter.h"
@@ -29,7 +29,7 @@ struct Server {
     ui::ZentrelFRM form;
     platform::QtSocketArray sockets;
     platform::QtEventLoop loop;
-    platform::PosixTextFiles files;
+    tests::CountingTextFiles files;
     tests::FakeEmptyProfile profile;
     tests::FakeDialogs dialogs;
     tests::FakeInstanceGuard guard;
@@ -150,7 +150,7 @@ void tst_ConsoleLoopback::wire()
     QCOMPARE(client.received, wire);
     QCOMPARE(server.form.FRM_Winsock.backColour(), ui::Green);
     QVERIFY(server.form.CMD_Answers.enabled());
-    QVERIFY(!server.files.isOpen(1));
+    QCOMPARE(server.files.alive(), 0);
 }
 
 void tst_ConsoleLoopback::items_spacedByDelayInOrder()
@@ -213,7 +213,7 @@ void tst_ConsoleLoopback::clientLeaving_midScript_nextServed()
     QVERIFY(server.form.CMD_ReceivedCommands.enabled());
     QCOMPARE(server.form.TXT_Input.text(), std::string("quit\r\n"));
     QVERIFY(server.form.TXT_OutPut.visible());
-    QVERIFY(!server.files.isOpen(1));
+    QCOMPARE(server.files.alive(), 0);
 
     Client next;
     next.connectTo(server);
@@ -270,7 +270,7 @@ void tst_ConsoleLoopback::hostileClient_nextServedExactly()
         QCOMPARE(hostile.received, received);
     if (!recorded.isEmpty())
         QCOMPARE(QByteArray::fromStdString(server.form.TXT_Input.text()), recorded);
-    QVERIFY(!server.files.isOpen(1));
+    QCOMPARE(server.files.alive(), 0);
 
     Client next;
     next.connectTo(server);
