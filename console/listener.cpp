@@ -119,11 +119,18 @@ void Listener::serveWaiting()
     m_servePosted = true;
     m_platform.loop.post([this] {
         m_servePosted = false;
-        if (m_shared.stopRequested || m_live || !m_router.hasRoom() || m_waiting.empty())
+        if (m_shared.stopRequested || m_live || !m_router.hasRoom())
             return;
-        const std::int32_t requestId = m_waiting.front();
-        m_waiting.pop_front();
-        serve(requestId);
+        // A client that left while it waited is dropped unserved: the window
+        // does not show it, and the clients behind it lose no pause over it.
+        while (!m_waiting.empty()) {
+            const std::int32_t requestId = m_waiting.front();
+            m_waiting.pop_front();
+            if (!m_platform.sockets.waitingClientGone(requestId)) {
+                serve(requestId);
+                return;
+            }
+        }
     });
 }
 

@@ -37,6 +37,11 @@ public:
     virtual void listen(int index) = 0;
     // Takes over the waiting connection; throws Error when it is gone.
     virtual void accept(int index, std::int32_t requestId) = 0;
+    // Whether the client of a waiting request has left before its turn
+    // (closed, reset, or stopped sending). Such a request is dropped on the
+    // spot, its socket freed, and can no longer be accepted; a request that
+    // no longer waits at all reads as gone too.
+    virtual bool waitingClientGone(std::int32_t requestId) = 0;
     // Queues the bytes exactly as given and returns at once; never blocks.
     virtual void sendData(int index, std::string_view bytes) = 0;
     // Everything received and not yet taken, one char per byte.

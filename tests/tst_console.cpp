@@ -124,6 +124,7 @@ private slots:
     void script_readAfreshForEachConnection();
     void secondClient_waitsThenServed();
     void clientsWaiting_servedInArrivalOrder();
+    void clientsLeftWhileWaiting_droppedUnserved();
     void clientWaitingForPreview_servedWhenItEnds();
     void typedCommands_enableReceivedCommands();
     void endOfConnection_restoresProbeVerdict();
@@ -400,6 +401,28 @@ void tst_Console::clientsWaiting_servedInArrivalOrder()
         QCOMPARE(rig.sockets.element(n).requestId, n);
         QCOMPARE(rig.sent(n), QByteArray("x"));
     }
+    verifyIdle(rig);
+}
+
+void tst_Console::clientsLeftWhileWaiting_droppedUnserved()
+{
+    Rig rig;
+    rig.script("x\r\n");
+    std::int32_t stays = 0;
+    rig.loop.at(Start + 0.2, [&] {
+        for (int i = 0; i < 5; ++i)
+            rig.sockets.waitingClientLeaves(rig.sockets.clientConnects());
+        stays = rig.sockets.clientConnects();
+    });
+    rig.connect();
+    rig.returnToEventLoop();
+    // Element 2 goes to the client that stayed, its item one pause after the
+    // first connection ended, and the five who left never reached the window.
+    QCOMPARE(rig.sockets.element(2).requestId, stays);
+    QCOMPARE(rig.sent(2), QByteArray("x"));
+    QVERIFY(!rig.sockets.has(3));
+    QCOMPARE(rig.shared.connectionIndex, 2);
+    QCOMPARE(rig.loop.now(), Start + 2.0);
     verifyIdle(rig);
 }
 

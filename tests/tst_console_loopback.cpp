@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 
 #include <memory>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -103,6 +104,7 @@ private slots:
     void items_spacedByDelayInOrder();
     void secondClient_waitsForFirst();
     void clientLeaving_midScript_nextServed();
+    void departedWhileWaiting_nextServedPromptly();
     void hostileClient_nextServedExactly_data();
     void hostileClient_nextServedExactly();
     void slowReader_queueStaysBounded();
@@ -219,6 +221,58 @@ void tst_ConsoleLoopback::clientLeaving_midScript_nextServed()
     next.connectTo(server);
     QTRY_VERIFY_WITH_TIMEOUT(next.closed(), Generous);
     QCOMPARE(next.received, QByteArray("ABCD"));
+}
+
+// Twenty clients connect and leave (closing, resetting, or sending a line
+// and closing) while one is served: the client after them gets its first
+// item one pause after the first client's end, not twenty pauses later, and
+// the window shows none of the twenty.
+void tst_ConsoleLoopback::departedWhileWaiting_nextServedPromptly()
+{
+    constexpr double Delay = 0.5;
+    constexpr int Departed = 20;
+    Server server(Delay);
+    server.script("A\r\nB\r\n");
+    Client first, next;
+    qint64 firstEnded = -1;
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(&first.socket, &QTcpSocket::readyRead, [&] {
+        if (first.received != "A" || next.socket.state() != QAbstractSocket::UnconnectedState)
+            return;
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(server.sockets.serverPort());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (int i = 0; i < Departed; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            QVERIFY(::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0);
+            if (i % 3 == 1) {
+                const linger abort{1, 0};
+                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            } else if (i % 3 == 2) {
+                QCOMPARE(::send(fd, "quit\r\n", 6, MSG_NOSIGNAL), ssize_t(6));
+            }
+            ::close(fd);
+        }
+        next.connectTo(server);
+    });
+    QObject::connect(&first.socket, &QTcpSocket::disconnected, [&] { firstEnded = clock.elapsed(); });
+    qint64 nextFirstItem = -1;
+    QObject::connect(&next.socket, &QTcpSocket::readyRead, [&] {
+        if (nextFirstItem < 0)
+            nextFirstItem = clock.elapsed();
+    });
+    first.connectTo(server);
+    QTRY_VERIFY_WITH_TIMEOUT(first.closed() && next.closed(), Generous);
+    QCOMPARE(first.received, QByteArray("AB"));
+    QCOMPARE(next.received, QByteArray("AB"));
+    // One pause and a little; serving the departed would take ten seconds.
+    const qint64 wait = nextFirstItem - firstEnded;
+    QVERIFY2(wait < 4000, qPrintable(QString("first item %1 ms after the first client's end").arg(wait)));
+    QCOMPARE(server.shared.connectionIndex, 2);
+    QCOMPARE(server.form.TXT_Input.text(), std::string());
+    QCOMPARE(server.form.TXT_OutPut.text(), std::string("A\r\nB\r\nA\r\nB\r\n"));
 }
 
 void tst_ConsoleLoopback::hostileClient_nextServedExactly_data()

@@ -93,6 +93,10 @@ void QtSocketArray::acceptOne()
     const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            // Clients that left while they waited hold descriptors for
+            // nothing: freeing them lets the notifier try again at once.
+            if ((errno == EMFILE || errno == ENFILE) && dropGoneWaiting() > 0)
+                return;
             m_listening->setEnabled(false);
             QTimer::singleShot(AcceptRestMs, &m_context, [this] {
                 if (m_listening)
