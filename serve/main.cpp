@@ -174,6 +174,8 @@ int serveRouters(const Options &options)
         loop.at(loop.now() + *options.timeout, [&] { stopAll("timeout", ExitTimedOut); });
 
     loop.run();
+    // SSH clients that did not close their side within the drain are let go.
+    ssh::SshPeer::abandonLingering();
     records.finish();
     if (status == ExitOk && (records.anyCheckFailed() || records.anyWriteFailed()))
         status = ExitFailed;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace zentrel::ssh {
 
@@ -65,7 +66,7 @@ void SshPeer::abandon()
         return;
     m_state = State::Done;
     if (m_handedOver)
-        --s_lingering;
+        s_handedOver.erase(this);
     if (m_timer)
         m_loop.cancel(m_timer);
     m_timer = 0;
@@ -82,6 +83,17 @@ void SshPeer::abandon()
     ssh_free(m_session);
     m_session = nullptr;
     m_channel = nullptr;
+}
+
+void SshPeer::abandonLingering()
+{
+    std::vector<std::shared_ptr<SshPeer>> held;
+    for (SshPeer *peer : s_handedOver)
+        held.push_back(peer->m_keepAlive);
+    for (const auto &peer : held) {
+        peer->abandon();
+        peer->m_keepAlive.reset();
+    }
 }
 
 void SshPeer::end()
@@ -183,7 +195,7 @@ void SshPeer::afterPoll()
         m_handedOver = true;
         m_state = State::Open;
         m_keepAlive = shared_from_this();
-        ++s_lingering;
+        s_handedOver.insert(this);
         if (m_timer)
             m_loop.cancel(m_timer);
         m_timer = 0;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 
 namespace zentrel::ssh {
 
@@ -49,9 +50,12 @@ public:
     void start();
     // Channels handed over and not yet closed on both sides, in this process:
     // the program waits for them a moment before it exits.
-    static std::size_t lingering() { return s_lingering; }
+    static std::size_t lingering() { return s_handedOver.size(); }
     // Frees everything now, without a goodbye (the program is ending).
     void abandon();
+    // Abandons and frees every peer still lingering: the program is ending
+    // and its loop will not run again to let them go.
+    static void abandonLingering();
 
     // The connection side, for SshConnection.
     void setEvents(console::Connection::Events events);
@@ -90,7 +94,7 @@ private:
     static int onEnv(ssh_session, ssh_channel, const char *, const char *, void *);
     static int onWindowChange(ssh_session, ssh_channel, int, int, int, int, void *);
 
-    static inline std::size_t s_lingering = 0;
+    static inline std::unordered_set<SshPeer *> s_handedOver;   // lingering peers
 
     platform::PosixLoop &m_loop;
     std::shared_ptr<SshPeer> m_keepAlive;   // from the hand-over to the end
