@@ -4,39 +4,15 @@
 #include "clock.h"
 
 #include <cerrno>
-#include <cmath>
-#include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <fstream>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace zentrel::bench {
-
-namespace {
-
-bool writeFile(const std::string &path, const std::string &bytes)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), std::streamsize(bytes.size()));
-    return bool(file);
-}
-
-} // namespace
 
 ServeProcess::ServeProcess(std::vector<std::string> command, std::string directory)
     : m_command(std::move(command)), m_directory(std::move(directory)),
       m_events(m_directory + "/events.jsonl")
 {
-}
-
-ServeProcess::~ServeProcess()
-{
-    if (m_pid > 0 && !m_reaped)
-        stop(5.0);
 }
 
 bool ServeProcess::start(const Script &script, const std::string &delayText, std::string &error)
@@ -51,34 +27,7 @@ bool ServeProcess::start(const Script &script, const std::string &delayText, std
     }
     std::vector<std::string> command = m_command;
     command.insert(command.end(), {"--events", m_directory + "/events.jsonl", router});
-    std::vector<char *> argv;
-    for (auto &argument : command)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const std::string logPath = m_directory + "/server.log";
-    const pid_t parent = getpid();
-
-    m_startedAt = now();
-    m_pid = fork();
-    if (m_pid < 0) {
-        error = std::string("fork: ") + strerror(errno);
-        return false;
-    }
-    if (m_pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent)
-            _exit(127);
-        const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int null = ::open("/dev/null", O_RDONLY);
-        if (log < 0 || null < 0 || chdir(m_directory.c_str()) != 0)
-            _exit(127);
-        dup2(null, 0);
-        dup2(log, 1);
-        dup2(log, 2);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    return true;
+    return m_child.start(std::move(command), {}, m_directory, m_directory + "/server.log", error);
 }
 
 void ServeProcess::readEvents(const std::function<void(const ServerEvent &)> &handle)
@@ -119,49 +68,6 @@ bool ServeProcess::waitReady(double timeout, std::string &error)
         return false;
     }
     return true;
-}
-
-bool ServeProcess::running(std::string *how)
-{
-    if (!m_reaped && m_pid > 0 && waitpid(m_pid, &m_status, WNOHANG) == m_pid)
-        m_reaped = true;
-    if (m_reaped && how)
-        *how = describeStatus(m_status);
-    return m_pid > 0 && !m_reaped;
-}
-
-StopOutcome ServeProcess::stop(double grace)
-{
-    StopOutcome outcome;
-    std::string how;
-    if (!running(&how)) {
-        outcome.description = "had already ended (" + how + ")";
-        return outcome;
-    }
-    const double asked = now();
-    ::kill(m_pid, SIGTERM);
-    while (now() - asked < grace) {
-        if (!running(&how)) {
-            const int ms = int(std::lround((now() - asked) * 1000));
-            outcome.clean = WIFEXITED(m_status) && WEXITSTATUS(m_status) == 0;
-            outcome.description = how + " " + std::to_string(ms) + " ms after SIGTERM";
-            return outcome;
-        }
-        sleepFor(0.002);
-    }
-    ::kill(m_pid, SIGKILL);
-    waitpid(m_pid, &m_status, 0);
-    m_reaped = true;
-    outcome.killed = true;
-    outcome.description = "still running " + std::to_string(int(grace)) + " s after SIGTERM; killed";
-    return outcome;
-}
-
-std::string ServeProcess::logTail(std::size_t bytes) const
-{
-    std::ifstream log(m_directory + "/server.log", std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-    return text.size() > bytes ? text.substr(text.size() - bytes) : text;
 }
 
 } // namespace zentrel::bench

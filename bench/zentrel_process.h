@@ -1,5 +1,6 @@
 // zentrel_process.h: one Zentrel process in a working directory of its own.
 #pragma once
+#include "child_process.h"
 #include "script.h"
 
 #include <string>
@@ -7,14 +8,6 @@
 #include <vector>
 
 namespace zentrel::bench {
-
-// How a process ended when the bench stopped it.
-struct StopOutcome
-{
-    bool clean = false;        // exited with status 0 within the grace period
-    bool killed = false;       // needed SIGKILL
-    std::string description;   // "exit 0 after 12 ms", "killed after 5 s", ...
-};
 
 // Lays out a fresh directory (RESPONSE.TXT, ROUTER.CFG, zentrel.ini, a TMPDIR
 // and an XDG_RUNTIME_DIR of its own, so the per-user lock never sees another
@@ -26,8 +19,6 @@ public:
     // `command` is the program and its arguments; the program is looked up in PATH.
     ZentrelProcess(std::vector<std::string> command, std::string directory);
     ~ZentrelProcess();
-    ZentrelProcess(const ZentrelProcess &) = delete;
-    ZentrelProcess &operator=(const ZentrelProcess &) = delete;
 
     // Writes the files and starts the program; false with `error` set on failure.
     bool start(const Script &script, const std::string &delayText, std::string &error);
@@ -41,26 +32,21 @@ public:
     int port() const { return m_port; }
     const std::string &host() const { return m_host; }
     const std::string &directory() const { return m_directory; }
-    double startSeconds() const { return m_listeningAt - m_startedAt; }
+    double startSeconds() const { return m_listeningAt - m_child.startedAt(); }
     // False once the process has ended; `how` then says how.
-    bool running(std::string *how = nullptr);
-    StopOutcome stop(double grace);
+    bool running(std::string *how = nullptr) { return m_child.running(how); }
+    StopOutcome stop(double grace) { return m_child.stop(grace, m_servingPid); }
     // The last lines the program wrote to stdout and stderr.
-    std::string logTail(std::size_t bytes = 2000) const;
+    std::string logTail(std::size_t bytes = 2000) const { return m_child.logTail(bytes); }
 
 private:
     std::vector<std::string> m_command;
     std::string m_directory;
-    pid_t m_pid = -1;          // the process started, Zentrel or its wrapper
+    ChildProcess m_child;      // the process started, Zentrel or its wrapper
     pid_t m_servingPid = -1;
-    int m_status = 0;
-    bool m_reaped = false;
     int m_port = -1;
     std::string m_host;
-    double m_startedAt = 0;
     double m_listeningAt = 0;
 };
-
-std::string describeStatus(int status);
 
 } // namespace zentrel::bench

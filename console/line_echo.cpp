@@ -3,13 +3,6 @@
 
 namespace zentrel::console {
 
-namespace {
-constexpr unsigned char Iac = 255;
-constexpr unsigned char Sb = 250;
-constexpr unsigned char Se = 240;
-constexpr unsigned char Will = 251;   // WILL, WONT, DO and DONT carry one option byte
-} // namespace
-
 LineEcho::LineEcho(std::unique_ptr<Connection> inner, Carrier carrier)
     : m_inner(std::move(inner)), m_carrier(carrier)
 {
@@ -34,44 +27,21 @@ void LineEcho::setEvents(Events events)
 std::string LineEcho::echoOf(std::string_view chunk)
 {
     std::string echo;
-    const bool telnet = m_carrier == Carrier::Telnet;
     for (const char c : chunk) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (m_state) {
-        case State::Iac:
-            if (byte == Iac) {
+        if (m_carrier == Carrier::Telnet) {
+            switch (m_telnet.next(c)) {
+            case TelnetScanner::Byte::Data:
+                break;
+            case TelnetScanner::Byte::Escaped255:
                 echo += "\xff\xff";
                 ++m_lineLength;
-                m_state = State::Text;
-            } else if (byte == Sb) {
-                m_state = State::Sub;
-            } else if (byte >= Will) {
-                m_state = State::IacOption;
-            } else {
-                m_state = State::Text;
-            }
-            continue;
-        case State::IacOption:
-            m_state = State::Text;
-            continue;
-        case State::Sub:
-            if (byte == Iac)
-                m_state = State::SubIac;
-            continue;
-        case State::SubIac:
-            m_state = byte == Se ? State::Text : State::Sub;
-            continue;
-        case State::AfterCr:
-            m_state = State::Text;
-            if (byte == '\n' || byte == '\0')   // the rest of one Enter
                 continue;
-            break;
-        case State::Text:
-            break;
+            default:
+                m_enter.breakPair();   // a command between CR and LF ends the Enter
+                continue;
+            }
         }
-        if (telnet && byte == Iac)
-            m_state = State::Iac;
-        else
+        if (!m_enter.secondHalf(c))
             typed(c, echo);
     }
     return echo;
@@ -81,8 +51,6 @@ void LineEcho::typed(char c, std::string &echo)
 {
     switch (c) {
     case '\r':
-        m_state = State::AfterCr;
-        [[fallthrough]];
     case '\n':
         echo += "\r\n";
         m_lineLength = 0;

@@ -1,6 +1,8 @@
 // line_echo.h: a connection that echoes what the client types, as a router's line editor does.
 #pragma once
 #include "console/connection.h"
+#include "console/line_splitter.h"
+#include "console/telnet.h"
 
 #include <memory>
 #include <string>
@@ -32,14 +34,13 @@ public:
     std::string echoOf(std::string_view chunk);
 
 private:
-    enum class State { Text, AfterCr, Iac, IacOption, Sub, SubIac };
-
     void typed(char c, std::string &echo);
 
     std::unique_ptr<Connection> m_inner;
     Carrier m_carrier;
     Events m_events;
-    State m_state = State::Text;
+    TelnetScanner m_telnet;
+    EnterPairs m_enter;
     std::size_t m_lineLength = 0;   // characters the client can still erase
 };
 

@@ -7,15 +7,10 @@ std::vector<std::string> LineSplitter::feed(std::string_view chunk)
 {
     std::vector<std::string> lines;
     for (const char c : chunk) {
-        if (m_afterCr) {
-            m_afterCr = false;
-            if (c == '\n' || c == '\0')
-                continue;
-        }
+        if (m_enter.secondHalf(c))
+            continue;
         switch (c) {
         case '\r':
-            m_afterCr = true;
-            [[fallthrough]];
         case '\n':
             lines.push_back(std::move(m_line));
             m_line.clear();

@@ -6,6 +6,25 @@
 
 namespace zentrel::console {
 
+// An Enter arrives as CR LF, CR NUL, a lone CR or a lone LF. Tells the byte
+// that is the second half of a pair already taken as one line end, also when
+// the pair is split across chunks.
+class EnterPairs
+{
+public:
+    bool secondHalf(char c)
+    {
+        const bool afterCr = m_afterCr;
+        m_afterCr = c == '\r';
+        return afterCr && (c == '\n' || c == '\0');
+    }
+    // Something came between the CR and what follows it.
+    void breakPair() { m_afterCr = false; }
+
+private:
+    bool m_afterCr = false;
+};
+
 // CR, LF, CR LF and CR NUL each end one line, also when split across
 // chunks; backspace and DEL take back the last character of the line, as
 // the echo showed it. The line ends themselves are not part of a line.
@@ -19,7 +38,7 @@ public:
 
 private:
     std::string m_line;
-    bool m_afterCr = false;
+    EnterPairs m_enter;
 };
 
 } // namespace zentrel::console

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -154,11 +155,13 @@ void Recorder::begin(int fd, const std::string &peer)
     events.connected = [this, &session] { connected(session); };
     events.fromClient = [&session](double time, std::string_view bytes) {
         session.log->fromClient(time, bytes);
-        session.cast.input(time - session.accepted, bytes);
+        if (session.cast)
+            session.cast->input(time - session.accepted, bytes);
     };
     events.fromRouter = [&session](double time, std::string_view bytes) {
         session.log->fromRouter(time, bytes);
-        session.cast.output(time - session.accepted, bytes);
+        if (session.cast)
+            session.cast->output(time - session.accepted, bytes);
     };
     events.ended = [this, &session](const std::string &why, bool failure) {
         ended(session, why, failure);
@@ -172,14 +175,20 @@ void Recorder::connected(Session &session)
     session.connected = true;
     session.log = std::make_unique<SessionLog>(m_loop.now());
     std::string error;
-    if (!makeDirs(session.dir, error)
-        || !session.cast.open(session.dir + "/session.cast", unixNow() - (m_loop.now() - session.accepted),
-                              "zentrel-record session " + std::to_string(session.number) + " from "
-                                  + session.peer + " to " + m_routerName,
-                              error)) {
+    if (!makeDirs(session.dir, error)) {
         complain(session, error);
         m_failed = true;
+        return;
     }
+    serve::CastHeader header;
+    header.timestamp = std::llround(unixNow() - (m_loop.now() - session.accepted));
+    header.title = "zentrel-record session " + std::to_string(session.number) + " from " + session.peer
+                   + " to " + m_routerName;
+    session.cast = std::make_unique<serve::CastWriter>(
+        session.dir + "/session.cast", header, [this, &session](const std::string &failure) {
+            complain(session, failure);
+            m_failed = true;
+        });
 }
 
 void Recorder::ended(Session &session, const std::string &why, bool failure)
@@ -189,12 +198,10 @@ void Recorder::ended(Session &session, const std::string &why, bool failure)
         complain(session, why + "; the client was disconnected and nothing was written");
         m_failed = true;
     } else {
-        session.cast.marker(seconds, why);
+        if (session.cast)
+            session.cast->marker(seconds, why);
+        session.cast.reset();   // closed before the router directory; a failure is told by the writer
         std::string error;
-        if (!session.cast.close(error)) {
-            complain(session, error);
-            m_failed = true;
-        }
         const Recording recording = buildRecording(*session.log);
         if (!writeRouterDir(session.dir, recording, m_port, m_options.keepSecrets, error)) {
             complain(session, error);

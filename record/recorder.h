@@ -1,10 +1,10 @@
 // recorder.h: listens for clients, relays each to the router and writes its router directory.
 #pragma once
 #include "platform/posix/posix_loop.h"
-#include "record/cast_file.h"
 #include "record/options.h"
 #include "record/recording.h"
 #include "record/relay.h"
+#include "serve/asciicast.h"
 
 #include <map>
 #include <memory>
@@ -34,7 +34,7 @@ private:
         bool connected = false;
         std::unique_ptr<SessionLog> log;
         std::unique_ptr<Relay> relay;
-        CastFile cast;
+        std::unique_ptr<serve::CastWriter> cast;   // from the router's accept on
     };
 
     void accept();

@@ -1,6 +1,9 @@
 // recording.cpp: cuts the router's output into items at the client's lines, echo and negotiation out.
 #include "record/recording.h"
 
+#include "console/line_splitter.h"
+#include "console/telnet.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -26,17 +29,12 @@ void SessionLog::add(double time, bool fromClient, std::string_view bytes)
 
 namespace {
 
-constexpr unsigned char Iac = 255;
-constexpr unsigned char Sb = 250;
-constexpr unsigned char Se = 240;
-constexpr unsigned char Will = 251;   // WILL, WONT, DO and DONT carry one option byte
-
-enum class Telnet { Data, Iac, Option, Sub, SubIac };
+using console::TelnetScanner;
 
 // The router's output as it goes into items: option negotiation and
 // subnegotiations out, everything else as the client received it, an escaped
-// 255 included (the replaying router sends item bytes unchanged, so the
-// escape must stay in the item).
+// 255 and two-byte commands included (the replaying router sends item bytes
+// unchanged, so the escape must stay in the item).
 class RouterFilter
 {
 public:
@@ -44,36 +42,19 @@ public:
     {
         std::string out;
         for (const char c : bytes) {
-            const auto byte = static_cast<unsigned char>(c);
-            switch (m_state) {
-            case Telnet::Data:
-                if (byte == Iac)
-                    m_state = Telnet::Iac;
-                else
-                    out.push_back(c);
+            switch (m_telnet.next(c)) {
+            case TelnetScanner::Byte::Data:
+                out.push_back(c);
                 break;
-            case Telnet::Iac:
-                m_state = Telnet::Data;
-                if (byte == Sb) {
-                    m_state = Telnet::Sub;
-                    ++m_commands;
-                } else if (byte >= Will && byte != Iac) {
-                    m_state = Telnet::Option;
-                    ++m_commands;
-                } else {
-                    out.push_back(static_cast<char>(Iac));
-                    out.push_back(c);
-                }
+            case TelnetScanner::Byte::Escaped255:
+            case TelnetScanner::Byte::Command:
+                out.push_back(static_cast<char>(console::telnet::Iac));
+                out.push_back(c);
                 break;
-            case Telnet::Option:
-                m_state = Telnet::Data;
+            case TelnetScanner::Byte::Negotiation:
+                ++m_commands;
                 break;
-            case Telnet::Sub:
-                if (byte == Iac)
-                    m_state = Telnet::SubIac;
-                break;
-            case Telnet::SubIac:
-                m_state = byte == Se ? Telnet::Data : Telnet::Sub;
+            case TelnetScanner::Byte::Inside:
                 break;
             }
         }
@@ -82,7 +63,7 @@ public:
     std::size_t commands() const { return m_commands; }
 
 private:
-    Telnet m_state = Telnet::Data;
+    TelnetScanner m_telnet;
     std::size_t m_commands = 0;
 };
 
@@ -152,39 +133,19 @@ public:
     void fromClient(double time, std::string_view bytes)
     {
         for (const char c : bytes) {
-            const auto byte = static_cast<unsigned char>(c);
-            switch (m_state) {
-            case Telnet::Iac:
-                m_state = Telnet::Data;
-                if (byte == Sb)
-                    m_state = Telnet::Sub;
-                else if (byte >= Will && byte != Iac)
-                    m_state = Telnet::Option;
-                else if (byte == Iac)
-                    typed(c, "\xff\xff");
-                continue;
-            case Telnet::Option:
-                m_state = Telnet::Data;
-                continue;
-            case Telnet::Sub:
-                if (byte == Iac)
-                    m_state = Telnet::SubIac;
-                continue;
-            case Telnet::SubIac:
-                m_state = byte == Se ? Telnet::Data : Telnet::Sub;
-                continue;
-            case Telnet::Data:
+            switch (m_telnet.next(c)) {
+            case TelnetScanner::Byte::Data:
                 break;
+            case TelnetScanner::Byte::Escaped255:
+                typed(c, "\xff\xff");
+                continue;
+            default:
+                m_enter.breakPair();   // a command between CR and LF ends the Enter
+                continue;
             }
-            if (m_afterCr) {
-                m_afterCr = false;
-                if (c == '\n' || c == '\0')
-                    continue;
-            }
-            if (byte == Iac) {
-                m_state = Telnet::Iac;
-            } else if (c == '\r' || c == '\n') {
-                m_afterCr = c == '\r';
+            if (m_enter.secondHalf(c))
+                continue;
+            if (c == '\r' || c == '\n') {
                 lineEnd(time);
             } else if (c == '\b' || c == '\x7f') {
                 markLineStart();
@@ -192,7 +153,7 @@ public:
                     m_text.pop_back();
                     m_echo += "\b \b";
                 }
-            } else if (byte < 0x20 && c != '\t') {
+            } else if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
                 markLineStart();
             } else {
                 typed(c, std::string_view(&c, 1));
@@ -242,8 +203,8 @@ private:
     }
 
     RawItem m_item;
-    Telnet m_state = Telnet::Data;
-    bool m_afterCr = false;
+    TelnetScanner m_telnet;
+    console::EnterPairs m_enter;
     std::string m_text;
     std::string m_echo;
     std::size_t m_lineStart = std::string::npos;

@@ -36,13 +36,16 @@ CastWriter::CastWriter(const std::string &path, const CastHeader &header,
         return;
     }
     std::string line = "{\"version\": 2, \"width\": 80, \"height\": 24, \"timestamp\": ";
-    line += std::to_string(static_cast<std::int64_t>(std::floor(header.timestamp)));
+    line += std::to_string(header.timestamp);
     line += ", \"title\": ";
     appendJsonString(line, header.title);
-    line += ", \"port\": " + std::to_string(header.port) + ", \"delay\": ";
-    char delay[40];
-    std::snprintf(delay, sizeof delay, "%.15g", std::isfinite(header.delay) ? header.delay : 0.0);
-    line += delay;
+    if (header.router) {
+        line += ", \"port\": " + std::to_string(header.router->port) + ", \"delay\": ";
+        char delay[40];
+        std::snprintf(delay, sizeof delay, "%.15g",
+                      std::isfinite(header.router->delay) ? header.router->delay : 0.0);
+        line += delay;
+    }
     line += "}\n";
     writeLine(line);
 }

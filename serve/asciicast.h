@@ -2,20 +2,26 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace zentrel::serve {
 
 struct CastHeader {
-    double timestamp = 0;   // Unix seconds of the accept
-    std::string title;      // "r1 session 3 from 127.0.0.1:40522"
-    int port = 0;           // the router's, as extra keys
-    double delay = 0;
+    std::int64_t timestamp = 0;   // Unix seconds of the accept
+    std::string title;            // "r1 session 3 from 127.0.0.1:40522"
+    // The played router's settings, as extra keys; a recorded session has none.
+    struct Router {
+        int port = 0;
+        double delay = 0;
+    };
+    std::optional<Router> router;
 };
 
-// Each event is one JSON line handed to write(2) as it happens, so that a
-// killed process leaves every event up to the last one. Bytes are written as
+// "o" events hold what the client received, "i" events what it sent, "m"
+// markers what happened. Each event is one JSON line handed to write(2) as it
+// happens, so that a killed process leaves every event up to the last one. Bytes are written as
 // the code points U+0000..U+00FF, which is what asciinema gives back.
 //
 // A write that fails (a full disk) is reported once through onFailure, and

@@ -38,11 +38,18 @@ std::string baseName(const std::string &path)
     return name.empty() ? "root" : name;
 }
 
-std::string portText(double port)
+// A port from zentrel.ini as the window takes it: the nearest whole number,
+// halves to the even one.
+long long settingsPort(double value, const char *key, const std::string &dir, const std::string &iniPath)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.15g", port);
-    return text;
+    const double rounded = std::nearbyint(value);
+    if (rounded < 1 || rounded > 65535) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.15g", value);
+        throw UsageError("router '" + baseName(dir) + "': " + key + " " + text + " in " + iniPath
+                         + " is not a port from 1 to 65535");
+    }
+    return static_cast<long long>(rounded);
 }
 
 } // namespace
@@ -61,26 +68,14 @@ std::vector<RouterPlan> planRouters(const Options &options)
         const std::string iniPath = dir + "/zentrel.ini";
         const console::RouterSettings settings = console::readRouterSettings(profile, iniPath);
 
-        long long firstPort = nextPort;
-        if (!options.port) {
-            // Nearest whole number, halves to the even one, as the window takes it.
-            const double rounded = std::nearbyint(settings.port);
-            if (rounded < 1 || rounded > 65535)
-                throw UsageError("router '" + baseName(dir) + "': TCP-Port " + portText(settings.port)
-                                 + " in " + iniPath + " is not a port from 1 to 65535");
-            firstPort = static_cast<long long>(rounded);
-        }
+        const long long firstPort =
+            options.port ? nextPort : settingsPort(settings.port, "TCP-Port", dir, iniPath);
         const ConsoleSettings console = readConsoleSettings(profile, iniPath, baseName(dir));
         long long firstSshPort = -1;
-        if (options.sshPort) {
+        if (options.sshPort)
             firstSshPort = nextSshPort;
-        } else if (console.sshPort != 0) {
-            const double rounded = std::nearbyint(console.sshPort);
-            if (rounded < 1 || rounded > 65535)
-                throw UsageError("router '" + baseName(dir) + "': SSH-Port " + portText(console.sshPort)
-                                 + " in " + iniPath + " is not a port from 1 to 65535");
-            firstSshPort = static_cast<long long>(rounded);
-        }
+        else if (console.sshPort != 0)
+            firstSshPort = settingsPort(console.sshPort, "SSH-Port", dir, iniPath);
         struct stat hostKey {};
         std::string hostKeyPath = dir + "/ssh_host_ed25519_key";
         if (options.hostKey)
@@ -99,20 +94,17 @@ std::vector<RouterPlan> planRouters(const Options &options)
             plan.scriptPath = scriptPath;
             plan.delay = settings.delay;
             plan.scriptMissing = missing;
-            const bool freePort = options.port && *options.port == 0;
-            const long long port = freePort ? 0 : firstPort + copy - 1;
-            if (port > 65535)
-                throw UsageError("router '" + plan.name + "': port " + std::to_string(port)
-                                 + " is past 65535");
-            plan.port = static_cast<int>(port);
-            if (firstSshPort >= 0) {
-                const bool freeSsh = options.sshPort && *options.sshPort == 0;
-                const long long sshPort = freeSsh ? 0 : firstSshPort + copy - 1;
-                if (sshPort > 65535)
-                    throw UsageError("router '" + plan.name + "': SSH port " + std::to_string(sshPort)
+            // Copies take the ports after the first; 0 asks each for a free one.
+            auto copyPort = [&](const std::optional<int> &option, long long first, const char *what) {
+                const long long port = option && *option == 0 ? 0 : first + copy - 1;
+                if (port > 65535)
+                    throw UsageError("router '" + plan.name + "': " + what + " " + std::to_string(port)
                                      + " is past 65535");
-                plan.sshPort = static_cast<int>(sshPort);
-            }
+                return static_cast<int>(port);
+            };
+            plan.port = copyPort(options.port, firstPort, "port");
+            if (firstSshPort >= 0)
+                plan.sshPort = copyPort(options.sshPort, firstSshPort, "SSH port");
             plan.sshUser = console.sshUser;
             plan.sshPassword = console.sshPassword;
             plan.hostKeyPath = hostKeyPath;

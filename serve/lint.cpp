@@ -18,7 +18,6 @@
 #include <iterator>
 #include <optional>
 #include <regex>
-#include <stdexcept>
 #include <sys/stat.h>
 
 namespace zentrel::serve {
@@ -28,25 +27,22 @@ namespace {
 constexpr const char *SettingsName = "zentrel.ini";
 constexpr std::size_t ValueSize = 100;   // the routers read 99 bytes of a value
 
-// The file's bytes; nullopt when it does not exist; throws the reason when
-// it exists but cannot be read.
-std::optional<std::string> readFile(const std::string &path)
+// The file's bytes into `bytes`, nullopt when it does not exist; the reason
+// when it exists but cannot be read, "" otherwise.
+std::string readFile(const std::string &path, std::optional<std::string> &bytes)
 {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        if (errno == ENOENT)
-            return std::nullopt;
-        throw std::runtime_error(std::strerror(errno));
-    }
+    if (::stat(path.c_str(), &info) != 0)
+        return errno == ENOENT ? "" : std::strerror(errno);
     if (!S_ISREG(info.st_mode))
-        throw std::runtime_error("not a regular file");
+        return "not a regular file";
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw std::runtime_error(std::strerror(errno));
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return std::strerror(errno);
+    bytes.emplace((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad())
-        throw std::runtime_error("input/output error");
-    return bytes;
+        return "input/output error";
+    return "";
 }
 
 std::string lower(std::string_view text)
@@ -112,6 +108,14 @@ private:
         m_result.text += file + ": error: cannot read: " + why + "\n";
         m_result.status = 2;
     }
+    // False, and said, when the file exists but cannot be read.
+    bool load(const std::string &file, std::optional<std::string> &bytes)
+    {
+        const std::string why = readFile(file, bytes);
+        if (!why.empty())
+            unreadable(file, why);
+        return why.empty();
+    }
     void settings();
     void script();
     void expectations();
@@ -142,12 +146,8 @@ void RouterLint::settings()
 {
     const std::string file = path(SettingsName);
     std::optional<std::string> ini;
-    try {
-        ini = readFile(file);
-    } catch (const std::exception &error) {
-        unreadable(file, error.what());
+    if (!load(file, ini))
         return;
-    }
     auto lineOf = [&](std::string_view key) { return ini ? settingLine(*ini, key) : std::size_t{0}; };
     auto value = [&](std::string_view key) {
         std::string text = ini ? m_profile.getString("Settings", key, "", ValueSize, file) : "";
@@ -190,12 +190,8 @@ void RouterLint::script()
 {
     const std::string file = path(console::ResponseFile);
     std::optional<std::string> bytes;
-    try {
-        bytes = readFile(file);
-    } catch (const std::exception &error) {
-        unreadable(file, error.what());
+    if (!load(file, bytes))
         return;
-    }
     if (!bytes) {
         warn(file, 0, "missing; the router sends no bytes, then closes each connection");
         return;
@@ -219,12 +215,8 @@ void RouterLint::expectations()
 {
     const std::string file = path(ExpectFileName);
     std::optional<std::string> bytes;
-    try {
-        bytes = readFile(file);
-    } catch (const std::exception &error) {
-        unreadable(file, error.what());
+    if (!load(file, bytes))
         return;
-    }
     if (!bytes)
         return;
     try {

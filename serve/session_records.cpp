@@ -6,6 +6,7 @@
 #include "serve/typed_lines.h"
 #include "serve/visible.h"
 
+#include <cmath>
 #include <filesystem>
 #include <unistd.h>
 
@@ -132,7 +133,9 @@ void SessionRecords::sessionStarted(const console::SessionInfo &info)
                                      .string();
         const std::string title = info.router + " session " + std::to_string(info.number) + " from " + info.peer;
         entry->cast = std::make_unique<CastWriter>(
-            path, CastHeader{info.startedAt, title, entry->router->port, entry->router->delay},
+            path,
+            CastHeader{static_cast<std::int64_t>(std::floor(info.startedAt)), title,
+                       CastHeader::Router{entry->router->port, entry->router->delay}},
             [this](const std::string &failure) { writeProblem(failure); });
     }
     m_live[Key{info.router, info.number}] = std::move(entry);

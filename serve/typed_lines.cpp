@@ -6,56 +6,13 @@
 
 namespace zentrel::serve {
 
-namespace {
-
-constexpr unsigned char Iac = 255;
-constexpr unsigned char Sb = 250;
-constexpr unsigned char Se = 240;
-constexpr unsigned char Will = 251;   // WILL, WONT, DO and DONT (251..254) take an option byte
-
-bool takesOption(unsigned char command)
-{
-    return command >= Will && command < Iac;
-}
-
-} // namespace
-
 void TypedLines::feed(std::string_view chunk)
 {
     for (const char c : chunk) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (m_telnet) {
-        case Telnet::Data:
-            if (byte == Iac)
-                m_telnet = Telnet::Command;
-            else
-                takeData(byte);
-            break;
-        case Telnet::Command:
-            if (byte == Iac) {
-                m_telnet = Telnet::Data;
-                takeData(byte);
-            } else if (byte == Sb) {
-                m_telnet = Telnet::Sub;
-            } else if (takesOption(byte)) {
-                m_telnet = Telnet::Option;
-            } else {
-                m_telnet = Telnet::Data;
-            }
-            break;
-        case Telnet::Option:
-            m_telnet = Telnet::Data;
-            break;
-        case Telnet::Sub:
-            if (byte == Iac)
-                m_telnet = Telnet::SubCommand;
-            break;
-        case Telnet::SubCommand:
-            // IAC IAC inside a subnegotiation is a data byte of it; anything
-            // but SE leaves us inside, as a lenient server reads it.
-            m_telnet = byte == Se ? Telnet::Data : Telnet::Sub;
-            break;
-        }
+        // A command between CR and LF leaves the pair one line end.
+        const console::TelnetScanner::Byte kind = m_telnet.next(c);
+        if (kind == console::TelnetScanner::Byte::Data || kind == console::TelnetScanner::Byte::Escaped255)
+            takeData(static_cast<unsigned char>(c));
     }
 }
 
@@ -63,17 +20,10 @@ void TypedLines::takeData(unsigned char byte)
 {
     if (m_cut)
         return;
-    // The LF or NUL of a CR LF / CR NUL pair belongs to the line end already taken.
-    if (m_afterCr) {
-        m_afterCr = false;
-        if (byte == '\n' || byte == 0)
-            return;
-    }
+    if (m_enter.secondHalf(static_cast<char>(byte)))
+        return;
     switch (byte) {
     case '\r':
-        m_afterCr = true;
-        endLine();
-        return;
     case '\n':
         endLine();
         return;
@@ -115,9 +65,11 @@ void TypedLines::finish()
 {
     if (!m_cut && !m_line.empty())
         endLine();
-    m_afterCr = false;
-    m_telnet = Telnet::Data;
+    m_enter.breakPair();
+    m_telnet.reset();
 }
+
+using namespace console::telnet;
 
 namespace {
 

@@ -1,5 +1,8 @@
 // typed_lines.h: the lines a client typed, as a router's line editor would read them.
 #pragma once
+#include "console/line_splitter.h"
+#include "console/telnet.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -39,8 +42,6 @@ public:
     bool cut() const { return m_cut; }
 
 private:
-    enum class Telnet { Data, Command, Option, Sub, SubCommand };
-
     void takeData(unsigned char byte);
     void endLine();
 
@@ -49,8 +50,8 @@ private:
     std::vector<std::string> m_lines;
     std::string m_line;
     std::size_t m_bytes = 0;   // kept so far, finished lines and m_line
-    Telnet m_telnet = Telnet::Data;
-    bool m_afterCr = false;
+    console::TelnetScanner m_telnet;
+    console::EnterPairs m_enter;
     bool m_cut = false;
 };
 

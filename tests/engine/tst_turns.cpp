@@ -2,7 +2,7 @@
 #include "console/line_splitter.h"
 #include "console/session.h"
 #include "tests/engine/fake_connection.h"
-#include "tests/engine/fake_loop.h"
+#include "tests/support/fake_loop.h"
 
 #include <gtest/gtest.h>
 
@@ -11,14 +11,14 @@
 
 using namespace zentrel::console;
 using zentrel::testing::FakeConnection;
-using zentrel::testing::FakeLoop;
+using zentrel::tests::FakeEventLoop;
 
 namespace {
 
 class Recorder : public SessionObserver
 {
 public:
-    explicit Recorder(FakeLoop &loop) : m_loop(loop) {}
+    explicit Recorder(FakeEventLoop &loop) : m_loop(loop) {}
     void itemSent(const SessionInfo &, std::size_t index, std::string_view) override
     {
         sentAt.emplace_back(index, m_loop.now());
@@ -29,7 +29,7 @@ public:
     std::optional<SessionEnd> end;
 
 private:
-    FakeLoop &m_loop;
+    FakeEventLoop &m_loop;
 };
 
 class TurnTaking : public ::testing::Test
@@ -50,7 +50,7 @@ protected:
         t0 = loop.now();
     }
 
-    FakeLoop loop;
+    FakeEventLoop loop;
     Recorder recorder{loop};
     std::unique_ptr<Session> session;
     FakeConnection *client = nullptr;

@@ -21,7 +21,7 @@ TEST(Asciicast, asciinemaCatGivesBackTheExactBytesSent)
         every.push_back(static_cast<char>(byte));
     std::vector<std::string> failures;
     {
-        CastWriter cast(dir.path("r1-1.cast"), {1765000000.75, "r1 session 1 from 127.0.0.1:4000", 1101, 0.5},
+        CastWriter cast(dir.path("r1-1.cast"), {1765000000, "r1 session 1 from 127.0.0.1:4000", {{1101, 0.5}}},
                         [&](const std::string &failure) { failures.push_back(failure); });
         cast.marker(0.000010, "item 1 of 2");
         cast.output(0.5, "Router>\r\n");
@@ -46,6 +46,22 @@ TEST(Asciicast, asciinemaCatGivesBackTheExactBytesSent)
     EXPECT_NE(cast.find("\n[0.000010, \"m\", \"item 1 of 2\"]\n[0.500000, \"o\", \"Router>\\r\\n\"]\n"
                         "[0.600000, \"i\", \"\\u00ff\\u00fd\\u0003show\\r\\n\"]\n"),
               std::string::npos);
+}
+
+TEST(Asciicast, recordedSessionHasNoRouterKeys)
+{
+    TempDir dir;
+    std::vector<std::string> failures;
+    {
+        CastWriter cast(dir.path("session.cast"), {1765000001, "zentrel-record session 1", {}},
+                        [&](const std::string &failure) { failures.push_back(failure); });
+        cast.marker(-0.5, "router closed");   // a clock read before the accept still gives a valid time
+    }
+    EXPECT_TRUE(failures.empty());
+    EXPECT_EQ(readAll(dir.path("session.cast")),
+              "{\"version\": 2, \"width\": 80, \"height\": 24, \"timestamp\": 1765000001, "
+              "\"title\": \"zentrel-record session 1\"}\n"
+              "[0.000000, \"m\", \"router closed\"]\n");
 }
 
 TEST(Asciicast, fullDiskIsReportedOnceAndNeverThrows)

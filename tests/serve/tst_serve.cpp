@@ -173,6 +173,7 @@ TEST(Serve, refusesBadInputWithOneLineAndStatus2BeforeListening)
     ScratchDir scratch;
     const std::string dir = scratch.router("r", "x\r\n", ini(0));
     const std::string badPort = scratch.router("p", "x\r\n", ini(0, 70000));
+    const std::string badSsh = scratch.router("s", "x\r\n", ini(0) + "SSH-Port=0.2\r\n");
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--copies", "0", dir}, "--copies"},
         {{"--sessions", "-1", dir}, "--sessions"},
@@ -185,6 +186,8 @@ TEST(Serve, refusesBadInputWithOneLineAndStatus2BeforeListening)
         {{"--port"}, "--port"},
         {{dir + "/nowhere"}, "nowhere"},
         {{badPort}, "TCP-Port 70000"},
+        {{"--port", "0", badSsh}, "SSH-Port 0.2"},
+        {{"--port", "0", "--ssh-port", "65535", "--copies", "2", dir}, "SSH port 65536"},
         {{"--events", dir + "/no/e.jsonl", dir}, "--events"},
     };
     for (const auto &[arguments, named] : cases) {

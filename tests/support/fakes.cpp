@@ -8,30 +8,6 @@
 
 namespace zentrel::tests {
 
-void FakeEventLoop::run(double until)
-{
-    for (;;) {
-        runPosted();
-        if (m_timers.empty() || m_timers.next() > until)
-            return;
-        if (m_timers.next() > m_now) {
-            m_now = m_timers.next();
-            ++m_yields;
-        }
-        if (std::function<void()> function = m_timers.takeDue(m_now))
-            function();
-    }
-}
-
-void FakeEventLoop::runPosted()
-{
-    while (!m_posted.empty()) {
-        auto function = std::move(m_posted.front());
-        m_posted.pop_front();
-        function();
-    }
-}
-
 void FakeSocketArray::create(int index)
 {
     m_calls.push_back("create " + std::to_string(index));

@@ -1,11 +1,10 @@
 // fakes.h: stand-ins for the platform services the logic tests drive by hand.
 #pragma once
 #include "platform/dialogs.h"
-#include "platform/event_loop.h"
 #include "platform/instance_guard.h"
 #include "platform/profile.h"
 #include "platform/sockets.h"
-#include "platform/timer_queue.h"
+#include "tests/support/fake_loop.h"
 
 #include <cstdint>
 #include <deque>
@@ -17,37 +16,6 @@
 #include <vector>
 
 namespace zentrel::tests {
-
-// A clock that moves only when the test lets the loop run: run() takes
-// posted work first, then jumps the clock to the next timer and runs it,
-// until nothing is left to do. Timers set by the test and by the code under
-// test interleave by their deadlines.
-class FakeEventLoop : public platform::EventLoop
-{
-public:
-    double now() const override { return m_now; }
-    TimerId at(double deadline, std::function<void()> function) override
-    {
-        return m_timers.add(deadline, std::move(function));
-    }
-    void cancel(TimerId id) override { m_timers.cancel(id); }
-    void post(std::function<void()> function) override { m_posted.push_back(std::move(function)); }
-
-    // The event loop takes over until no work is left (or the clock would pass `until`).
-    void run(double until = 1e300);
-    // Only the posted work: a return to the event loop with no time passing.
-    void runPosted();
-    void setNow(double now) { m_now = now; }
-    // How often the clock moved on to a timer.
-    int yields() const { return m_yields; }
-    std::size_t pendingTimers() const { return m_timers.size(); }
-
-private:
-    double m_now = 1000.0;
-    int m_yields = 0;
-    std::deque<std::function<void()>> m_posted;
-    platform::TimerQueue m_timers;
-};
 
 // Records what the console does to Winsock1; the test plays the clients.
 class FakeSocketArray : public platform::SocketArray
