@@ -174,6 +174,8 @@ int serveRouters(const Options &options)
         loop.at(loop.now() + *options.timeout, [&] { stopAll("timeout", ExitTimedOut); });
 
     loop.run();
+    // Clients that did not read or close within the drain are cut off now.
+    ssh::SshPeer::abandonLingering();
     records.finish();
     if (status == ExitOk && (records.anyCheckFailed() || records.anyWriteFailed()))
         status = ExitFailed;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace zentrel::ssh {
 
@@ -65,7 +66,7 @@ void SshPeer::abandon()
         return;
     m_state = State::Done;
     if (m_handedOver)
-        --s_lingering;
+        s_lingering.erase(this);
     if (m_timer)
         m_loop.cancel(m_timer);
     m_timer = 0;
@@ -83,6 +84,17 @@ void SshPeer::abandon()
     m_session = nullptr;
     m_channel = nullptr;
 }
+
+// A lingering peer holds itself: one whose client never closed its side
+// would outlive the loop it runs on.
+void SshPeer::abandonLingering()
+{
+    std::vector<std::shared_ptr<SshPeer>> held;
+    for (SshPeer *peer : std::vector<SshPeer *>(s_lingering.begin(), s_lingering.end())) {
+        peer->abandon();
+        held.push_back(std::move(peer->m_keepAlive));
+    }
+}   // the last references go here
 
 void SshPeer::end()
 {
@@ -183,7 +195,7 @@ void SshPeer::afterPoll()
         m_handedOver = true;
         m_state = State::Open;
         m_keepAlive = shared_from_this();
-        ++s_lingering;
+        s_lingering.insert(this);
         if (m_timer)
             m_loop.cancel(m_timer);
         m_timer = 0;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 
 namespace zentrel::ssh {
 
@@ -49,7 +50,10 @@ public:
     void start();
     // Channels handed over and not yet closed on both sides, in this process:
     // the program waits for them a moment before it exits.
-    static std::size_t lingering() { return s_lingering; }
+    static std::size_t lingering() { return s_lingering.size(); }
+    // The program is ending: the channels still lingering are freed now,
+    // their clients cut off. Only from outside the loop's callbacks.
+    static void abandonLingering();
     // Frees everything now, without a goodbye (the program is ending).
     void abandon();
 
@@ -90,7 +94,7 @@ private:
     static int onEnv(ssh_session, ssh_channel, const char *, const char *, void *);
     static int onWindowChange(ssh_session, ssh_channel, int, int, int, int, void *);
 
-    static inline std::size_t s_lingering = 0;
+    static inline std::unordered_set<SshPeer *> s_lingering;
 
     platform::PosixLoop &m_loop;
     std::shared_ptr<SshPeer> m_keepAlive;   // from the hand-over to the end
