@@ -135,7 +135,7 @@ package: program
 image: configure
 	@scripts/build-image $(BUILD)
 
-# Builds the image twice (the same ID both times), checks its layout and programs,
+# Builds the image twice (the same ID and bytes both times), checks its layout and programs,
 # and runs it where podman can run containers. Kept out of `make test`: the static
 # build alone takes minutes.
 image-test: image

@@ -171,6 +171,8 @@ void Runner::startOne(int sequence)
         finish(slot, false);
         return;
     }
+    if (slot.record >= 0)
+        m_result.connections[std::size_t(slot.record)].dialled = now();
     const int done = ::connect(slot.fd, reinterpret_cast<const sockaddr *>(&address.storage), address.length);
     if (done != 0 && errno != EINPROGRESS) {
         slot.problem = std::string("connect: ") + strerror(errno);

@@ -28,6 +28,7 @@ struct FleetConnection
 {
     int endpoint = 0;
     int localPort = 0;
+    double dialled = 0;               // connect() called: no server can have accepted before
     double connected = 0;             // connect() done (seen by the client)
     double ended = 0;
     std::vector<double> arrivals;     // last byte of each item, when asked for

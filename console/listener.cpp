@@ -26,6 +26,16 @@ public:
     }
     void close() override { closeSocket(m_sockets, m_index); }
     std::string peer() const override { return {}; }
+    // A session that finds more than HighWater queued waits for drained.
+    std::size_t queued() const override { return m_sockets.queued(m_index); }
+
+    // The kernel took some of what was queued: a session waiting for room
+    // goes on once no more than LowWater is left.
+    void kernelTook()
+    {
+        if (queued() <= LowWater && m_events.drained)
+            m_events.drained();
+    }
 
     void peerClosed()
     {
@@ -70,6 +80,10 @@ void Listener::wire()
     };
     events.dataArrival = [this](int index, long bytesWaiting) { onDataArrival(index, bytesWaiting); };
     events.closed = [this](int index) { onClose(index); };
+    events.drained = [this](int index) {
+        if (m_live && m_connection && index == m_shared.connectionIndex)
+            m_connection->kernelTook();
+    };
     m_platform.sockets.setEvents(std::move(events));
 }
 
@@ -105,11 +119,18 @@ void Listener::serveWaiting()
     m_servePosted = true;
     m_platform.loop.post([this] {
         m_servePosted = false;
-        if (m_shared.stopRequested || m_live || !m_router.hasRoom() || m_waiting.empty())
+        if (m_shared.stopRequested || m_live || !m_router.hasRoom())
             return;
-        const std::int32_t requestId = m_waiting.front();
-        m_waiting.pop_front();
-        serve(requestId);
+        // A client that left while it waited is dropped unserved: the window
+        // does not show it, and the clients behind it lose no pause over it.
+        while (!m_waiting.empty()) {
+            const std::int32_t requestId = m_waiting.front();
+            m_waiting.pop_front();
+            if (!m_platform.sockets.waitingClientGone(requestId)) {
+                serve(requestId);
+                return;
+            }
+        }
     });
 }
 

@@ -35,8 +35,12 @@ struct Session::Drain {
         return session.m_stopping || !connection || connection->isGone()
                || connection->queued() <= Connection::HighWater;
     }
-    void await_suspend(std::coroutine_handle<> handle) { session.m_suspended = handle; }
-    void await_resume() const noexcept {}
+    void await_suspend(std::coroutine_handle<> handle)
+    {
+        session.m_draining = true;
+        session.m_suspended = handle;
+    }
+    void await_resume() const noexcept { session.m_draining = false; }
 };
 
 // Waits for the client to type; woken by any line, the client leaving, or a stop.
@@ -71,7 +75,11 @@ void Session::start(std::string earlyInput)
         Connection::Events events;
         events.data = [this](std::string_view chunk) { onData(chunk); };
         events.gone = [this] { onGone(); };
-        events.drained = [this] { wake(); };
+        // Only a session waiting for room wakes: a pause is never cut short.
+        events.drained = [this] {
+            if (m_draining)
+                wake();
+        };
         if (m_setup.pace == Pace::Enter)
             events.ended = [this] { onEnded(); };
         connection->setEvents(std::move(events));

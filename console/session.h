@@ -74,6 +74,7 @@ private:
     SessionEnd m_end;
     Turns m_turns;               // with Pace::Enter only
     bool m_typing = false;       // suspended until the client types a line
+    bool m_draining = false;     // suspended until the client has read enough
     bool m_inputEnded = false;   // the client will type nothing more
 };
 

@@ -10,9 +10,7 @@ namespace zentrel::platform {
 // port alarm; everything else is "some other failure".
 enum ErrorCode : int {
     Overflow = 6,
-    BadFileNumber = 52,
     FileNotFound = 53,
-    FileAlreadyOpen = 55,
     DeviceIoError = 57,
     FileAlreadyExists = 58,
     InputPastEnd = 62,

@@ -1,5 +1,6 @@
 // sockets.h: the socket array that the console drives.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -18,6 +19,9 @@ public:
         std::function<void(int index, std::int32_t requestId)> connectionRequest;
         std::function<void(int index, long bytesWaiting)> dataArrival;
         std::function<void(int index)> closed;
+        // The kernel took queued bytes of a connection it had refused more
+        // of: what is still queued may now be small enough to add to.
+        std::function<void(int index)> drained;
     };
 
     // Values of state(); only Closed (0) has a meaning the console relies on.
@@ -33,6 +37,11 @@ public:
     virtual void listen(int index) = 0;
     // Takes over the waiting connection; throws Error when it is gone.
     virtual void accept(int index, std::int32_t requestId) = 0;
+    // Whether the client of a waiting request has left before its turn
+    // (closed, reset, or stopped sending). Such a request is dropped on the
+    // spot, its socket freed, and can no longer be accepted; a request that
+    // no longer waits at all reads as gone too.
+    virtual bool waitingClientGone(std::int32_t requestId) = 0;
     // Queues the bytes exactly as given and returns at once; never blocks.
     virtual void sendData(int index, std::string_view bytes) = 0;
     // Everything received and not yet taken, one char per byte.
@@ -41,6 +50,8 @@ public:
     // sendData still goes out before the connection is shut.
     virtual void close(int index) = 0;
     virtual int state(int index) const = 0;              // 0 when closed
+    // Bytes queued with sendData and not yet taken by the kernel.
+    virtual std::size_t queued(int) const { return 0; }
     // Closes every element, element 0 included (the window is unloading).
     virtual void closeAll() = 0;
 };

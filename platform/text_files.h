@@ -63,7 +63,6 @@ public:
 class TextFiles
 {
 public:
-    enum class Mode { Input, Output };
     enum class Creation {
         Replace,   // creates the file, or empties the one that is there
         New,       // only under a free name: never an existing file, never through a link
@@ -83,27 +82,6 @@ public:
     // out of file descriptors.
     virtual std::unique_ptr<OutputFile> createOutput(const std::string &path,
                                                      Creation creation = Creation::Replace) = 0;
-
-    // Transitional: files by number, for the playback and the preview until
-    // they own their script as a stream. Nothing new should use them.
-
-    // Opens the file under the number (1..255). Input: Error 53 when the file
-    // does not exist, 75 when it exists but cannot be opened or read (no
-    // permission, or not a regular file: a directory, a FIFO, a device).
-    // Output: creates or empties the file; 75 when it cannot. 55 when the
-    // number is already open.
-    virtual void open(int number, const std::string &path, Mode mode) = 0;
-    // Closing a number that is not open does nothing.
-    virtual void close(int number) = 0;
-    virtual void closeAll() = 0;
-    virtual bool isOpen(int number) const = 0;
-    // True when no byte is left to read. Error 52 when not open for input.
-    virtual bool eof(int number) = 0;
-    // The stream of a number open for input; Error 52 otherwise.
-    virtual InputStream &input(int number) = 0;
-    // Writes the text followed by CR LF. Error 52 when not open for output,
-    // 57 when the write fails.
-    virtual void writeLine(int number, std::string_view text) = 0;
 };
 
 } // namespace zentrel::platform

@@ -1,6 +1,7 @@
 // window.cpp: property changes of the window elements, told to the view.
 #include "platform/window.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace zentrel::platform {
@@ -31,9 +32,12 @@ void Label::setCaption(std::string caption)
     }
 }
 
-TextBox::TextBox(std::string name, Element *container, Twips geometry, std::string text)
-    : Element(Kind::TextBox, std::move(name), container, geometry), m_text(std::move(text))
+TextBox::TextBox(std::string name, Element *container, Twips geometry, std::string text,
+                 std::size_t tail)
+    : Element(Kind::TextBox, std::move(name), container, geometry), m_text(std::move(text)),
+      m_tail(std::max(tail, DroppedTextLine.size() * 2))
 {
+    keepTail();
 }
 
 void TextBox::setText(std::string text)
@@ -42,6 +46,8 @@ void TextBox::setText(std::string text)
     if (text == m_text)
         return;
     m_text = std::move(text);
+    m_dropped = false;
+    keepTail();
     ++m_generation;
     changed();
 }
@@ -51,7 +57,28 @@ void TextBox::append(std::string_view bytes)
     if (bytes.empty())
         return;
     m_text.append(bytes);
+    if (m_text.size() > m_tail) {
+        keepTail();
+        ++m_drops;
+    }
     changed();
+}
+
+void TextBox::keepTail()
+{
+    if (m_text.size() <= m_tail)
+        return;
+    // Three quarters of the tail stay, from the first line end on, so that
+    // the text under the drop line starts with a whole line where it can.
+    std::size_t cut = m_text.size() - (m_tail - m_tail / 4) + DroppedTextLine.size();
+    const std::size_t lineEnd = m_text.find_first_of("\r\n", cut);
+    if (lineEnd != std::string::npos && lineEnd - cut < m_tail / 8) {
+        cut = lineEnd + 1;
+        if (m_text[lineEnd] == '\r' && cut < m_text.size() && m_text[cut] == '\n')
+            ++cut;
+    }
+    m_text.replace(0, cut, DroppedTextLine);
+    m_dropped = true;
 }
 
 Button::Button(std::string name, Element *container, Twips geometry, std::string caption,

@@ -112,13 +112,22 @@ private:
     std::string m_caption;
 };
 
+// How much of its latest text a text box keeps. A client that floods or a
+// script of any length must not grow the window without end; the operator
+// reads the tail, and the first line says that the start is gone.
+inline constexpr std::size_t TextBoxTail = std::size_t(4) << 20;
+inline constexpr std::string_view DroppedTextLine = "[older text dropped]\r\n";
+
 // A multi-line text box with both scroll bars. Its text only ever grows by
 // append() or is replaced by setText(); a view keeps pace with appends by
-// showing only what was added.
+// showing only what was added. Past `tail` bytes the oldest text goes, a
+// quarter of the tail at a time (so an append still costs what it adds, not
+// what the box holds), and DroppedTextLine takes its place.
 class TextBox : public Element
 {
 public:
-    TextBox(std::string name, Element *container, Twips geometry, std::string text);
+    TextBox(std::string name, Element *container, Twips geometry, std::string text,
+            std::size_t tail = TextBoxTail);
 
     const std::string &text() const { return m_text; }
     void setText(std::string text);
@@ -129,10 +138,19 @@ public:
     // Rises with every setText() that changes the text; the view starts over
     // when it changes.
     std::uint64_t generation() const { return m_generation; }
+    // Rises whenever older text is dropped from the front; the view reads the
+    // whole text again but stays at its end.
+    std::uint64_t drops() const { return m_drops; }
+    bool droppedOlderText() const { return m_dropped; }
 
 private:
+    void keepTail();
+
     std::string m_text;
+    std::size_t m_tail;
     std::uint64_t m_generation = 0;
+    std::uint64_t m_drops = 0;
+    bool m_dropped = false;   // since the last setText()
 };
 
 class Button : public Element

@@ -174,7 +174,7 @@ int serveRouters(const Options &options)
         loop.at(loop.now() + *options.timeout, [&] { stopAll("timeout", ExitTimedOut); });
 
     loop.run();
-    // Clients that did not read or close within the drain are cut off now.
+    // SSH clients that did not close their side within the drain are let go.
     ssh::SshPeer::abandonLingering();
     records.finish();
     if (status == ExitOk && (records.anyCheckFailed() || records.anyWriteFailed()))

@@ -66,7 +66,7 @@ void SshPeer::abandon()
         return;
     m_state = State::Done;
     if (m_handedOver)
-        s_lingering.erase(this);
+        s_handedOver.erase(this);
     if (m_timer)
         m_loop.cancel(m_timer);
     m_timer = 0;
@@ -85,16 +85,16 @@ void SshPeer::abandon()
     m_channel = nullptr;
 }
 
-// A lingering peer holds itself: one whose client never closed its side
-// would outlive the loop it runs on.
 void SshPeer::abandonLingering()
 {
     std::vector<std::shared_ptr<SshPeer>> held;
-    for (SshPeer *peer : std::vector<SshPeer *>(s_lingering.begin(), s_lingering.end())) {
+    for (SshPeer *peer : s_handedOver)
+        held.push_back(peer->m_keepAlive);
+    for (const auto &peer : held) {
         peer->abandon();
-        held.push_back(std::move(peer->m_keepAlive));
+        peer->m_keepAlive.reset();
     }
-}   // the last references go here
+}
 
 void SshPeer::end()
 {
@@ -195,7 +195,7 @@ void SshPeer::afterPoll()
         m_handedOver = true;
         m_state = State::Open;
         m_keepAlive = shared_from_this();
-        s_lingering.insert(this);
+        s_handedOver.insert(this);
         if (m_timer)
             m_loop.cancel(m_timer);
         m_timer = 0;

@@ -50,12 +50,12 @@ public:
     void start();
     // Channels handed over and not yet closed on both sides, in this process:
     // the program waits for them a moment before it exits.
-    static std::size_t lingering() { return s_lingering.size(); }
-    // The program is ending: the channels still lingering are freed now,
-    // their clients cut off. Only from outside the loop's callbacks.
-    static void abandonLingering();
+    static std::size_t lingering() { return s_handedOver.size(); }
     // Frees everything now, without a goodbye (the program is ending).
     void abandon();
+    // Abandons and frees every peer still lingering: the program is ending
+    // and its loop will not run again to let them go.
+    static void abandonLingering();
 
     // The connection side, for SshConnection.
     void setEvents(console::Connection::Events events);
@@ -94,7 +94,7 @@ private:
     static int onEnv(ssh_session, ssh_channel, const char *, const char *, void *);
     static int onWindowChange(ssh_session, ssh_channel, int, int, int, int, void *);
 
-    static inline std::unordered_set<SshPeer *> s_lingering;
+    static inline std::unordered_set<SshPeer *> s_handedOver;   // lingering peers
 
     platform::PosixLoop &m_loop;
     std::shared_ptr<SshPeer> m_keepAlive;   // from the hand-over to the end

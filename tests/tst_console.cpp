@@ -2,7 +2,7 @@
 #include "console/listener.h"
 #include "console/telnet.h"
 #include "platform/error.h"
-#include "platform/posix/posix_text_files.h"
+#include "tests/support/counting_text_files.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/fakes.h"
 #include "ui/presenter.h"
@@ -57,7 +57,7 @@ struct Rig {
     tests::FakeEventLoop loop;
     TimedSockets sockets{loop};
     tests::FakeEmptyProfile profile;
-    platform::PosixTextFiles files;
+    tests::CountingTextFiles files;
     tests::FakeDialogs dialogs;
     tests::FakeInstanceGuard guard;
     platform::Platform platform{sockets, profile, files, loop, dialogs, guard};
@@ -99,7 +99,7 @@ void verifyIdle(Rig &rig)
     QVERIFY(!rig.form.frm_green.visible());
     QVERIFY(!rig.form.FRM_Red.visible());
     QVERIFY(!rig.form.FRM_Yellow.visible());
-    QVERIFY(!rig.files.isOpen(1));
+    QCOMPARE(rig.files.alive(), 0);
     QVERIFY(!rig.listener.busy());
 }
 
@@ -124,6 +124,7 @@ private slots:
     void script_readAfreshForEachConnection();
     void secondClient_waitsThenServed();
     void clientsWaiting_servedInArrivalOrder();
+    void clientsLeftWhileWaiting_droppedUnserved();
     void clientWaitingForPreview_servedWhenItEnds();
     void typedCommands_enableReceivedCommands();
     void endOfConnection_restoresProbeVerdict();
@@ -205,7 +206,8 @@ void tst_Console::connection_emptiesInputKeepsOutput()
         QVERIFY(!rig.form.CMD_Answers.enabled());
         QVERIFY(!rig.form.CMD_OriginalConfig.enabled());
         QVERIFY(!rig.form.CMD_ReceivedCommands.enabled());
-        QVERIFY(!rig.files.isOpen(1));   // read whole at the accept
+        QCOMPARE(rig.files.opened(), 1);   // read whole at the accept
+        QCOMPARE(rig.files.alive(), 0);
         QVERIFY(rig.listener.busy());
     });
     rig.connect();
@@ -260,7 +262,7 @@ void tst_Console::peerClosing_endsAtNextItem()
     QVERIFY(rig.form.CMD_ReceivedCommands.enabled());
     QCOMPARE(rig.form.FRM_Winsock.backColour(), ui::Green);
     QVERIFY(rig.form.frm_green.visible());   // left as the last item set them
-    QVERIFY(!rig.files.isOpen(1));
+    QCOMPARE(rig.files.alive(), 0);
     QVERIFY(!rig.listener.busy());
     QCOMPARE(rig.loop.now(), Start + 2);   // noticed at the next item, not later
 }
@@ -282,7 +284,7 @@ void tst_Console::peerGone_withoutCloseEvent_endsCleanly()
     rig.sockets.clientCloses(1);
     QVERIFY(rig.form.CMD_Answers.enabled());
     QVERIFY(rig.form.CMD_OriginalConfig.enabled());
-    QVERIFY(!rig.files.isOpen(1));
+    QCOMPARE(rig.files.alive(), 0);
 }
 
 void tst_Console::closeEvent_ofEndedConnection_ignored()
@@ -399,6 +401,28 @@ void tst_Console::clientsWaiting_servedInArrivalOrder()
         QCOMPARE(rig.sockets.element(n).requestId, n);
         QCOMPARE(rig.sent(n), QByteArray("x"));
     }
+    verifyIdle(rig);
+}
+
+void tst_Console::clientsLeftWhileWaiting_droppedUnserved()
+{
+    Rig rig;
+    rig.script("x\r\n");
+    std::int32_t stays = 0;
+    rig.loop.at(Start + 0.2, [&] {
+        for (int i = 0; i < 5; ++i)
+            rig.sockets.waitingClientLeaves(rig.sockets.clientConnects());
+        stays = rig.sockets.clientConnects();
+    });
+    rig.connect();
+    rig.returnToEventLoop();
+    // Element 2 goes to the client that stayed, its item one pause after the
+    // first connection ended, and the five who left never reached the window.
+    QCOMPARE(rig.sockets.element(2).requestId, stays);
+    QCOMPARE(rig.sent(2), QByteArray("x"));
+    QVERIFY(!rig.sockets.has(3));
+    QCOMPARE(rig.shared.connectionIndex, 2);
+    QCOMPARE(rig.loop.now(), Start + 2.0);
     verifyIdle(rig);
 }
 
@@ -614,7 +638,7 @@ void tst_Console::stop_duringPause_touchesNothingElse()
 
     QCOMPARE(rig.sent(1), QByteArray("a"));
     QCOMPARE(rig.loop.now(), Start + 1.5);   // left right after the yield that saw the stop
-    QVERIFY(!rig.files.isOpen(1));
+    QCOMPARE(rig.files.alive(), 0);
     QVERIFY(!rig.listener.busy());
     QCOMPARE(rig.sockets.element(1).closes, 0);   // the unloading window closes the sockets
     QCOMPARE(rig.form.FRM_Winsock.backColour(), ui::Yellow);

@@ -2,7 +2,7 @@
 #include "console/listener.h"
 #include "platform/qt/qt_event_loop.h"
 #include "platform/qt/qt_sockets.h"
-#include "platform/posix/posix_text_files.h"
+#include "tests/support/counting_text_files.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/fakes.h"
 #include "ui/presenter.h"
@@ -12,8 +12,13 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <QCoreApplication>
+
 #include <memory>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 using namespace zentrel;
 
@@ -25,7 +30,7 @@ struct Server {
     ui::ZentrelFRM form;
     platform::QtSocketArray sockets;
     platform::QtEventLoop loop;
-    platform::PosixTextFiles files;
+    tests::CountingTextFiles files;
     tests::FakeEmptyProfile profile;
     tests::FakeDialogs dialogs;
     tests::FakeInstanceGuard guard;
@@ -99,8 +104,10 @@ private slots:
     void items_spacedByDelayInOrder();
     void secondClient_waitsForFirst();
     void clientLeaving_midScript_nextServed();
+    void departedWhileWaiting_nextServedPromptly();
     void hostileClient_nextServedExactly_data();
     void hostileClient_nextServedExactly();
+    void slowReader_queueStaysBounded();
 };
 
 void tst_ConsoleLoopback::wire_data()
@@ -145,7 +152,7 @@ void tst_ConsoleLoopback::wire()
     QCOMPARE(client.received, wire);
     QCOMPARE(server.form.FRM_Winsock.backColour(), ui::Green);
     QVERIFY(server.form.CMD_Answers.enabled());
-    QVERIFY(!server.files.isOpen(1));
+    QCOMPARE(server.files.alive(), 0);
 }
 
 void tst_ConsoleLoopback::items_spacedByDelayInOrder()
@@ -208,12 +215,64 @@ void tst_ConsoleLoopback::clientLeaving_midScript_nextServed()
     QVERIFY(server.form.CMD_ReceivedCommands.enabled());
     QCOMPARE(server.form.TXT_Input.text(), std::string("quit\r\n"));
     QVERIFY(server.form.TXT_OutPut.visible());
-    QVERIFY(!server.files.isOpen(1));
+    QCOMPARE(server.files.alive(), 0);
 
     Client next;
     next.connectTo(server);
     QTRY_VERIFY_WITH_TIMEOUT(next.closed(), Generous);
     QCOMPARE(next.received, QByteArray("ABCD"));
+}
+
+// Twenty clients connect and leave (closing, resetting, or sending a line
+// and closing) while one is served: the client after them gets its first
+// item one pause after the first client's end, not twenty pauses later, and
+// the window shows none of the twenty.
+void tst_ConsoleLoopback::departedWhileWaiting_nextServedPromptly()
+{
+    constexpr double Delay = 0.5;
+    constexpr int Departed = 20;
+    Server server(Delay);
+    server.script("A\r\nB\r\n");
+    Client first, next;
+    qint64 firstEnded = -1;
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(&first.socket, &QTcpSocket::readyRead, [&] {
+        if (first.received != "A" || next.socket.state() != QAbstractSocket::UnconnectedState)
+            return;
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(server.sockets.serverPort());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (int i = 0; i < Departed; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            QVERIFY(::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0);
+            if (i % 3 == 1) {
+                const linger abort{1, 0};
+                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            } else if (i % 3 == 2) {
+                QCOMPARE(::send(fd, "quit\r\n", 6, MSG_NOSIGNAL), ssize_t(6));
+            }
+            ::close(fd);
+        }
+        next.connectTo(server);
+    });
+    QObject::connect(&first.socket, &QTcpSocket::disconnected, [&] { firstEnded = clock.elapsed(); });
+    qint64 nextFirstItem = -1;
+    QObject::connect(&next.socket, &QTcpSocket::readyRead, [&] {
+        if (nextFirstItem < 0)
+            nextFirstItem = clock.elapsed();
+    });
+    first.connectTo(server);
+    QTRY_VERIFY_WITH_TIMEOUT(first.closed() && next.closed(), Generous);
+    QCOMPARE(first.received, QByteArray("AB"));
+    QCOMPARE(next.received, QByteArray("AB"));
+    // One pause and a little; serving the departed would take ten seconds.
+    const qint64 wait = nextFirstItem - firstEnded;
+    QVERIFY2(wait < 4000, qPrintable(QString("first item %1 ms after the first client's end").arg(wait)));
+    QCOMPARE(server.shared.connectionIndex, 2);
+    QCOMPARE(server.form.TXT_Input.text(), std::string());
+    QCOMPARE(server.form.TXT_OutPut.text(), std::string("A\r\nB\r\nA\r\nB\r\n"));
 }
 
 void tst_ConsoleLoopback::hostileClient_nextServedExactly_data()
@@ -265,13 +324,61 @@ void tst_ConsoleLoopback::hostileClient_nextServedExactly()
         QCOMPARE(hostile.received, received);
     if (!recorded.isEmpty())
         QCOMPARE(QByteArray::fromStdString(server.form.TXT_Input.text()), recorded);
-    QVERIFY(!server.files.isOpen(1));
+    QCOMPARE(server.files.alive(), 0);
 
     Client next;
     next.connectTo(server);
     QTRY_VERIFY_WITH_TIMEOUT(next.closed(), Generous);
     QCOMPARE(next.received, QByteArray("ABC"));
     QCOMPARE(server.shared.connectionIndex, 2);
+}
+
+// A client that reads nothing for a while costs a bounded queue, not the
+// whole script: the session waits for it and then sends the rest in order.
+void tst_ConsoleLoopback::slowReader_queueStaysBounded()
+{
+    constexpr int Items = 2000;
+    constexpr int ItemSize = 8000;   // 16 MB in all, far more than the kernel buffers
+    QByteArray script, expected;
+    for (int i = 0; i < Items; ++i) {
+        const QByteArray item = QByteArray::number(i) + QByteArray(ItemSize, char('a' + i % 26));
+        script += item + "\r\n";
+        expected += item;
+    }
+    Server server(0);
+    server.script(script);
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(server.sockets.serverPort());
+    QCOMPARE(::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(server.listener.busy(), Generous);
+    QTest::qWait(1000);
+    const std::size_t queued = server.sockets.queued(server.shared.connectionIndex);
+    QVERIFY2(queued <= console::Connection::HighWater + ItemSize + 16, qPrintable(QString::number(queued)));
+    QVERIFY(server.listener.busy());   // still waiting for the client
+
+    QByteArray received;
+    char chunk[65536];
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < Generous) {
+        const ssize_t got = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (got == 0)
+            break;
+        if (got > 0)
+            received.append(chunk, got);
+        else
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    ::close(fd);
+    QCOMPARE(received.size(), expected.size());
+    QVERIFY(received == expected);
 }
 
 QTEST_GUILESS_MAIN(tst_ConsoleLoopback)

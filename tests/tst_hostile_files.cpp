@@ -230,7 +230,7 @@ void tst_HostileFiles::startup()
     QCOMPARE(rig.sockets.state(0) == platform::SocketArray::Listening, status.isEmpty());
     if (status.isEmpty())
         QCOMPARE(QString::fromStdString(rig.form.LBL_Port.caption()), port);
-    QVERIFY(!rig.platform.files.isOpen(1) && !rig.platform.files.isOpen(2));
+    QCOMPARE(rig.files.alive(), 0);
 
     rig.form.close();   // the window's unload: shutdown writes the position
     QVERIFY(rig.form.unloaded());

@@ -108,8 +108,8 @@ void tst_ItemReader::readItem_fromFile()
     tests::ScratchDir dir;
     dir.write("RESPONSE.TXT", "User:,  \"a,b\"\r\nRouter> \r\n\r\n\"x\" y\n\xff\r\n");
     platform::PosixTextFiles files;
-    files.open(1, "RESPONSE.TXT", platform::TextFiles::Mode::Input);
-    QCOMPARE(readAll(files.input(1)), (QList<QByteArray>{"User:", "a,b", "Router> ", "", "x", "\xff"}));
+    const auto in = files.openInput("RESPONSE.TXT");
+    QCOMPARE(readAll(*in), (QList<QByteArray>{"User:", "a,b", "Router> ", "", "x", "\xff"}));
 }
 
 void tst_ItemReader::readItem_longLineAndReusedBuffer()

@@ -202,7 +202,7 @@ void tst_PanelCommands::originalConfig()
     QVERIFY(!form.LBL_ProgName.visible());
     QVERIFY(!form.TXT_Input.visible());
     QVERIFY(form.TXT_OutPut.visible());
-    QVERIFY(!rig.platform.files.isOpen(1));
+    QCOMPARE(rig.files.alive(), 0);
 }
 
 void tst_PanelCommands::originalConfig_twiceShowsOnce()
@@ -222,7 +222,7 @@ void tst_PanelCommands::originalConfig_unreadable_data()
 }
 
 // The file went away after start-up found it: the panel shows the title over
-// an empty text area, file 1 stays free and the command works again later.
+// an empty text area, no file is left open and the command works again later.
 void tst_PanelCommands::originalConfig_unreadable()
 {
     QFETCH(bool, directory);
@@ -238,7 +238,7 @@ void tst_PanelCommands::originalConfig_unreadable()
     QCOMPARE(form.LBL_titre.caption(), std::string("Original Configuration"));
     QVERIFY(form.LBL_titre.visible());
     QVERIFY(form.TXT_OutPut.visible());
-    QVERIFY(!rig.platform.files.isOpen(1));
+    QCOMPARE(rig.files.alive(), 0);
     QVERIFY(form.CMD_OriginalConfig.enabled());
 
     if (directory)
@@ -316,7 +316,7 @@ void tst_PanelCommands::exit_unloadsOnceAndStopsEverything()
     form.CMD_OriginalConfig.onClick();
     QCOMPARE(form.height(), ui::CompactHeight);
     QCOMPARE(outPut(form), QByteArray("last\r\n"));
-    QVERIFY(!rig.platform.files.isOpen(1));
+    QCOMPARE(rig.files.alive(), 0);
 }
 
 QTEST_MAIN(tst_PanelCommands)

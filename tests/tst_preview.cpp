@@ -31,7 +31,6 @@ struct Rig : tests::PanelRig {
         form.CMD_Answers.onClick();
         loop.run();
     }
-    bool fileOneOpen() const { return platform.files.isOpen(1); }
 };
 
 // What the operator sees at one moment of the preview.
@@ -61,7 +60,7 @@ void verifyIdleAfterPreview(Rig &rig)
     QVERIFY(!form.LBL_ProgName.visible());
     QVERIFY(form.TXT_OutPut.visible());
     QVERIFY(!form.TXT_Input.visible());
-    QVERIFY(!rig.fileOneOpen());
+    QCOMPARE(rig.files.alive(), 0);
     QVERIFY(!rig.application.preview().running());
 }
 
@@ -158,7 +157,7 @@ void tst_Preview::preview_delayZero_showsAllWithoutYielding()
 }
 
 // The window unloads during the pause before the second item: the preview
-// closes file 1 and leaves every element as the first item left it.
+// leaves no file open and every element as the first item left it.
 void tst_Preview::preview_stopDuringPause_closesFileAndTouchesNothing()
 {
     Rig rig(1.0);
@@ -171,7 +170,7 @@ void tst_Preview::preview_stopDuringPause_closesFileAndTouchesNothing()
     rig.showResponses();
 
     QCOMPARE(rig.application.shared().stopRequested, std::int16_t(1));
-    QVERIFY(!rig.fileOneOpen());
+    QCOMPARE(rig.files.alive(), 0);
     const Seen after = look(rig.form);
     QCOMPARE(after.text, QByteArray("one\r\n"));
     QCOMPARE(after.text, before.text);
@@ -243,7 +242,7 @@ void tst_Preview::preview_clientArriving_isServedAfter()
     QCOMPARE(QByteArray::fromStdString(rig.sockets.element(1).sent),
              QByteArray("onetwothreefour, five"));
     QCOMPARE(rig.sockets.state(1), int(platform::SocketArray::Closed));
-    QVERIFY(!rig.fileOneOpen());
+    QCOMPARE(rig.files.alive(), 0);
 }
 
 // Hundreds of clicks during a pause, on everything the operator can reach
@@ -270,7 +269,7 @@ void tst_Preview::preview_clickStorm_leavesEveryCommandWorking()
     QCOMPARE(QByteArray::fromStdString(form.TXT_OutPut.text()),
              QByteArray("two\r\nthree\r\nfour, five\r\n"));
     QCOMPARE(rig.loop.now(), rig.start + 4.0);
-    QVERIFY(!rig.fileOneOpen());
+    QCOMPARE(rig.files.alive(), 0);
     QVERIFY(form.CMD_Answers.enabled());
     QVERIFY(form.CMD_OriginalConfig.enabled());
 

@@ -30,7 +30,7 @@ class tst_Shutdown : public QObject
 private slots:
     void position_data();
     void position();
-    void stopsLoopsAndLeavesFileOneToPlayback();
+    void closesSocketsAndLeavesReadersTheirFiles();
     void settingsUnwritable_stillStops();
 };
 
@@ -80,14 +80,14 @@ void tst_Shutdown::position()
     QCOMPARE(rig.shared.stopRequested, std::int16_t(1));
 }
 
-// A playback still running holds file 1 and closes it itself when it sees
-// stopRequested; the sockets are closed at once.
-void tst_Shutdown::stopsLoopsAndLeavesFileOneToPlayback()
+// The sockets are closed at once; a file being read belongs to its reader,
+// which lets go of it when it sees stopRequested, so it stays readable.
+void tst_Shutdown::closesSocketsAndLeavesReadersTheirFiles()
 {
     Rig rig;
     rig.dir.write("RESPONSE.TXT", "a,b\r\n");
-    auto &files = rig.platform.files;
-    files.open(1, "RESPONSE.TXT", platform::TextFiles::Mode::Input);
+    auto script = rig.files.openInput("RESPONSE.TXT");
+    QCOMPARE(script->get(), int('a'));
     rig.sockets.listen(0);
     rig.sockets.create(1);
     rig.sockets.accept(1, 1);
@@ -97,8 +97,7 @@ void tst_Shutdown::stopsLoopsAndLeavesFileOneToPlayback()
     QCOMPARE(rig.shared.stopRequested, std::int16_t(1));
     QCOMPARE(rig.sockets.state(0), int(platform::SocketArray::Closed));
     QCOMPARE(rig.sockets.state(1), int(platform::SocketArray::Closed));
-    QVERIFY(files.isOpen(1));
-    files.close(1);
+    QCOMPARE(script->get(), int(','));
 }
 
 void tst_Shutdown::settingsUnwritable_stillStops()

@@ -200,8 +200,7 @@ void tst_Startup::complete_settings()
     QVERIFY(!rig.form.LBL_titre.visible());
     QVERIFY(!rig.form.Timer1.enabled());
     QVERIFY(rig.dialogs.shown.empty());
-    QVERIFY(!rig.platform.files.isOpen(1));
-    QVERIFY(!rig.platform.files.isOpen(2));
+    QCOMPARE(rig.files.alive(), 0);
     if (iniAfter.isEmpty())
         QCOMPARE(dir.read("zentrel.ini"), ini);
     else
@@ -344,7 +343,7 @@ void tst_Startup::configMissing_answerYes_createsIt()
     QVERIFY(created.endsWith("Router Name : Demo-Router\r\nDemo-Router >\r\n"));
     QVERIFY(rig.form.CMD_OriginalConfig.enabled());
     QVERIFY(rig.form.CMD_Answers.enabled());
-    QVERIFY(!rig.platform.files.isOpen(1));
+    QCOMPARE(rig.files.alive(), 0);
     QVERIFY(rig.listening());
 }
 
@@ -370,7 +369,7 @@ void tst_Startup::configCannotBeCreated_toldAndGoesOn()
 
     QVERIFY(!rig.form.CMD_OriginalConfig.enabled());
     QVERIFY(rig.form.CMD_Answers.enabled());
-    QVERIFY(!rig.platform.files.isOpen(1));
+    QCOMPARE(rig.files.alive(), 0);
     QVERIFY(QFileInfo(dir.file("ROUTER.CFG")).isSymLink());
     QVERIFY(!QFileInfo::exists(dir.file("gone")));
     QVERIFY(!rig.form.LBL_titre.visible());
@@ -494,8 +493,7 @@ void tst_Startup::unreadableDataFile()
     QCOMPARE(rig.shared.responseDelay, 0.0);
     QVERIFY(rig.sockets.calls().empty());
     QVERIFY(rig.dialogs.shown.empty());
-    QVERIFY(!rig.platform.files.isOpen(1));
-    QVERIFY(!rig.platform.files.isOpen(2));
+    QCOMPARE(rig.files.alive(), 0);
     QCOMPARE(dir.read("zentrel.ini"), ini);
 }
 
@@ -647,7 +645,7 @@ void tst_Startup::anyBytes_nothingCrashesNoDataFileChanges()
 
         QVERIFY(std::isfinite(shared.responseDelay) && shared.responseDelay >= 0);
         QVERIFY(form.LBL_titre.visible() != (sockets.state(0) == sockets.Listening));
-        QVERIFY(!platform.files.isOpen(1) && !platform.files.isOpen(2));
+        QCOMPARE(rig.files.alive(), 0);
         QCOMPARE(dir.read("ROUTER.CFG"), config);
         QCOMPARE(dir.read("RESPONSE.TXT"), responses);
         QVERIFY(rig.dialogs.shown.empty());

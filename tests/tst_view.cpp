@@ -1,13 +1,14 @@
 // tst_view.cpp: the Qt view of ZentrelFRM: widgets, syncing, text panels, clicks, keys, timer, close.
 #include "platform/qt/qt_view.h"
 #include "platform/qt/qt_view_help.h"
+#include "platform/qt/qt_view_text.h"
 #include "tests/support/current_dir.h"
 #include "ui/window_model.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFrame>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -62,6 +63,8 @@ private slots:
     void textBox_showsLineBreaks_data();
     void textBox_showsLineBreaks();
     void setText_replacesShownText();
+    void floodedPanel_showsDropLineFirst();
+    void textPanel_selectAndCopy();
     void hiddenTextBox_catchesUpWhenShown();
     void inputPanel_coversOutputPanel();
     void alarmTitle_readableOverProgramName();
@@ -118,7 +121,7 @@ void tst_View::initialState_matchesModel()
                      QString::fromStdString(static_cast<platform::Button *>(element)->caption()));
             break;
         case platform::Kind::TextBox:
-            QVERIFY(qobject_cast<QPlainTextEdit *>(widget)->isReadOnly());
+            QVERIFY(qobject_cast<platform::TextPanel *>(widget));
             break;
         case platform::Kind::PictureBox:
             QVERIFY(!qobject_cast<QLabel *>(widget)->pixmap().isNull());
@@ -127,7 +130,7 @@ void tst_View::initialState_matchesModel()
             QVERIFY(qobject_cast<QFrame *>(widget));
         }
     }
-    QCOMPARE(rig.find<QPlainTextEdit>("TXT_OutPut")->toPlainText(), QStringLiteral("Text1\n"));
+    QCOMPARE(rig.find<platform::TextPanel>("TXT_OutPut")->toPlainText(), QStringLiteral("Text1\n"));
     QCOMPARE(rig.find<QFrame>("FRM_On")->palette().color(QPalette::Window), QColor(0, 255, 0));
     QCOMPARE(rig.find<QFrame>("frm_green")->palette().color(QPalette::Window),
              QColor(128, 255, 128));
@@ -153,7 +156,7 @@ void tst_View::changes_reachWidgetsOnNextPassOnly()
     QCOMPARE(rig.find<QFrame>("FRM_On")->palette().color(QPalette::Window), QColor(0, 255, 0));
     QVERIFY(!rig.find<QPushButton>("CMD_Answers")->isEnabled());
     QVERIFY(!rig.find<QFrame>("FRM_Red")->isVisibleTo(rig.window()));
-    QCOMPARE(rig.find<QPlainTextEdit>("TXT_OutPut")->toPlainText(), QStringLiteral("Text1\n"));
+    QCOMPARE(rig.find<platform::TextPanel>("TXT_OutPut")->shownBytes(), std::size_t(7));   // "Text1\r\n"
 
     nextPass();
     QCOMPARE(rig.window()->windowTitle(), QStringLiteral("Zentrel 2.0"));
@@ -162,7 +165,7 @@ void tst_View::changes_reachWidgetsOnNextPassOnly()
     QCOMPARE(rig.find<QFrame>("FRM_On")->palette().color(QPalette::Window), QColor(255, 0, 0));
     QVERIFY(rig.find<QPushButton>("CMD_Answers")->isEnabled());
     QVERIFY(rig.find<QFrame>("FRM_Red")->isVisibleTo(rig.window()));
-    QVERIFY(rig.find<QPlainTextEdit>("TXT_OutPut")->toPlainText().isEmpty());
+    QVERIFY(rig.find<platform::TextPanel>("TXT_OutPut")->toPlainText().isEmpty());
     for (platform::Element *element : rig.form.elements())
         QVERIFY(!element->hasChanged());
 }
@@ -177,10 +180,10 @@ void tst_View::refresh_showsTextAtOnce()
     rig.showAndWait();
     rig.form.TXT_Input.append("enable\r\n");
     rig.form.TXT_Input.refresh();
-    QCOMPARE(rig.find<QPlainTextEdit>("TXT_Input")->toPlainText(), QStringLiteral("enable\n"));
+    QCOMPARE(rig.find<platform::TextPanel>("TXT_Input")->toPlainText(), QStringLiteral("enable\n"));
     rig.form.TXT_Input.append("x");
     nextPass();
-    QCOMPARE(rig.find<QPlainTextEdit>("TXT_Input")->toPlainText(), QStringLiteral("enable\nx"));
+    QCOMPARE(rig.find<platform::TextPanel>("TXT_Input")->toPlainText(), QStringLiteral("enable\nx"));
 }
 
 void tst_View::appends_manyShownExactlyAfterOnePass()
@@ -200,7 +203,7 @@ void tst_View::appends_manyShownExactlyAfterOnePass()
         rig.form.setTrafficLampsVisible(i % 2 == 0);
         expected += QString::fromStdString(item) + QLatin1Char('\n');
     }
-    auto *edit = rig.find<QPlainTextEdit>("TXT_OutPut");
+    auto *edit = rig.find<platform::TextPanel>("TXT_OutPut");
     QVERIFY(edit->toPlainText().isEmpty());
     nextPass();
     QCOMPARE(edit->toPlainText(), expected);
@@ -250,13 +253,13 @@ void tst_View::textBox_showsLineBreaks()
         rig.form.TXT_Input.append(bytes.toStdString());
         nextPass();
     }
-    QCOMPARE(rig.find<QPlainTextEdit>("TXT_Input")->toPlainText(), shown);
+    QCOMPARE(rig.find<platform::TextPanel>("TXT_Input")->toPlainText(), shown);
 }
 
 void tst_View::setText_replacesShownText()
 {
     Rig rig;
-    auto *edit = rig.find<QPlainTextEdit>("TXT_OutPut");
+    auto *edit = rig.find<platform::TextPanel>("TXT_OutPut");
     rig.form.TXT_OutPut.append("more\r");
     nextPass();
     QCOMPARE(edit->toPlainText(), QStringLiteral("Text1\nmore\n"));
@@ -276,10 +279,73 @@ void tst_View::setText_replacesShownText()
     QVERIFY(edit->toPlainText().isEmpty());
 }
 
+void tst_View::floodedPanel_showsDropLineFirst()
+{
+    Rig rig;
+    rig.form.TXT_Input.setVisible(true);
+    rig.showAndWait();
+    auto *panel = rig.find<platform::TextPanel>("TXT_Input");
+    const std::string line(1000, 'k');
+    for (std::size_t sent = 0; sent < 2 * platform::TextBoxTail; sent += line.size() + 2) {
+        rig.form.TXT_Input.append(line);
+        rig.form.TXT_Input.append("\r\n");
+        if (sent % (1 << 20) < line.size())
+            nextPass();   // the panel follows the drops as they happen
+    }
+    nextPass();
+    const QString shown = panel->toPlainText();
+    QVERIFY(shown.startsWith(QStringLiteral("[older text dropped]\n") + QString(1000, 'k') + '\n'));
+    QVERIFY(shown.endsWith(QString(1000, 'k') + '\n'));
+    QCOMPARE(panel->shownBytes(), rig.form.TXT_Input.text().size());
+    QCOMPARE(panel->verticalScrollBar()->value(), panel->verticalScrollBar()->maximum());
+
+    // Selection and copy take the shown characters.
+    panel->selectAll();
+    QCOMPARE(panel->selectedText(), shown);
+}
+
+// The operator selects with the mouse and the keyboard and copies; appends
+// that arrive meanwhile leave the selection where it was.
+void tst_View::textPanel_selectAndCopy()
+{
+    Rig rig;
+    rig.form.setHeight(ui::ExpandedHeight);
+    rig.form.TXT_OutPut.setText("Router>\r\nshow\trun\r\nend");
+    rig.showAndWait();
+    nextPass();
+    auto *panel = rig.find<platform::TextPanel>("TXT_OutPut");
+    QWidget *area = panel->viewport();
+    const QFontMetrics metrics(panel->font());
+    const int width = metrics.horizontalAdvance(QLatin1Char('x'));
+    const int height = metrics.lineSpacing();
+    const auto at = [&](int column, int line) {
+        return QPoint(4 + column * width + 1, 4 + line * height + height / 2);
+    };
+
+    QTest::mousePress(area, Qt::LeftButton, {}, at(1, 0));
+    QMouseEvent drag(QEvent::MouseMove, at(4, 1), area->mapToGlobal(at(4, 1)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(area, &drag);
+    QTest::mouseRelease(area, Qt::LeftButton, {}, at(4, 1));
+    QCOMPARE(panel->selectedText(), QStringLiteral("outer>\nshow"));
+
+    rig.form.TXT_OutPut.append("\r\nmore");
+    nextPass();
+    QTest::keyClick(panel, Qt::Key_Right, Qt::ShiftModifier);
+    QCOMPARE(panel->selectedText(), QStringLiteral("outer>\nshow\t"));
+    QGuiApplication::clipboard()->clear();
+    QTest::keySequence(panel, QKeySequence::Copy);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("outer>\nshow\t"));
+
+    // A double click takes the word; the columns after the TAB count from its stop.
+    QTest::mouseDClick(area, Qt::LeftButton, {}, at(9, 1));
+    QCOMPARE(panel->selectedText(), QStringLiteral("run"));
+}
+
 void tst_View::hiddenTextBox_catchesUpWhenShown()
 {
     Rig rig;
-    auto *output = rig.find<QPlainTextEdit>("TXT_OutPut");
+    auto *output = rig.find<platform::TextPanel>("TXT_OutPut");
     rig.form.TXT_OutPut.setVisible(false);
     rig.form.TXT_OutPut.setText("");
     nextPass();
@@ -291,7 +357,7 @@ void tst_View::hiddenTextBox_catchesUpWhenShown()
             nextPass();
     }
     nextPass();
-    QCOMPARE(output->toPlainText(), QStringLiteral("Text1\n"));   // not pushed while hidden
+    QCOMPARE(output->shownBytes(), std::size_t(7));   // "Text1\r\n": not pushed while hidden
 
     rig.form.TXT_OutPut.setVisible(true);
     nextPass();
@@ -302,7 +368,7 @@ void tst_View::hiddenTextBox_catchesUpWhenShown()
     nextPass();
     rig.form.TXT_Input.setVisible(true);
     nextPass();
-    QCOMPARE(rig.find<QPlainTextEdit>("TXT_Input")->toPlainText(), QStringLiteral("show run\n"));
+    QCOMPARE(rig.find<platform::TextPanel>("TXT_Input")->toPlainText(), QStringLiteral("show run\n"));
 }
 
 void tst_View::inputPanel_coversOutputPanel()
@@ -311,8 +377,8 @@ void tst_View::inputPanel_coversOutputPanel()
     rig.form.setHeight(ui::ExpandedHeight);
     rig.form.TXT_Input.setVisible(true);
     nextPass();
-    auto *output = rig.find<QPlainTextEdit>("TXT_OutPut");
-    auto *input = rig.find<QPlainTextEdit>("TXT_Input");
+    auto *output = rig.find<platform::TextPanel>("TXT_OutPut");
+    auto *input = rig.find<platform::TextPanel>("TXT_Input");
     QCOMPARE(input->geometry(), output->geometry());
     QWidget *top = rig.window()->childAt(output->geometry().center());
     QVERIFY(top && (top == input || input->isAncestorOf(top)));

@@ -37,6 +37,7 @@ private slots:
     void controlsAndLamps_haveNameAndDescription();
     void lampDescription_followsState_data();
     void lampDescription_followsState();
+    void textPanel_readsItsLines();
 };
 
 void tst_ViewAccessibility::controlsAndLamps_haveNameAndDescription()
@@ -106,6 +107,21 @@ void tst_ViewAccessibility::lampDescription_followsState()
     QCoreApplication::processEvents();
     const QString description = spoken(widget, QAccessible::Description);
     QVERIFY2(description.contains(meaning), qPrintable(description));
+}
+
+// The panels are drawn by Zentrel itself: the reader must still get their text.
+void tst_ViewAccessibility::textPanel_readsItsLines()
+{
+    Rig rig;
+    rig.form.TXT_OutPut.setText("Router>\r\nshow run\r\n");
+    QCoreApplication::processEvents();
+    QWidget *widget = rig.widget(rig.form.TXT_OutPut);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::EditableText);
+    QVERIFY(accessible->state().readOnly);
+    QCOMPARE(accessible->text(QAccessible::Value), QStringLiteral("Router>\nshow run\n"));
+    QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Output panel"));
 }
 
 QTEST_MAIN(tst_ViewAccessibility)

@@ -62,6 +62,7 @@ void Presenter::sessionEnded(const console::SessionInfo &, const console::Sessio
         return;
     case console::EndReason::ScriptExhausted:
     case console::EndReason::Failed:
+    case console::EndReason::AuthFailed:   // the window has no login of its own
         // TXT_Input stays in view with the captured commands.
         m_form.FRM_Winsock.setBackColour(Green);
         m_form.setTrafficLampsVisible(false);

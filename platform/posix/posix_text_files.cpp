@@ -23,11 +23,6 @@ std::string describe(const std::string &path, int error)
     return path + ": " + std::strerror(error);
 }
 
-bool validNumber(int number)
-{
-    return number >= 1 && number <= PosixTextFiles::MaxNumber;
-}
-
 // The code of a failed open that is not about the file itself.
 bool outOfDescriptors(int error)
 {
@@ -217,10 +212,6 @@ std::unique_ptr<OutputFile> createOutputFile(const std::string &path, TextFiles:
 
 } // namespace
 
-PosixTextFiles::PosixTextFiles() = default;
-
-PosixTextFiles::~PosixTextFiles() = default;
-
 std::unique_ptr<InputStream> PosixTextFiles::openInput(const std::string &path)
 {
     return openInputFile(path);
@@ -229,64 +220,6 @@ std::unique_ptr<InputStream> PosixTextFiles::openInput(const std::string &path)
 std::unique_ptr<OutputFile> PosixTextFiles::createOutput(const std::string &path, Creation creation)
 {
     return createOutputFile(path, creation);
-}
-
-void PosixTextFiles::checkFree(int number) const
-{
-    if (!validNumber(number))
-        throw Error(BadFileNumber, "Bad file number " + std::to_string(number));
-    if (isOpen(number))
-        throw Error(FileAlreadyOpen, "File number " + std::to_string(number) + " is already open");
-}
-
-void PosixTextFiles::open(int number, const std::string &path, Mode mode)
-{
-    checkFree(number);
-    if (mode == Mode::Input)
-        m_inputs[number] = openInputFile(path);
-    else
-        m_outputs[number] = createOutputFile(path, Creation::Replace);
-}
-
-void PosixTextFiles::close(int number)
-{
-    if (validNumber(number)) {
-        m_inputs[number].reset();
-        m_outputs[number].reset();
-    }
-}
-
-void PosixTextFiles::closeAll()
-{
-    for (auto &file : m_inputs)
-        file.reset();
-    for (auto &file : m_outputs)
-        file.reset();
-}
-
-bool PosixTextFiles::isOpen(int number) const
-{
-    return validNumber(number) && (m_inputs[number] || m_outputs[number]);
-}
-
-bool PosixTextFiles::eof(int number)
-{
-    return input(number).atEnd();
-}
-
-InputStream &PosixTextFiles::input(int number)
-{
-    if (!validNumber(number) || !m_inputs[number])
-        throw Error(BadFileNumber, "file number " + std::to_string(number) + " is not open for input");
-    return *m_inputs[number];
-}
-
-void PosixTextFiles::writeLine(int number, std::string_view text)
-{
-    if (!validNumber(number) || !m_outputs[number])
-        throw Error(BadFileNumber, "writeLine: file number " + std::to_string(number)
-                                       + " is not open for output");
-    m_outputs[number]->writeLine(text);
 }
 
 } // namespace zentrel::platform

@@ -2,7 +2,6 @@
 #pragma once
 #include "platform/text_files.h"
 
-#include <array>
 #include <memory>
 
 namespace zentrel::platform {
@@ -15,30 +14,9 @@ namespace zentrel::platform {
 class PosixTextFiles : public TextFiles
 {
 public:
-    static constexpr int MaxNumber = 255;
-
-    PosixTextFiles();
-    ~PosixTextFiles() override;
-    PosixTextFiles(const PosixTextFiles &) = delete;
-    PosixTextFiles &operator=(const PosixTextFiles &) = delete;
-
     std::unique_ptr<InputStream> openInput(const std::string &path) override;
     std::unique_ptr<OutputFile> createOutput(const std::string &path,
                                              Creation creation = Creation::Replace) override;
-
-    void open(int number, const std::string &path, Mode mode) override;
-    void close(int number) override;
-    void closeAll() override;
-    bool isOpen(int number) const override;
-    bool eof(int number) override;
-    InputStream &input(int number) override;
-    void writeLine(int number, std::string_view text) override;
-
-private:
-    void checkFree(int number) const;
-
-    std::array<std::unique_ptr<InputStream>, MaxNumber + 1> m_inputs;
-    std::array<std::unique_ptr<OutputFile>, MaxNumber + 1> m_outputs;
 };
 
 } // namespace zentrel::platform

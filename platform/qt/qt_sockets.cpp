@@ -101,6 +101,10 @@ void QtSocketArray::acceptOne()
     const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            // Clients that left while they waited hold descriptors for
+            // nothing: freeing them lets the notifier try again at once.
+            if ((errno == EMFILE || errno == ENFILE) && dropGoneWaiting() > 0)
+                return;
             m_listening->setEnabled(false);
             QTimer::singleShot(AcceptRestMs, &m_context, [this] {
                 if (m_listening)
@@ -279,10 +283,7 @@ bool QtSocketArray::flush(int index, Element &element)
             if (!element.writable) {
                 element.writable = std::make_unique<QSocketNotifier>(element.fd, QSocketNotifier::Write);
                 QObject::connect(element.writable.get(), &QSocketNotifier::activated, &m_context,
-                                 [this, index, serial = element.serial] {
-                                     if (Element *current = find(index, serial); current && current->fd >= 0)
-                                         flush(index, *current);
-                                 });
+                                 [this, index, serial = element.serial] { writable(index, serial); });
             }
             return true;
         }
@@ -293,6 +294,15 @@ bool QtSocketArray::flush(int index, Element &element)
     element.sent = 0;
     element.writable.reset();
     return true;
+}
+
+// The kernel takes bytes again from a connection it had refused more of.
+void QtSocketArray::writable(int index, std::uint64_t serial)
+{
+    Element *element = find(index, serial);
+    if (!element || element->fd < 0 || !flush(index, *element))
+        return;
+    raise("Drained", index, m_events.drained);
 }
 
 void QtSocketArray::beforeLook()
@@ -354,6 +364,12 @@ int QtSocketArray::state(int index) const
         return m_listenFd >= 0 ? Listening : Closed;
     const auto found = m_elements.find(index);
     return found != m_elements.end() && found->second.fd >= 0 ? Connected : Closed;
+}
+
+std::size_t QtSocketArray::queued(int index) const
+{
+    const auto found = m_elements.find(index);
+    return found == m_elements.end() ? 0 : found->second.output.size() - found->second.sent;
 }
 
 void QtSocketArray::closeAll()

@@ -32,6 +32,10 @@ namespace zentrel::platform {
 // when much is queued. A write notifier is only armed while the kernel
 // takes no more.
 //
+// A waiting connection whose client has left is dropped when its turn comes
+// (waitingClientGone), or earlier when the listener runs out of descriptors,
+// so that a crowd of departed clients costs neither pauses nor descriptors.
+//
 // Closing from this side (close, closeAll) raises no event: the element reads
 // as closed at once, what was queued still goes out, and the connection is
 // then shut down gracefully in the background (QtSocketCloser).
@@ -48,10 +52,12 @@ public:
     void setLocalPort(int index, std::int32_t port) override;
     void listen(int index) override;
     void accept(int index, std::int32_t requestId) override;
+    bool waitingClientGone(std::int32_t requestId) override;
     void sendData(int index, std::string_view bytes) override;
     std::string getData(int index) override;
     void close(int index) override;
     int state(int index) const override;
+    std::size_t queued(int index) const override;
     void closeAll() override;
 
     // For tests: the port element 0 is bound to (the one chosen for port 0).
@@ -72,11 +78,13 @@ private:
     };
 
     void acceptOne();
+    std::size_t dropGoneWaiting();
     void stopListening();
     Element &freshElement(int index);
     void readSome(int index, std::uint64_t serial);
     void clientLeft(int index, Element &element, bool reset);
     bool flush(int index, Element &element);
+    void writable(int index, std::uint64_t serial);
     void watch(int index, Element &element);
     void beforeLook();
     void flushQueued();

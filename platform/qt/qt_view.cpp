@@ -108,7 +108,7 @@ void QtView::Impl::sync(View &view)
     case Kind::TextBox:
         // A hidden text box catches up when it is shown again.
         if (element.visible())
-            view.text->show(static_cast<TextBox &>(element));
+            view.text->follow(static_cast<TextBox &>(element));
         break;
     case Kind::Button:
         widget->setEnabled(static_cast<Button &>(element).enabled());

@@ -4,7 +4,6 @@
 #include <QFrame>
 #include <QIcon>
 #include <QKeySequence>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTimer>
@@ -170,19 +169,14 @@ QWidget *QtView::Impl::createLabel(Label &label, QWidget *parent)
 
 QWidget *QtView::Impl::createTextBox(View &view, QWidget *parent)
 {
-    auto *edit = new QPlainTextEdit(parent);
     // The handlers never read what the operator types, so the operator reads,
     // selects and scrolls, and types nothing.
-    edit->setReadOnly(true);
-    edit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    edit->setTabChangesFocus(true);
-    edit->setUndoRedoEnabled(false);
-    edit->setLineWrapMode(QPlainTextEdit::NoWrap);
-    edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    edit->setFont(textBoxFont());
-    view.text = std::make_unique<TextPanel>(edit);
-    return edit;
+    auto *panel = new TextPanel(parent);
+    panel->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    panel->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    panel->setFont(textBoxFont());
+    view.text = panel;
+    return panel;
 }
 
 QWidget *QtView::Impl::createButton(Button &button, QWidget *parent)

@@ -41,7 +41,7 @@ private:
         Element *element = nullptr;
         QWidget *widget = nullptr;          // null for a timer
         QTimer *timer = nullptr;            // timers only
-        std::unique_ptr<TextPanel> text;    // text boxes only
+        TextPanel *text = nullptr;          // text boxes only; it is the widget
         bool queued = false;                // waiting for the next sync
         bool ticking = false;
         // Lamps only: the state their accessible description was made for.

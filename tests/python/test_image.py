@@ -64,8 +64,7 @@ def test_image_from_scratch_holds_static_programs_and_a_routers_volume(image):
     assert "/routers" in config["config"]["Volumes"]
     assert isinstance(files["routers"], tarfile.TarInfo) and files["routers"].isdir()
     programs = {name for name, data in files.items() if isinstance(data, bytes)}
-    assert {"zentrel-serve", "zentrel-image-start"} <= programs
-    assert programs <= {"zentrel-serve", "zentrel-record", "zentrel-image-start"}
+    assert programs == {"zentrel-serve", "zentrel-record", "zentrel-image-start"}
     for name in programs:
         assert is_static(files[name]), name
     commit_time = subprocess.run(["git", "-C", SOURCE, "log", "-1", "--format=%ct"],
@@ -75,9 +74,26 @@ def test_image_from_scratch_holds_static_programs_and_a_routers_volume(image):
         assert created == int(commit_time)
 
 
-def test_same_commit_gives_same_image_id(request, image):
-    again = read_layout(archive(request, "image-again"))
-    assert again[0] == image[0]
+def test_same_commit_gives_same_image_id_and_same_archive(request, image):
+    again = archive(request, "image-again")
+    assert read_layout(again)[0] == image[0]
+    with open(archive(request, "image"), "rb") as first, open(again, "rb") as second:
+        assert first.read() == second.read()
+
+
+def test_docker_reads_the_same_image_from_the_archive(request, image):
+    """docker load reads manifest.json, not the OCI index: it must name the same config (docker's image ID)."""
+    if not shutil.which("skopeo"):
+        pytest.skip("skopeo is not installed (it reads the archive as docker load would)")
+    path = archive(request, "image")
+    read = subprocess.run(["skopeo", "inspect", "--raw", f"docker-archive:{path}"],
+                          capture_output=True, text=True, timeout=60)
+    assert read.returncode == 0, read.stderr
+    assert json.loads(read.stdout)["config"]["digest"] == image[0]
+    with tarfile.open(path) as outer:
+        [docker] = json.loads(outer.extractfile("manifest.json").read())
+    version = image[1]["config"]["Labels"]["org.opencontainers.image.version"]
+    assert docker["RepoTags"] == [f"localhost/zentrel-serve:{version}"]
 
 
 @pytest.fixture
@@ -92,6 +108,16 @@ def programs(image, tmp_path):
     return root
 
 
+def test_every_program_of_the_image_starts_without_an_environment(image, programs):
+    version = image[1]["config"]["Labels"]["org.opencontainers.image.version"]
+    # The entry point hands --version on to zentrel-serve.
+    for name, says in (("zentrel-image-start", "zentrel-serve"), ("zentrel-serve", "zentrel-serve"),
+                       ("zentrel-record", "zentrel-record")):
+        result = subprocess.run([programs / name, "--version"], capture_output=True, text=True,
+                                env={}, timeout=30)
+        assert (result.returncode, result.stdout.split()) == (0, [says, version]), result.stderr
+
+
 def router_dir(tmp_path):
     router = tmp_path / "routers" / "edge"
     router.mkdir(parents=True)
@@ -100,27 +126,76 @@ def router_dir(tmp_path):
     return router.parent
 
 
-def serve_one_client(command, env=None):
-    """Runs the command, reads the listening event on stdout, plays to one client, returns the bytes."""
+def read_all(receive):
+    got = b""
+    while chunk := receive(4096):
+        got += chunk
+    return got
+
+
+def ssh_session(port):
+    """What an SSH client gets after a password login that follows a refused GSSAPI login.
+
+    The static zentrel-serve answers libssh's GSSAPI calls with "unavailable":
+    a client that asks for a GSSAPI login anyway must get a refusal, not a
+    crashed router, and may log in with a password after it.
+    """
+    paramiko = pytest.importorskip("paramiko")
+    with paramiko.Transport(("127.0.0.1", port)) as transport:
+        transport.start_client(timeout=10)
+        with pytest.raises(paramiko.BadAuthenticationType) as offered:
+            transport.auth_none("admin")
+        assert "gssapi-with-mic" not in offered.value.allowed_types
+        request = paramiko.Message()
+        request.add_byte(bytes([50]))   # SSH_MSG_USERAUTH_REQUEST, Kerberos 5 as the one mechanism
+        for text in ("admin", "ssh-connection", "gssapi-with-mic"):
+            request.add_string(text)
+        request.add_int(1)
+        request.add_string(bytes.fromhex("06092a864886f712010202"))
+        transport._send_message(request)   # paramiko has no public call that asks for a GSSAPI login
+        transport.auth_password("admin", "any")
+        channel = transport.open_session(timeout=10)
+        channel.get_pty()
+        channel.invoke_shell()
+        channel.settimeout(10)
+        return read_all(channel.recv)
+
+
+def serve_clients(command, env=None):
+    """Runs the command (a router with --ssh-port 0 --connections 2), serves one Telnet and
+    one SSH client on loopback, and returns what each got and the events on stdout."""
     process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
     try:
+        events, ports = [], {}
         for line in process.stdout:
-            event = json.loads(line)
-            if event["event"] == "listening":
-                assert event["router"] == "edge" and event["address"] == "127.0.0.1"
+            events.append(json.loads(line))
+            if events[-1]["event"] == "listening":
+                assert events[-1]["router"] == "edge" and events[-1]["address"] == "127.0.0.1"
+                ports[events[-1]["protocol"]] = events[-1]["port"]
+            if events[-1]["event"] == "ready":
                 break
         else:
-            pytest.fail(f"no listening event: {process.stderr.read().decode()}")
-        with socket.create_connection(("127.0.0.1", event["port"]), timeout=10) as client:
-            got = b""
-            while chunk := client.recv(4096):
-                got += chunk
-        assert process.wait(20) == 0, process.stderr.read().decode()
-        return got
+            pytest.fail(f"no ready event: {process.stderr.read().decode()}")
+        got = {"ssh": ssh_session(ports["ssh"])}
+        with socket.create_connection(("127.0.0.1", ports["telnet"]), timeout=10) as client:
+            got["telnet"] = read_all(client.recv)
+        assert process.wait(30) == 0, process.stderr.read().decode()
+        events += [json.loads(line) for line in process.stdout]
+        return got, events
     finally:
         if process.poll() is None:
             process.kill()
             process.wait()
+
+
+SERVE_ONE_OF_EACH = ["--listen", "127.0.0.1", "--port", "0", "--ssh-port", "0", "--connections", "2"]
+
+
+def check_served(got, events):
+    assert got == {"telnet": b"Username: \r\nimage#", "ssh": b"Username: \r\nimage#"}
+    ended = [event for event in events if event["event"] == "session-end"]
+    assert [(event["reason"], event["bytes_out"]) for event in ended] == [("script-exhausted", 18)] * 2
+    assert events[-1] == {"event": "exit", "status": 0, "sessions": 2}
 
 
 def test_entry_point_refuses_an_empty_routers_folder(programs, tmp_path):
@@ -131,12 +206,9 @@ def test_entry_point_refuses_an_empty_routers_folder(programs, tmp_path):
     assert result.stderr.count("\n") == 1 and "no router directory" in result.stderr
 
 
-def test_entry_point_serves_the_mounted_routers_with_events_on_stdout(programs, tmp_path):
-    routers = router_dir(tmp_path)
-    got = serve_one_client([programs / "zentrel-image-start", "--listen", "127.0.0.1",
-                            "--port", "0", "--connections", "1"],
-                           env={"ZENTREL_ROUTERS": str(routers)})
-    assert got == b"Username: \r\nimage#"
+def test_entry_point_serves_telnet_and_ssh_with_events_on_stdout(programs, tmp_path):
+    check_served(*serve_clients([programs / "zentrel-image-start"] + SERVE_ONE_OF_EACH,
+                                env={"ZENTREL_ROUTERS": str(router_dir(tmp_path))}))
 
 
 def podman_run(tag):
@@ -147,8 +219,6 @@ def podman_run(tag):
     limit to 32768 first) and crun refuses hybrid cgroups: runc, and the limits
     this process already has.
     """
-    if not shutil.which("podman"):
-        return None, "podman is not installed"
     plain = ["podman", "run", "--rm", "--network", "host", "--init"]
     lines = [plain]
     if shutil.which("runc"):
@@ -165,8 +235,12 @@ def podman_run(tag):
     return None, reason
 
 
-def test_container_serves_a_loopback_client(request, tmp_path):
+@pytest.fixture(scope="module")
+def container(request):
+    """(the podman run line that works here, the loaded image's name); a skip where none can run."""
     path = archive(request, "image")
+    if not shutil.which("podman"):
+        pytest.skip("podman is not installed")
     loaded = subprocess.run(["podman", "load", "-q", "-i", path], capture_output=True, text=True)
     if loaded.returncode != 0:
         pytest.skip(f"podman cannot load images here: {loaded.stderr.strip()}")
@@ -174,8 +248,19 @@ def test_container_serves_a_loopback_client(request, tmp_path):
     run, why_not = podman_run(tag)
     if why_not:
         pytest.skip(f"podman cannot run containers here: {why_not}")
-    routers = router_dir(tmp_path)
-    # Host networking only: the client stays on loopback, no bridge network is made.
-    got = serve_one_client(run + ["-v", f"{routers}:/routers:ro", tag,
-                            "--listen", "127.0.0.1", "--port", "0", "--connections", "1"])
-    assert got == b"Username: \r\nimage#"
+    return run, tag
+
+
+def test_container_serves_loopback_clients_with_events_on_stdout(container, tmp_path):
+    run, tag = container
+    # Host networking only: the clients stay on loopback, no bridge network is made.
+    check_served(*serve_clients(run + ["-v", f"{router_dir(tmp_path)}:/routers:ro", tag]
+                                + SERVE_ONE_OF_EACH))
+
+
+def test_container_without_routers_says_so_and_exits_2(container):
+    run, tag = container
+    result = subprocess.run(run + [tag, "--port", "0"], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 2
+    assert result.stderr.count("\n") == 1, result.stderr
+    assert "no router directory in /routers" in result.stderr

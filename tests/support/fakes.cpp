@@ -66,6 +66,14 @@ void FakeSocketArray::accept(int index, std::int32_t requestId)
     element.state = Connected;
 }
 
+bool FakeSocketArray::waitingClientGone(std::int32_t requestId)
+{
+    if (m_leftWaiting.count(requestId) == 0)
+        return false;
+    m_calls.push_back("dropped " + std::to_string(requestId));
+    return true;
+}
+
 void FakeSocketArray::sendData(int index, std::string_view bytes)
 {
     if (sendFailsWith)

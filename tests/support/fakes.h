@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,7 @@ public:
     void setLocalPort(int index, std::int32_t port) override;
     void listen(int index) override;
     void accept(int index, std::int32_t requestId) override;
+    bool waitingClientGone(std::int32_t requestId) override;
     void sendData(int index, std::string_view bytes) override;
     std::string getData(int index) override;
     void close(int index) override;
@@ -74,6 +76,9 @@ public:
 
     // A client connects: raises the connection request on element 0.
     std::int32_t clientConnects();
+    // The client of a request not yet accepted hangs up: no event, as with
+    // a real socket; the request reads as gone from then on.
+    void waitingClientLeaves(std::int32_t requestId) { m_leftWaiting.insert(requestId); }
     // The client of an element sends bytes: raises data arrival.
     void clientSends(int index, const std::string &bytes);
     // The client of an element hangs up: the element closes, close event.
@@ -92,6 +97,7 @@ private:
     std::map<int, Element> m_elements;
     std::vector<std::string> m_calls;
     std::int32_t m_nextRequest = 0;
+    std::set<std::int32_t> m_leftWaiting;
 };
 
 // Answers message boxes from a script and remembers every box shown.

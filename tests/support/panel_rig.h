@@ -2,7 +2,7 @@
 #pragma once
 #include "app/application.h"
 #include "platform/posix/posix_profile.h"
-#include "platform/posix/posix_text_files.h"
+#include "tests/support/counting_text_files.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/fakes.h"
 #include "ui/window_model.h"
@@ -10,11 +10,11 @@
 namespace zentrel::tests {
 
 // Every handler wired on a window as a clean start-up leaves it: real files in
-// a scratch directory, a fake socket array and a loop whose clock moves only
-// when the code yields.
+// a scratch directory, counted so that a test can tell none was left open, a
+// fake socket array and a loop whose clock moves only when the code yields.
 struct PanelRig {
     ScratchDir dir;
-    platform::PosixTextFiles files;
+    CountingTextFiles files;
     platform::PosixProfile profile;
     FakeEventLoop loop;
     FakeSocketArray sockets;

@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "console/shared.h"
 #include "platform/qt/qt_platform.h"
+#include "tests/support/counting_text_files.h"
 #include "tests/support/fakes.h"
 #include "ui/window_model.h"
 
@@ -14,11 +15,12 @@ namespace zentrel::tests {
 // Start-up's world: the real files and settings of the current directory,
 // scripted dialogs and guard, and a socket array that is fake unless the
 // test asks for the real one. Unloading the window shuts down as Exit does.
+// The files are counted, so a test can tell that none was left open.
 struct StartupRig {
     explicit StartupRig(bool realSockets = false)
         : platform{realSockets ? qt.platform().sockets : sockets,
                    qt.platform().profile,
-                   qt.platform().files,
+                   files,
                    loop,
                    dialogs,
                    guard}
@@ -35,6 +37,7 @@ struct StartupRig {
     }
 
     platform::QtPlatform qt;
+    CountingTextFiles files{qt.platform().files};
     FakeSocketArray sockets;
     FakeEventLoop loop;
     FakeDialogs dialogs;
