@@ -9,6 +9,11 @@
 #include <QTest>
 
 #include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <utility>
 
 #include <memory>
 #include <vector>
@@ -86,6 +91,42 @@ struct Collector {
     }
 };
 
+// What is written to stderr while it lives.
+class StderrCapture
+{
+public:
+    StderrCapture() : m_file(std::tmpfile()), m_saved(::dup(2))
+    {
+        std::fflush(stderr);
+        ::dup2(fileno(m_file), 2);
+    }
+    ~StderrCapture()
+    {
+        restore();
+        std::fclose(m_file);
+    }
+    QByteArray text()
+    {
+        restore();
+        std::rewind(m_file);
+        QByteArray printed(4096, '\0');
+        printed.resize(qsizetype(std::fread(printed.data(), 1, size_t(printed.size()), m_file)));
+        return printed;
+    }
+
+private:
+    void restore()
+    {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(m_saved, 2);
+        ::close(std::exchange(m_saved, -1));
+    }
+    FILE *m_file;
+    int m_saved;
+};
+
 } // namespace
 
 class tst_QtSockets : public QObject
@@ -105,6 +146,7 @@ private slots:
     void clientGoneBeforeAccept_acceptedAsClosed();
     void accept_unknownRequestThrows();
     void closeAll_endsServerAndConnections();
+    void failingHandler_isToldAndTheArrayKeepsServing();
 };
 
 void tst_QtSockets::accepted_exchangesExactBytes_data()
@@ -353,6 +395,48 @@ void tst_QtSockets::closeAll_endsServerAndConnections()
     late.connectToHost(QHostAddress::LocalHost, port);
     QTRY_COMPARE_WITH_TIMEOUT(refused.count(), 1, Patience);
     QVERIFY(served.closes.empty());
+}
+
+// A handler that lets an exception escape is named on stderr with its element;
+// the event loop and the other events go on.
+void tst_QtSockets::failingHandler_isToldAndTheArrayKeepsServing()
+{
+    Served served;
+    int arrivals = 0;
+    QByteArray received;
+    served.sockets.setEvents({
+        [&](int, std::int32_t id) {
+            served.requests.emplace_back(0, id);
+            throw std::runtime_error("no element free");
+        },
+        [&](int index, long) {
+            const std::string bytes = served.sockets.getData(index);
+            received.append(bytes.data(), qsizetype(bytes.size()));
+            if (++arrivals == 1)
+                throw 7;
+        },
+        [&](int) { throw std::runtime_error("closing went wrong"); },
+    });
+    StderrCapture capture;
+    auto client = served.connectClient();
+    QTRY_COMPARE_WITH_TIMEOUT(served.requests.size(), size_t(1), Patience);
+    served.sockets.accept(3, served.requests[0].second);
+    QVERIFY(client->waitForConnected(Patience));
+    client->write("first");
+    client->flush();
+    QTRY_COMPARE_WITH_TIMEOUT(arrivals, 1, Patience);
+    client->write("second");
+    client->flush();
+    QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("firstsecond"), Patience);
+    client->close();
+    QTRY_VERIFY_WITH_TIMEOUT(served.sockets.state(3) == 0, Patience);
+    settle();
+    const QByteArray told = capture.text();
+
+    QVERIFY2(told.contains("zentrel: ConnectionRequest of Winsock1(0) failed: no element free\n"), told);
+    QVERIFY2(told.contains("zentrel: DataArrival of Winsock1(3) failed with an unknown exception\n"), told);
+    QVERIFY2(told.contains("zentrel: Close of Winsock1(3) failed: closing went wrong\n"), told);
+    QCOMPARE(told.count("DataArrival"), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_QtSockets)

@@ -8,6 +8,7 @@
 #include "tests/support/startup_rig.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -69,6 +71,26 @@ bool accepts(quint16 port)
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, port);
     return client.waitForConnected(2000);
+}
+
+// A port that is free now and that the system will not hand to anyone else
+// meanwhile: below the range it gives out for port 0 and for outgoing
+// connections, so another test's listener or client cannot take it in the
+// seconds before a started Zentrel binds it.
+quint16 freeFixedPort()
+{
+    int lowest = 32768;
+    QFile range("/proc/sys/net/ipv4/ip_local_port_range");
+    if (range.open(QIODevice::ReadOnly))
+        lowest = range.readAll().simplified().split(' ').value(0).toInt();
+    const int from = 10000, to = lowest > 12000 ? lowest : 65536;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const auto port = quint16(QRandomGenerator::global()->bounded(from, to));
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::Any, port))
+            return port;
+    }
+    return 0;
 }
 
 using Rig = tests::StartupRig;
@@ -513,13 +535,12 @@ void tst_Startup::secondCopyProcess_firstKeepsServing()
         QFile::setPermissions(top.filePath(run),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-    quint16 ports[3];
-    {
-        QTcpServer holders[3];
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(holders[i].listen(QHostAddress::Any, 0));
-            ports[i] = holders[i].serverPort();
-        }
+    quint16 ports[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        do
+            ports[i] = freeFixedPort();
+        while (ports[i] && std::count(ports, ports + i, ports[i]));
+        QVERIFY(ports[i]);
     }
     const char *dirs[3] = {"a", "b", "c"};
     QByteArray inis[3];

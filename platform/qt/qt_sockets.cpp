@@ -8,8 +8,10 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -73,15 +75,21 @@ void QtSocketArray::setEvents(Events events)
     m_events = std::move(events);
 }
 
+// Handlers contain their own failures; whatever escapes one anyway is told
+// here and goes no further, as nothing may reach Qt's event loop.
 template <typename Handler, typename... Args>
-void QtSocketArray::raise(const Handler &handler, Args... args)
+void QtSocketArray::raise(const char *event, int index, const Handler &handler, Args... args)
 {
     if (!handler)
         return;
     try {
-        handler(args...);
+        handler(index, args...);
+    } catch (const std::exception &failure) {
+        std::fprintf(stderr, "zentrel: %s of %s failed: %s\n", event, elementText(index).c_str(),
+                     failure.what());
     } catch (...) {
-        // Handlers contain their own failures; nothing may reach Qt's event loop.
+        std::fprintf(stderr, "zentrel: %s of %s failed with an unknown exception\n", event,
+                     elementText(index).c_str());
     }
 }
 
@@ -108,7 +116,7 @@ void QtSocketArray::acceptOne()
     const std::int32_t requestId = m_nextRequest;
     m_nextRequest = m_nextRequest == INT32_MAX ? 1 : m_nextRequest + 1;
     m_waiting.emplace(requestId, fd);
-    raise(m_events.connectionRequest, 0, requestId);
+    raise("ConnectionRequest", 0, m_events.connectionRequest, requestId);
 }
 
 void QtSocketArray::create(int index)
@@ -180,7 +188,7 @@ void QtSocketArray::readSome(int index, std::uint64_t serial)
         break;
     }
     if (element->input.size() > before) {
-        raise(m_events.dataArrival, index, long(element->input.size()));
+        raise("DataArrival", index, m_events.dataArrival, long(element->input.size()));
         // The handler may have closed the element, or yielded to a look that
         // found the client gone.
         element = find(index, serial);
@@ -226,7 +234,7 @@ void QtSocketArray::postClosed(int index, std::uint64_t serial)
             const Element *element = find(index, serial);
             if (!element || element->fd >= 0)
                 return;
-            raise(m_events.closed, index);
+            raise("Close", index, m_events.closed);
             element = find(index, serial);
             if (element && element->input.empty())
                 m_elements.erase(index);
@@ -294,7 +302,7 @@ void QtSocketArray::writable(int index, std::uint64_t serial)
     Element *element = find(index, serial);
     if (!element || element->fd < 0 || !flush(index, *element))
         return;
-    raise(m_events.drained, index);
+    raise("Drained", index, m_events.drained);
 }
 
 void QtSocketArray::beforeLook()

@@ -92,7 +92,7 @@ private:
     Element *find(int index, std::uint64_t serial);
     void retire(Element &element);
     template <typename Handler, typename... Args>
-    void raise(const Handler &handler, Args... args);
+    void raise(const char *event, int index, const Handler &handler, Args... args);
 
     QObject m_context;   // receiver of every signal and queued event
     Events m_events;

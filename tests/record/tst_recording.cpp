@@ -11,6 +11,7 @@
 #include <vector>
 
 using namespace zentrel::record;
+using namespace std::string_literals;   // byte strings with NULs inside, their length exact
 using Items = std::vector<std::string>;
 
 namespace {
@@ -169,8 +170,8 @@ TEST(Recording, echoMissingOnSomeLinesIsNamed)
 TEST(Recording, linesAreTheTypedLinesZentrelServeChecks)
 {
     const std::vector<std::string> streams = {
-        std::string("admin\r\nsec\bret\r\0show ver\x7f\x7fversion\n\r\nx\ry\r\n", 43),
-        std::string("\xff\xfd\x03\xff\xfb\x18go\xff\xff!\xff\xfa\x18\x00xterm\xff\xf0\r\xff\xf1\nnext\r\n", 32),
+        "admin\r\nsec\bret\r\0show ver\x7f\x7fversion\n\r\nx\ry\r\n"s,
+        "\xff\xfd\x03\xff\xfb\x18go\xff\xff!\xff\xfa\x18\x00xterm\xff\xf0\r\xff\xf1\nnext\r\n"s,
         "\b\bkeep\r\r\n\n~tilde\r\n\xe9t\xe9\r\nno end",
     };
     for (const std::string &bytes : streams) {

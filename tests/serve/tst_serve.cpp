@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 
 using namespace zentrel::tests;
@@ -239,7 +240,11 @@ TEST(Serve, ridesOutAClientStormBeyondTheDescriptorLimit)
     for (int i = 0; i < Clients; ++i)
         clients.push_back(std::make_unique<Client>(port));
     // The script changes in the middle of the storm: re-read while descriptors are short.
-    scratch.write("r/RESPONSE.TXT", "a,b\r\n");
+    // Replaced whole, by a rename: written in place, a session starting between the
+    // truncation and the write would rightly read an empty script.
+    scratch.write("r/RESPONSE.TXT.new", "a,b\r\n");
+    ASSERT_EQ(std::rename((scratch.path() + "/r/RESPONSE.TXT.new").c_str(),
+                          (scratch.path() + "/r/RESPONSE.TXT").c_str()), 0);
     for (auto &client : clients) {
         EXPECT_EQ(client->readAll(20), "ab");
         client->close();

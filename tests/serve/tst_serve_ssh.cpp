@@ -101,3 +101,37 @@ TEST(ServeSsh, hostileClientsEndOnlyTheirOwnConnection)
     serve.signal(SIGTERM);
     EXPECT_EQ(serve.wait(5), 0);
 }
+
+// A client whose channel window stays shut and that never closes: after the
+// drain the program ends anyway and cuts it off, freeing what it still held
+// for it (under the sanitizers a leak there fails the exit status).
+TEST(ServeSsh, aClientThatNeverReadsIsCutOffAtTheExit)
+{
+    if (std::system("/usr/bin/python3 -c 'import paramiko' 2>/dev/null") != 0)
+        GTEST_SKIP() << "python3-paramiko is not installed";
+    ScratchDir scratch;
+    const std::string script = "\"" + std::string(200000, 'x') + "\"\r\n";
+    const std::string dir = scratch.router("edge", script.c_str(), "[Settings]\r\n");
+    ServeProcess serve({"--port", "0", "--ssh-port", "0", "--connections", "1", dir});
+    const auto ports = portsByProtocol(serve);
+    ASSERT_EQ(ports.count("ssh"), 1u);
+
+    // Exits 0 once the server has dropped the connection, 1 if it still holds it after 30 s.
+    const std::string client = R"(/usr/bin/python3 -c '
+import sys, time, paramiko
+t = paramiko.Transport(("127.0.0.1", int(sys.argv[1])))
+t.start_client(timeout=10)
+t.auth_password("any", "any")
+channel = t.open_session(window_size=1024)
+channel.invoke_shell()
+deadline = time.time() + 30
+while t.is_active() and time.time() < deadline:
+    time.sleep(0.05)
+sys.exit(1 if t.is_active() else 0)
+' )" + std::to_string(ports.at("ssh"));
+    EXPECT_EQ(std::system(client.c_str()), 0);
+    const auto ended = serve.until("session-end");
+    ASSERT_TRUE(ended) << serve.stderrText();
+    EXPECT_EQ(field(*ended, "reason"), "script-exhausted");
+    EXPECT_EQ(serve.wait(10), 0) << serve.stderrText();
+}

@@ -197,11 +197,13 @@ QByteArray ZentrelProcess::output()
     return m_process.readAll();
 }
 
-int connectNonBlocking(quint16 port)
+int connectNonBlocking(quint16 port, int receiveBuffer)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);

@@ -78,7 +78,9 @@ private:
 // within timeoutMs of the last byte; `received` holds what came either way.
 bool fetch(quint16 port, QByteArray &received, int timeoutMs, const QByteArray &send = {});
 
-// A raw connected TCP socket to 127.0.0.1, non-blocking; -1 on failure.
-int connectNonBlocking(quint16 port);
+// A raw connected TCP socket to 127.0.0.1, non-blocking; -1 on failure. A
+// receive buffer of some KiB, set before connecting, keeps the window small:
+// a client that does not read then fills the kernel's buffers with little.
+int connectNonBlocking(quint16 port, int receiveBuffer = 0);
 
 } // namespace zentrel::tests
