@@ -1,0 +1,126 @@
+// ssh_peer_callbacks.cpp: what libssh asks of one SSH client's peer: the login, the channel, its requests and data.
+#include "ssh/ssh_peer.h"
+
+#include <string>
+
+namespace zentrel::ssh {
+
+namespace {
+
+SshPeer *peerOf(void *self) { return static_cast<SshPeer *>(self); }
+
+} // namespace
+
+bool SshPeer::accepts(const char *user, const char *password) const
+{
+    if (m_account.user.empty())
+        return true;
+    return user && password && m_account.user == user && m_account.password == password;
+}
+
+int SshPeer::onPassword(ssh_session, const char *user, const char *password, void *self)
+{
+    SshPeer *peer = peerOf(self);
+    peer->m_user = user ? user : "";
+    if (peer->accepts(user, password))
+        return SSH_AUTH_SUCCESS;
+    ++peer->m_authFailures;
+    return SSH_AUTH_DENIED;
+}
+
+// Keyboard-interactive login: one password prompt, not echoed.
+int SshPeer::onMessage(ssh_session session, ssh_message message, void *self)
+{
+    SshPeer *peer = peerOf(self);
+    if (ssh_message_type(message) != SSH_REQUEST_AUTH
+        || ssh_message_subtype(message) != SSH_AUTH_METHOD_INTERACTIVE)
+        return 1;   // libssh's default answer
+    // The answer carries no user name: it is the one of the request before it.
+    if (!ssh_message_auth_kbdint_is_response(message)) {
+        const char *user = ssh_message_auth_user(message);
+        peer->m_user = user ? user : "";
+        const char *prompts[] = {"Password: "};
+        char echo[] = {0};
+        ssh_message_auth_interactive_request(message, "", "", 1, prompts, echo);
+        return 0;
+    }
+    const char *answer = ssh_userauth_kbdint_getnanswers(session) == 1
+                             ? ssh_userauth_kbdint_getanswer(session, 0)
+                             : nullptr;
+    if (answer && peer->accepts(peer->m_user.c_str(), answer)) {
+        ssh_message_auth_reply_success(message, 0);
+        return 0;
+    }
+    ++peer->m_authFailures;
+    ssh_message_auth_set_methods(message, SSH_AUTH_METHOD_PASSWORD | SSH_AUTH_METHOD_INTERACTIVE);
+    ssh_message_reply_default(message);
+    return 0;
+}
+
+// The script goes to the first session channel; any further one is refused.
+ssh_channel SshPeer::onChannelOpen(ssh_session session, void *self)
+{
+    SshPeer *peer = peerOf(self);
+    if (peer->m_channel)
+        return nullptr;
+    peer->m_channel = ssh_channel_new(session);
+    if (peer->m_channel)
+        ssh_set_channel_callbacks(peer->m_channel, &peer->m_channelCallbacks);
+    return peer->m_channel;
+}
+
+int SshPeer::onData(ssh_session, ssh_channel, void *data, uint32_t length, int isStderr, void *self)
+{
+    if (!isStderr)
+        peerOf(self)->m_in.append(static_cast<const char *>(data), length);
+    return static_cast<int>(length);
+}
+
+void SshPeer::onEof(ssh_session, ssh_channel, void *self)
+{
+    peerOf(self)->m_inputEnded = true;
+}
+
+void SshPeer::onClose(ssh_session, ssh_channel, void *self)
+{
+    peerOf(self)->m_gone = true;
+}
+
+int SshPeer::onPty(ssh_session, ssh_channel, const char *, int, int, int, int, void *self)
+{
+    peerOf(self)->m_pty = true;
+    return 0;
+}
+
+int SshPeer::onShell(ssh_session, ssh_channel, void *self)
+{
+    SshPeer *peer = peerOf(self);
+    if (peer->m_channelReady)
+        return 1;
+    peer->m_channelReady = true;
+    return 0;
+}
+
+// The command is what the client typed first.
+int SshPeer::onExec(ssh_session, ssh_channel, const char *command, void *self)
+{
+    SshPeer *peer = peerOf(self);
+    if (peer->m_channelReady)
+        return 1;
+    peer->m_channelReady = true;
+    peer->m_exec = true;
+    peer->m_in.insert(0, std::string(command ? command : "") + "\r");
+    return 0;
+}
+
+int SshPeer::onEnv(ssh_session, ssh_channel, const char *, const char *, void *)
+{
+    return 0;
+}
+
+int SshPeer::onWindowChange(ssh_session, ssh_channel, int, int, int, int, void *)
+{
+    return 0;
+}
+
+} // namespace zentrel::ssh
