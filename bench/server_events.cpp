@@ -75,7 +75,7 @@ public:
     std::optional<std::string> bare()
     {
         const std::size_t from = m_at;
-        while (m_at < m_text.size() && m_text[m_at] != ',' && m_text[m_at] != '}'
+        while (m_at < m_text.size() && m_text[m_at] != ',' && m_text[m_at] != '}' && m_text[m_at] != ']'
                && m_text[m_at] != ' ')
             ++m_at;
         if (m_at == from)
@@ -84,6 +84,23 @@ public:
         if (word.find_first_of("[{\"") != std::string::npos)
             return std::nullopt;
         return word;
+    }
+
+    // A list of strings and bare values after its opening bracket, such as
+    // the typed lines of a session-end; kept as written, brackets included.
+    std::optional<std::string> list()
+    {
+        const std::size_t from = m_at - 1;
+        if (!take(']')) {
+            do {
+                const auto value = take('"') ? string() : bare();
+                if (!value)
+                    return std::nullopt;
+            } while (take(','));
+            if (!take(']'))
+                return std::nullopt;
+        }
+        return m_text.substr(from, m_at - from);
     }
 
 private:
@@ -106,7 +123,8 @@ std::optional<ServerEvent> ServerEvent::parse(const std::string &line)
             auto key = cursor.string();
             if (!key || !cursor.take(':'))
                 return std::nullopt;
-            auto value = cursor.take('"') ? cursor.string() : cursor.bare();
+            auto value = cursor.take('"') ? cursor.string()
+                         : cursor.take('[') ? cursor.list() : cursor.bare();
             if (!value)
                 return std::nullopt;
             event.m_fields[*key] = *value;

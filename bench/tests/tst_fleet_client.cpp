@@ -61,8 +61,14 @@ TEST(ServerEvent, readsFlatLinesAndRefusesOthers)
     EXPECT_TRUE(std::isnan(event->number("router")));
     EXPECT_TRUE(std::isnan(event->number("missing")));
     EXPECT_TRUE(ServerEvent::parse("{}"));
+    // zentrel-serve's session-end carries the typed lines as a list.
+    const auto ended = ServerEvent::parse(R"({"event":"session-end","typed":["admin","a,b]"],"none":[],"verdict":"none"})");
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ended->text("typed"), R"(["admin","a,b]"])");
+    EXPECT_EQ(ended->text("none"), "[]");
+    EXPECT_EQ(ended->text("verdict"), "none");
 
-    for (const char *bad : {"", "event", R"({"a":1)", R"({"a":[1]})", R"({"a":{"b":1}})",
+    for (const char *bad : {"", "event", R"({"a":1)", R"({"a":[1})", R"({"a":[{"b":1}]})", R"({"a":{"b":1}})",
                             R"({"a":1} trailing)", R"({"a":"open)", R"({a:1})"})
         EXPECT_FALSE(ServerEvent::parse(bad)) << bad;
 }
