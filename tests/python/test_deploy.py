@@ -63,9 +63,13 @@ def serve_until_ready(binary, args, dirs, tmp_path):
         process.wait(10)
 
 
+IDENTITY = {"apiVersion", "kind", "metadata", "status"}
+
+
 def desired(resource):
-    """The desired state of a Kubernetes resource, under the field name its API fixes."""
-    return resource["spec"]
+    """The desired state of a Kubernetes resource: its one field beside its identity."""
+    (state,) = [value for key, value in resource.items() if key not in IDENTITY]
+    return state
 
 
 def test_kubernetes_fleet_serves_what_the_manifest_says(serve_binary, tmp_path):
