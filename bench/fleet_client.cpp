@@ -225,7 +225,6 @@ void Runner::onEvent(int slotIndex, std::uint32_t events)
 
 void Runner::receive(Slot &slot)
 {
-    const std::string &wire = m_script.wire;
     for (;;) {
         const ssize_t n = ::recv(slot.fd, m_buffer.data(), m_buffer.size(), 0);
         const double at = now();
@@ -247,18 +246,8 @@ void Runner::receive(Slot &slot)
         const std::size_t offset = slot.received;
         const std::size_t size = std::size_t(n);
         slot.received += size;
-        if (slot.problem.empty()) {
-            const std::size_t overlap = offset < wire.size() ? std::min(size, wire.size() - offset) : 0;
-            if (std::memcmp(m_buffer.data(), wire.data() + offset, overlap) != 0) {
-                std::size_t i = 0;
-                while (m_buffer[i] == wire[offset + i])
-                    ++i;
-                slot.problem = describeMismatch(m_script, offset + i,
-                                                std::string(m_buffer.data() + i, size - i));
-            } else if (size > overlap) {
-                slot.problem = std::to_string(slot.received - wire.size()) + " byte(s) after the last item";
-            }
-        }
+        if (slot.problem.empty())
+            slot.problem = checkChunk(m_script, offset, m_buffer.data(), size);
         if (slot.record >= 0 && m_plan.wantArrivals) {
             auto &arrivals = m_result.connections[std::size_t(slot.record)].arrivals;
             while (slot.nextItem < m_script.items() && m_script.itemEnds[slot.nextItem] <= slot.received) {

@@ -68,6 +68,22 @@ std::string printable(const std::string &bytes)
 
 } // namespace
 
+std::string checkChunk(const Script &script, std::size_t offset, const char *data, std::size_t size)
+{
+    const std::string &wire = script.wire;
+    const std::size_t overlap = offset < wire.size() ? std::min(size, wire.size() - offset) : 0;
+    if (std::memcmp(data, wire.data() + offset, overlap) != 0) {
+        std::size_t i = 0;
+        while (data[i] == wire[offset + i])
+            ++i;
+        return describeMismatch(script, offset + i, std::string(data + i, size - i));
+    }
+    if (size > overlap)
+        return std::to_string(offset + size - wire.size()) + " byte(s) after the last item, starting \""
+            + printable(std::string(data + overlap, std::min<std::size_t>(size - overlap, 16))) + "\"";
+    return {};
+}
+
 std::string describeMismatch(const Script &script, std::size_t offset, const std::string &got)
 {
     const std::size_t item = script.itemAt(offset);
@@ -133,22 +149,8 @@ StreamResult receiveStream(const Endpoint &endpoint, const Script &script, doubl
         const std::size_t offset = result.received;
         const std::size_t size = std::size_t(n);
         result.received += size;
-        if (result.problem.empty()) {
-            const std::size_t overlap = offset < wire.size() ? std::min(size, wire.size() - offset) : 0;
-            if (std::memcmp(buffer.data(), wire.data() + offset, overlap) != 0) {
-                std::size_t i = 0;
-                while (buffer[i] == wire[offset + i])
-                    ++i;
-                result.problem = describeMismatch(script, offset + i,
-                                                  std::string(buffer.data() + i, size - i));
-            } else if (size > overlap) {
-                result.problem = std::to_string(result.received - wire.size())
-                    + " byte(s) after the last item, starting \""
-                    + printable(std::string(buffer.data() + overlap,
-                                            std::min<std::size_t>(size - overlap, 16)))
-                    + "\"";
-            }
-        }
+        if (result.problem.empty())
+            result.problem = checkChunk(script, offset, buffer.data(), size);
         if (wantArrivals) {
             while (nextItem < script.items() && script.itemEnds[nextItem] <= result.received) {
                 result.itemArrivals.push_back(at);

@@ -36,5 +36,7 @@ StreamResult receiveStream(const Endpoint &endpoint, const Script &script, doubl
 
 // Describes the first difference between what was expected and what came.
 std::string describeMismatch(const Script &script, std::size_t offset, const std::string &got);
+// What is wrong with `size` bytes received at `offset` of the script's stream; empty when they are right.
+std::string checkChunk(const Script &script, std::size_t offset, const char *data, std::size_t size);
 
 } // namespace zentrel::bench
