@@ -118,7 +118,7 @@ int serve(int portPipe, int clients, double delay, int items)
     loop.run();
     const double wall = loop.now() - firstAt;
     const double cpu = cpuSeconds() - cpuAtFirst;
-    while (TcpConnection::lingering() > 0)
+    while (loop.lingering() > 0)
         loop.runOnce(0.1);
 
     std::sort(lateness.begin(), lateness.end());

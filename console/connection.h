@@ -39,6 +39,11 @@ public:
     virtual void send(std::string_view bytes) = 0;
     // Bytes queued and not yet taken by the transport.
     virtual std::size_t queued() const { return 0; }
+    // While held, nothing more is read from the client: its bytes wait in the
+    // kernel, and TCP's flow control slows it down. A session holds the input
+    // of a client that does not read what it is sent (the echo and prompts it
+    // asks for would pile up) or that types faster than it is answered.
+    virtual void holdInput(bool held) { (void)held; }
     virtual bool isGone() const = 0;
     // Shuts the connection from this side: what was queued still goes out,
     // and no event is raised after it.

@@ -61,11 +61,35 @@ private:
     bool m_peerClosed = false;
 };
 
-Listener::Listener(platform::Platform &platform, Shared &shared, SessionObserver &window)
+// The window's sink for the session, with the connection's own bookkeeping.
+class Listener::Sink : public SessionSink
+{
+public:
+    Sink(Listener &listener, std::unique_ptr<SessionSink> window)
+        : m_listener(listener), m_window(window ? std::move(window) : std::make_unique<SessionSink>())
+    {
+    }
+    void itemSent(std::size_t index, std::string_view item) override { m_window->itemSent(index, item); }
+    void clientGone() override { m_window->clientGone(); }
+    // A script that cannot be read: the client gets no byte, as with an empty one.
+    void warning(std::string_view text) override
+    {
+        report(text);
+        m_window->warning(text);
+    }
+    void ended(const SessionEnd &end) override { m_listener.sessionEnded(*m_window, end); }
+
+private:
+    Listener &m_listener;
+    std::unique_ptr<SessionSink> m_window;
+};
+
+Listener::Listener(platform::Platform &platform, Shared &shared, WindowObserver &window)
     : m_platform(platform), m_shared(shared), m_window(window),
       m_router(platform.loop, *this,
-               RouterSetup{{}, 1, [&shared] { return shared.responseDelay; }, Pace::Clock,
-                           [this] { return readScript(); }})
+               RouterSetup{.name = {}, .maxSessions = 1, .delay = [&shared] { return shared.responseDelay; },
+                           .pace = Pace::Clock, .script = [this] { return readScript(); },
+                           .sessionEnded = {}, .idle = {}})
 {
     m_router.onRoom = [this] { serveWaiting(); };
 }
@@ -154,8 +178,8 @@ void Listener::serve(std::int32_t requestId)
         SessionEnd end;
         end.reason = EndReason::Failed;
         end.failure = failure.what();
-        m_window.sessionStarted(m_last);
-        m_window.sessionEnded(m_last, end);
+        if (std::unique_ptr<SessionSink> sink = m_window.sessionStarted(m_last))
+            sink->ended(end);
         serveWaiting();
         return;
     }
@@ -178,7 +202,7 @@ void Listener::onDataArrival(int, long)
         return;
     }
     if (!chunk.empty())
-        m_window.clientTyped(m_last, chunk);
+        m_window.clientTyped(chunk);
 }
 
 void Listener::onClose(int index)
@@ -199,23 +223,13 @@ void Listener::stop()
     m_router.stop();
 }
 
-void Listener::sessionStarted(const SessionInfo &info)
+std::unique_ptr<SessionSink> Listener::sessionStarted(const SessionInfo &info)
 {
     m_last = info;
-    m_window.sessionStarted(info);
+    return std::make_unique<Sink>(*this, m_window.sessionStarted(info));
 }
 
-void Listener::itemSent(const SessionInfo &info, std::size_t index, std::string_view item)
-{
-    m_window.itemSent(info, index, item);
-}
-
-void Listener::clientGone(const SessionInfo &info)
-{
-    m_window.clientGone(info);
-}
-
-void Listener::sessionEnded(const SessionInfo &info, const SessionEnd &end)
+void Listener::sessionEnded(SessionSink &window, const SessionEnd &end)
 {
     m_live = false;
     m_connection = nullptr;
@@ -223,18 +237,11 @@ void Listener::sessionEnded(const SessionInfo &info, const SessionEnd &end)
         // The socket reported the client gone before its close event was
         // dispatched: that event would come too late, so do its part now.
         ElementConnection::closeSocket(m_platform.sockets, m_shared.connectionIndex);
-        m_window.clientGone(info);
+        window.clientGone();
     }
     if (end.reason == EndReason::Failed)
         report("connection " + std::to_string(m_shared.connectionIndex) + ": " + end.failure);
-    m_window.sessionEnded(info, end);
-}
-
-void Listener::warning(const SessionInfo &info, std::string_view text)
-{
-    // A script that cannot be read: the client gets no byte, as with an empty one.
-    report(text);
-    m_window.warning(info, text);
+    window.ended(end);
 }
 
 } // namespace zentrel::console

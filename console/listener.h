@@ -7,10 +7,20 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
+#include <string_view>
 
 namespace zentrel::console {
 
 class ElementConnection;
+
+// What the window shows of its connections: a sink for each session, and
+// what a client sends, which the window records also after its session.
+class WindowObserver : public SessionObserver
+{
+public:
+    virtual void clientTyped(std::string_view chunk) = 0;
+};
 
 // Element 0 listens; each accepted connection gets the next element and is
 // served by the router's one session. What happens is reported to the
@@ -19,7 +29,7 @@ class ElementConnection;
 class Listener : private SessionObserver
 {
 public:
-    Listener(platform::Platform &platform, Shared &shared, SessionObserver &window);
+    Listener(platform::Platform &platform, Shared &shared, WindowObserver &window);
     ~Listener() override;
 
     // Hands the three socket events of Winsock1 to their handlers.
@@ -42,15 +52,13 @@ private:
     void serve(std::int32_t requestId);
     ScriptPtr readScript();
 
-    void sessionStarted(const SessionInfo &info) override;
-    void itemSent(const SessionInfo &info, std::size_t index, std::string_view item) override;
-    void clientGone(const SessionInfo &info) override;
-    void sessionEnded(const SessionInfo &info, const SessionEnd &end) override;
-    void warning(const SessionInfo &info, std::string_view text) override;
+    class Sink;
+    std::unique_ptr<SessionSink> sessionStarted(const SessionInfo &info) override;
+    void sessionEnded(SessionSink &window, const SessionEnd &end);
 
     platform::Platform &m_platform;
     Shared &m_shared;
-    SessionObserver &m_window;
+    WindowObserver &m_window;
     Router m_router;
     std::deque<std::int32_t> m_waiting;   // requests in arrival order
     bool m_servePosted = false;

@@ -1,7 +1,11 @@
-// observer.h: what a session reports as it runs; the window and zentrel-serve each listen.
+// observer.h: what a session reports as it runs: to a sink of its own, which its observer hands it at the start.
 #pragma once
+#include "console/line_editor.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -31,32 +35,58 @@ struct SessionEnd {
     std::size_t itemsSent = 0;
     std::size_t items = 0;          // in the script
     std::uint64_t bytesIn = 0;
-    std::uint64_t bytesOut = 0;
+    std::uint64_t bytesOut = 0;     // items, echo and prompts: every byte sent
     double seconds = 0;             // from the accept to the end
     std::string failure;            // what went wrong, for Failed
 };
 
-// Called from the event loop, in the order things happen. An observer may
-// not destroy the session or the router from inside a call.
+// A chunk from the client, and what the line editor made of it. A report
+// shows a password as `shown` does (a '*' for each byte) and a secret line
+// as "***", unless told to keep secrets.
+struct Typed {
+    std::string_view bytes;             // the chunk exactly as received
+    std::string_view shown;             // the same but for the bytes of a password
+    std::string_view telnet;            // the Telnet commands it completed, back to back
+    std::span<const TypedLine> lines;   // the lines it ended, as typed
+};
+
+// The bytes sent to a client besides the items.
+enum class Extra {
+    Echo,     // what the client typed, shown back as a router's terminal does
+    Prompt,   // the prompt again, for a bare Enter
+};
+
+// One session's reports, in the order things happen, from the event loop.
+// The session owns its sink and drops it after ended(); a sink never
+// destroys the session or its router from inside a call.
+class SessionSink
+{
+public:
+    virtual ~SessionSink() = default;
+
+    // Item `index` (from 1) was handed to the connection; an empty item
+    // sends no byte but is reported all the same.
+    virtual void itemSent(std::size_t index, std::string_view item) { (void)index, (void)item; }
+    virtual void sent(Extra kind, std::string_view bytes) { (void)kind, (void)bytes; }
+    virtual void typed(const Typed &typed) { (void)typed; }
+    // The client has gone; the session notices at its next item.
+    virtual void clientGone() {}
+    // A failure the engine contained (a script that cannot be read, ...).
+    virtual void warning(std::string_view text) { (void)text; }
+    // The last report.
+    virtual void ended(const SessionEnd &end) { (void)end; }
+};
+
+// Hands each session its sink as it starts; null for a session nobody follows.
 class SessionObserver
 {
 public:
     virtual ~SessionObserver() = default;
-
-    virtual void sessionStarted(const SessionInfo &) {}
-    // After item `index` (from 1) was handed to the connection; an empty item
-    // sends no byte but is reported all the same.
-    virtual void itemSent(const SessionInfo &, std::size_t index, std::string_view item)
+    virtual std::unique_ptr<SessionSink> sessionStarted(const SessionInfo &info)
     {
-        (void)index, (void)item;
+        (void)info;
+        return nullptr;
     }
-    // A chunk from the client, exactly as received.
-    virtual void clientTyped(const SessionInfo &, std::string_view chunk) { (void)chunk; }
-    // The client has gone; the session notices at its next item.
-    virtual void clientGone(const SessionInfo &) {}
-    virtual void sessionEnded(const SessionInfo &, const SessionEnd &) {}
-    // A failure the engine contained (a script that cannot be read, ...).
-    virtual void warning(const SessionInfo &, std::string_view text) { (void)text; }
 };
 
 } // namespace zentrel::console

@@ -11,12 +11,6 @@ namespace zentrel::console {
 
 namespace {
 
-// Out of descriptors, a script cannot be opened: the client waits this long
-// and the router tries again, rather than serve it an empty script.
-constexpr double RetryAfter = 0.05;
-// What a waiting client may type before its turn; kept for its session.
-constexpr std::size_t EarlyInputLimit = 1024 * 1024;
-
 double unixNow()
 {
     using namespace std::chrono;
@@ -29,10 +23,10 @@ double unixNow()
 struct Router::Waiting {
     std::unique_ptr<Connection> connection;
     std::string peer;
+    EditorSetup typing;
     std::string early;   // typed while waiting
     double connectedAt = 0;
     double connectedClock = 0;
-    bool ended = false;  // shut its sending side
 };
 
 Router::Router(platform::EventLoop &loop, SessionObserver &observer, RouterSetup setup)
@@ -55,15 +49,16 @@ bool Router::hasRoom() const
     return !m_held && !m_stopped && m_sessions.size() < m_setup.maxSessions;
 }
 
-void Router::connected(std::unique_ptr<Connection> connection, std::string peer)
+void Router::connected(std::unique_ptr<Connection> connection, std::string peer, EditorSetup typing)
 {
-    if (m_stopped) {
+    if (m_stopped || m_idleTold) {
         connection->close();
         return;
     }
     auto waiting = std::make_unique<Waiting>();
     waiting->connection = std::move(connection);
     waiting->peer = std::move(peer);
+    waiting->typing = typing;
     waiting->connectedAt = unixNow();
     waiting->connectedClock = m_loop.now();
     if (hasRoom() && m_waiting.empty() && !m_retry) {
@@ -75,12 +70,12 @@ void Router::connected(std::unique_ptr<Connection> connection, std::string peer)
     Waiting *entry = waiting.get();
     Connection::Events events;
     events.data = [entry](std::string_view chunk) {
-        if (entry->early.size() + chunk.size() <= EarlyInputLimit)
-            entry->early.append(chunk);
+        entry->early.append(chunk);
+        if (entry->early.size() >= EarlyInputLimit)
+            entry->connection->holdInput(true);
     };
     events.gone = [this, entry] { drop(entry); };
     events.ended = [this, entry] {
-        entry->ended = true;
         if (entry->early.empty())
             drop(entry);
     };
@@ -96,11 +91,12 @@ void Router::refused(const std::string &peer, EndReason reason, std::string fail
     info.peer = peer;
     info.startedAt = unixNow();
     info.startedClock = m_loop.now();
-    m_observer.sessionStarted(info);
     SessionEnd end;
     end.reason = reason;
     end.failure = std::move(failure);
-    m_observer.sessionEnded(info, end);
+    if (std::unique_ptr<SessionSink> sink = m_observer.sessionStarted(info))
+        sink->ended(end);
+    tell(m_setup.sessionEnded);
 }
 
 void Router::drop(Waiting *entry)
@@ -114,6 +110,7 @@ void Router::drop(Waiting *entry)
                 (*it)->connection->setEvents({});
                 (*it)->connection->close();
                 m_waiting.erase(it);
+                checkIdle();
                 return;
             }
         }
@@ -169,19 +166,21 @@ void Router::startSession(std::unique_ptr<Waiting> waiting)
     setup.info.peer = waiting->peer;
     setup.info.startedAt = waiting->connectedAt;
     setup.info.startedClock = waiting->connectedClock;
-    setup.info.items = script ? script->items.size() : 0;
+    setup.info.items = script ? script->size() : 0;
     setup.script = std::move(script);
     setup.connection = std::move(waiting->connection);
     setup.delay = m_setup.delay;
     setup.pace = m_setup.pace;
+    setup.typing = waiting->typing;
+    setup.warning = std::move(warning);
+    // The session holds the input again if it must.
+    setup.connection->holdInput(false);
     m_sessions.push_back(std::make_unique<Session>(m_loop, m_observer, std::move(setup)));
     Session *session = m_sessions.back().get();
     session->setFinished([this, session, alive = m_alive] {
         if (*alive)
             finish(session);
     });
-    if (!warning.empty())
-        m_observer.warning(session->info(), warning);
     session->start(std::move(waiting->early));
 }
 
@@ -193,11 +192,22 @@ void Router::finish(Session *session)
             break;
         }
     }
-    if (m_stopped)
+    if (m_setup.sessionEnded)
+        m_setup.sessionEnded();
+    if (m_stopped) {
+        checkIdle();
         return;
+    }
     serveWaiting();
+    checkIdle();
     if (hasRoom() && onRoom)
         onRoom();
+}
+
+void Router::retire()
+{
+    m_retired = true;
+    checkIdle();
 }
 
 void Router::stop()
@@ -214,6 +224,25 @@ void Router::stop()
     m_waiting.clear();
     for (auto &session : m_sessions)
         session->stop();
+    checkIdle();
+}
+
+void Router::tell(const std::function<void()> &callback)
+{
+    if (!callback)
+        return;
+    m_loop.post([callback, alive = m_alive] {
+        if (*alive)
+            callback();
+    });
+}
+
+void Router::checkIdle()
+{
+    if (m_idleTold || !(m_stopped || m_retired) || !m_sessions.empty() || !m_waiting.empty())
+        return;
+    m_idleTold = true;
+    tell(m_setup.idle);
 }
 
 } // namespace zentrel::console

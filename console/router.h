@@ -1,6 +1,7 @@
 // router.h: one emulated router: its sessions, and the clients waiting their turn.
 #pragma once
 #include "console/connection.h"
+#include "console/line_editor.h"
 #include "console/observer.h"
 #include "console/pace.h"
 #include "console/script.h"
@@ -27,11 +28,26 @@ struct RouterSetup {
     // the client wait and the router try again shortly; any other failure is
     // reported as a warning and the session plays nothing.
     std::function<ScriptPtr()> script;
+    // Told from the loop after each session has ended and reported it, a
+    // refused client's included.
+    std::function<void()> sessionEnded;
+    // Told once, from the loop, when the router has been stopped or retired
+    // and holds no session and no waiting client any more.
+    std::function<void()> idle;
 };
 
+// Sessions report to the observer's sink for each; the router itself tells
+// its owner only the two things above.
 class Router
 {
 public:
+    // What a waiting client may type before its turn; kept for its session,
+    // then its input is held until the session starts.
+    static constexpr std::size_t EarlyInputLimit = 64 * 1024;
+    // Out of descriptors, a script cannot be opened: the client waits this
+    // long and the router tries again, rather than serve it an empty script.
+    static constexpr double RetryAfter = 0.05;
+
     Router(platform::EventLoop &loop, SessionObserver &observer, RouterSetup setup);
     ~Router();
     Router(const Router &) = delete;
@@ -39,15 +55,20 @@ public:
 
     // A client has connected. Served at once when a session is free (and the
     // router is not held), else it waits its turn, in arrival order; a
-    // waiting client that leaves is dropped without being served.
-    void connected(std::unique_ptr<Connection> connection, std::string peer);
+    // waiting client that leaves is dropped without being served. `typing`
+    // says how its bytes are read and whether they are echoed.
+    void connected(std::unique_ptr<Connection> connection, std::string peer,
+                   EditorSetup typing = {});
     // A client that was turned away before its session could start (a failed
     // login): reported as a session of its own that starts and ends at once.
     void refused(const std::string &peer, EndReason reason, std::string failure = {});
     // While held no new session starts; clients keep waiting (the window's
     // preview holds its router). Releasing serves the waiting clients.
     void setHeld(bool held);
-    // Ends every session (Stopped) and drops every waiting client.
+    // No client comes any more: the sessions and the waiting clients are
+    // served to their end, then `idle` is told.
+    void retire();
+    // Ends every session (Stopped) and drops every waiting client; `idle` follows.
     void stop();
 
     bool hasRoom() const;
@@ -65,6 +86,8 @@ private:
     void startSession(std::unique_ptr<Waiting> waiting);
     void drop(Waiting *entry);
     void finish(Session *session);
+    void tell(const std::function<void()> &callback);
+    void checkIdle();
 
     platform::EventLoop &m_loop;
     SessionObserver &m_observer;
@@ -74,7 +97,9 @@ private:
     std::uint64_t m_started = 0;
     platform::EventLoop::TimerId m_retry = 0;
     bool m_held = false;
+    bool m_retired = false;
     bool m_stopped = false;
+    bool m_idleTold = false;
     std::shared_ptr<bool> m_alive;   // false once destroyed: posted work checks it
 };
 

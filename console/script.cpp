@@ -24,6 +24,24 @@ protected:
 
 } // namespace
 
+Script::Script(const std::vector<std::string> &items)
+{
+    for (const std::string &item : items)
+        add(item);
+}
+
+void Script::add(std::string_view item)
+{
+    m_bytes.append(item);
+    m_ends.push_back(m_bytes.size());
+}
+
+void Script::trim()
+{
+    m_bytes.shrink_to_fit();
+    m_ends.shrink_to_fit();
+}
+
 ScriptPtr parseScript(std::string_view bytes)
 {
     MemoryStream stream(bytes);
@@ -33,10 +51,12 @@ ScriptPtr parseScript(std::string_view bytes)
 ScriptPtr readScriptItems(platform::InputStream &in)
 {
     auto script = std::make_shared<Script>();
+    std::string item;   // reused: one allocation for the whole file
     while (!in.atEnd()) {
-        script->items.emplace_back();
-        readItem(in, script->items.back());
+        readItem(in, item);
+        script->add(item);
     }
+    script->trim();
     return script;
 }
 

@@ -1,5 +1,6 @@
 // script.h: a response script read once into items, shared by every session that plays it.
 #pragma once
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,8 +16,29 @@ namespace zentrel::console {
 // The script's file name, looked up afresh for every connection.
 inline constexpr const char *ResponseFile = "RESPONSE.TXT";
 
-struct Script {
-    std::vector<std::string> items;
+// The items back to back in one buffer, with where each one ends: a script
+// of many items costs its bytes and one offset an item, and is given back to
+// the system in one piece when its last session lets go of it.
+class Script
+{
+public:
+    Script() = default;
+    explicit Script(const std::vector<std::string> &items);
+
+    std::size_t size() const { return m_ends.size(); }
+    std::string_view item(std::size_t index) const
+    {
+        const std::size_t begin = index == 0 ? 0 : m_ends[index - 1];
+        return std::string_view(m_bytes).substr(begin, m_ends[index] - begin);
+    }
+
+    void add(std::string_view item);
+    // Once every item is in: gives back what the buffers reserved beyond it.
+    void trim();
+
+private:
+    std::string m_bytes;
+    std::vector<std::size_t> m_ends;
 };
 using ScriptPtr = std::shared_ptr<const Script>;
 

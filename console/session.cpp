@@ -57,7 +57,7 @@ struct Session::Typing {
 };
 
 Session::Session(platform::EventLoop &loop, SessionObserver &observer, SessionSetup setup)
-    : m_loop(loop), m_observer(observer), m_setup(std::move(setup))
+    : m_loop(loop), m_setup(std::move(setup)), m_observer(observer), m_editor(m_setup.typing)
 {
 }
 
@@ -71,12 +71,17 @@ Session::~Session()
 
 void Session::start(std::string earlyInput)
 {
+    m_sink = m_observer.sessionStarted(m_setup.info);
+    if (!m_sink)
+        m_sink = std::make_unique<SessionSink>();
     if (Connection *connection = m_setup.connection.get()) {
         Connection::Events events;
         events.data = [this](std::string_view chunk) { onData(chunk); };
         events.gone = [this] { onGone(); };
         // Only a session waiting for room wakes: a pause is never cut short.
         events.drained = [this] {
+            m_full = false;
+            updateHold();
             if (m_draining)
                 wake();
         };
@@ -84,7 +89,8 @@ void Session::start(std::string earlyInput)
             events.ended = [this] { onEnded(); };
         connection->setEvents(std::move(events));
     }
-    m_observer.sessionStarted(m_setup.info);
+    if (!m_setup.warning.empty())
+        m_sink->warning(m_setup.warning);
     if (!earlyInput.empty())
         onData(earlyInput);
     m_task = play();
@@ -115,12 +121,20 @@ void Session::onData(std::string_view chunk)
     if (m_ended)
         return;
     m_end.bytesIn += chunk.size();
-    m_observer.clientTyped(m_setup.info, chunk);
-    if (m_setup.pace == Pace::Enter) {
-        m_turns.typed(chunk);
+    const Edited &edited = m_editor.feed(chunk);
+    m_sink->typed({chunk, edited.shown, edited.telnet, edited.lines});
+    // The echo goes out before any answer: a client that waits for its own
+    // line back before it reads the answer sees them in a router's order.
+    if (!edited.echo.empty())
+        sendExtra(Extra::Echo, edited.echo);
+    if (m_setup.pace == Pace::Enter && !edited.lines.empty()) {
+        for (const TypedLine &line : edited.lines)
+            m_turns.typed(line.text.empty());
         if (m_typing)
             wake();
     }
+    if (!m_ended)
+        updateHold();
 }
 
 void Session::onEnded()
@@ -130,22 +144,75 @@ void Session::onEnded()
         wake();
 }
 
-// Answers each bare Enter with the prompt; true once a command line is taken.
-bool Session::takeTurn()
+void Session::sendItem(std::size_t index, std::string_view item)
 {
     Connection *connection = m_setup.connection.get();
-    for (;;) {
+    if (connection && !item.empty()) {
+        connection->send(item);
+        m_end.bytesOut += item.size();
+    }
+    if (!item.empty()) {
+        m_editor.setSecret(asksForPassword(item));
+        if (m_setup.pace == Pace::Enter)
+            m_turns.sent(item);
+    }
+    ++m_end.itemsSent;
+    m_sink->itemSent(index + 1, item);
+    updateHold();
+}
+
+void Session::sendExtra(Extra kind, std::string_view bytes)
+{
+    Connection *connection = m_setup.connection.get();
+    if (!connection || connection->isGone())
+        return;
+    connection->send(bytes);
+    m_end.bytesOut += bytes.size();
+    m_sink->sent(kind, bytes);
+}
+
+// Answers each bare Enter with the prompt while the client reads what it is
+// sent; a command line is the client's turn.
+Session::Turn Session::takeTurn()
+{
+    const Connection *connection = m_setup.connection.get();
+    Turn turn = Turn::None;
+    while (turn == Turn::None) {
+        if (connection->queued() > Connection::HighWater) {
+            turn = Turn::Full;
+            break;
+        }
         switch (m_turns.take()) {
         case Turns::Line::None:
-            return false;
+            updateHold();
+            return Turn::None;
         case Turns::Line::Command:
-            return true;
+            turn = Turn::Line;
+            break;
         case Turns::Line::Empty:
-            if (connection && !connection->isGone() && !m_turns.prompt().empty()) {
-                connection->send(m_turns.prompt());
-                m_end.bytesOut += m_turns.prompt().size();
+            if (!m_turns.prompt().empty()) {
+                m_editor.setSecret(asksForPassword(m_turns.prompt()));
+                sendExtra(Extra::Prompt, m_turns.prompt());
             }
+            break;
         }
+    }
+    updateHold();
+    return turn;
+}
+
+void Session::updateHold()
+{
+    Connection *connection = m_setup.connection.get();
+    if (!connection)
+        return;
+    // Full from past the high-water mark until the connection says it has
+    // drained to the low one.
+    m_full = m_full || connection->queued() > Connection::HighWater;
+    const bool hold = m_full || m_turns.pending() >= HeldAfterLines;
+    if (hold != m_held) {
+        m_held = hold;
+        connection->holdInput(hold);
     }
 }
 
@@ -153,7 +220,7 @@ void Session::onGone()
 {
     if (m_ended)
         return;
-    m_observer.clientGone(m_setup.info);
+    m_sink->clientGone();
     // A session held up by a full queue notices now; one in a pause at its next item.
     if (!m_timer)
         wake();
@@ -161,22 +228,26 @@ void Session::onGone()
 
 Task Session::play()
 {
-    static const std::vector<std::string> noItems;
-    const std::vector<std::string> &items = m_setup.script ? m_setup.script->items : noItems;
+    const std::size_t items = m_setup.script ? m_setup.script->size() : 0;
     Connection *connection = m_setup.connection.get();
     try {
-        for (std::size_t index = 0; index < items.size(); ++index) {
+        for (std::size_t index = 0; index < items; ++index) {
             if (m_setup.pace == Pace::Enter && connection && index > 0) {
-                bool turn = false;
-                while (!(turn = takeTurn()) && !m_stopping && !m_inputEnded
-                       && !connection->isGone())
-                    co_await Typing{*this};
+                Turn turn = Turn::None;
+                while ((turn = takeTurn()) != Turn::Line && !m_stopping && !connection->isGone()) {
+                    if (turn == Turn::Full)
+                        co_await Drain{*this};
+                    else if (m_inputEnded)
+                        break;
+                    else
+                        co_await Typing{*this};
+                }
                 if (m_stopping) {
                     end(EndReason::Stopped);
                     co_return;
                 }
                 // A client that can type no further line never gets the next item.
-                if (!turn) {
+                if (turn != Turn::Line) {
                     if (!connection->isGone())
                         connection->close();
                     end(EndReason::ClientGone);
@@ -193,15 +264,7 @@ Task Session::play()
                 end(EndReason::ClientGone);
                 co_return;
             }
-            const std::string &item = items[index];
-            if (connection && !item.empty()) {
-                connection->send(item);
-                m_end.bytesOut += item.size();
-            }
-            if (m_setup.pace == Pace::Enter)
-                m_turns.sent(item);
-            ++m_end.itemsSent;
-            m_observer.itemSent(m_setup.info, index + 1, item);
+            sendItem(index, m_setup.script->item(index));
             if (connection && connection->queued() > Connection::HighWater) {
                 co_await Drain{*this};
                 if (m_stopping) {
@@ -230,11 +293,17 @@ void Session::end(EndReason reason, std::string failure)
         m_loop.cancel(m_timer);
         m_timer = 0;
     }
+    // A last line the client typed without ending it still counts.
+    if (m_setup.connection) {
+        if (const std::optional<TypedLine> last = m_editor.finish())
+            m_sink->typed({{}, {}, {}, std::span<const TypedLine>(&*last, 1)});
+    }
     m_end.reason = reason;
-    m_end.items = m_setup.script ? m_setup.script->items.size() : 0;
+    m_end.items = m_setup.script ? m_setup.script->size() : 0;
     m_end.seconds = m_loop.now() - m_setup.info.startedClock;
     m_end.failure = std::move(failure);
-    m_observer.sessionEnded(m_setup.info, m_end);
+    m_sink->ended(m_end);
+    m_sink.reset();
     if (m_setup.finished)
         m_loop.post(m_setup.finished);
 }

@@ -1,7 +1,9 @@
 // session.h: one client served: the script played item by item at the set pace.
 #pragma once
 #include "console/connection.h"
+#include "console/line_editor.h"
 #include "console/observer.h"
+#include "console/pace.h"
 #include "console/script.h"
 #include "console/task.h"
 #include "console/turns.h"
@@ -10,6 +12,7 @@
 #include <coroutine>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace zentrel::console {
 
@@ -19,6 +22,8 @@ struct SessionSetup {
     std::unique_ptr<Connection> connection;  // null: a preview, nothing is sent
     std::function<double()> delay;           // the pause before each item, read afresh each time
     Pace pace = Pace::Clock;
+    EditorSetup typing;                // how the client's bytes are read, and echoed
+    std::string warning;                     // a failure met before the start, told to the sink first
     // Called from the event loop once the session has ended and reported it;
     // the owner may destroy the session from there.
     std::function<void()> finished;
@@ -30,16 +35,26 @@ struct SessionSetup {
 // each after its own pause, and the connection is closed right after the
 // last one. A pause of 0 does not suspend: the items go out back to back.
 // With Pace::Enter every item after the first waits for a line first.
+//
+// What the client types goes through the session's line editor once: the
+// echo goes back at once, the lines go to the turns, and the chunk, its
+// Telnet commands and its lines go to the sink. What is queued for a client
+// stays near Connection::HighWater whatever asks for it: past it the session
+// waits before the next item or prompt, and holds the client's input until
+// the queue has drained, as it does while many lines wait for their turn.
 class Session
 {
 public:
+    // Lines typed ahead and not yet answered, past which the input is held.
+    static constexpr std::size_t HeldAfterLines = 256;
+
     Session(platform::EventLoop &loop, SessionObserver &observer, SessionSetup setup);
     ~Session();
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
-    // Reports the start (and what the client typed while it waited for its
-    // turn) and begins the first pause.
+    // Asks the observer for the sink, reports the start (and what the client
+    // typed while it waited for its turn) and begins the first pause.
     void start(std::string earlyInput = {});
     void setFinished(std::function<void()> finished) { m_setup.finished = std::move(finished); }
     // Ends the session at once with Stopped: no further item is sent and the
@@ -54,28 +69,36 @@ private:
     struct Pause;
     struct Drain;
     struct Typing;
+    enum class Turn { None, Line, Full };
 
     Task play();
     void onData(std::string_view chunk);
     void onGone();
     void onEnded();
-    bool takeTurn();
+    void sendItem(std::size_t index, std::string_view item);
+    void sendExtra(Extra kind, std::string_view bytes);
+    Turn takeTurn();
+    void updateHold();
     void wake();
     void end(EndReason reason, std::string failure = {});
 
     platform::EventLoop &m_loop;
-    SessionObserver &m_observer;
     SessionSetup m_setup;
+    std::unique_ptr<SessionSink> m_sink;
+    SessionObserver &m_observer;
     Task m_task;
     std::coroutine_handle<> m_suspended;   // waiting in a pause or for the client to read
     platform::EventLoop::TimerId m_timer = 0;
     bool m_stopping = false;
     bool m_ended = false;
     SessionEnd m_end;
-    Turns m_turns;               // with Pace::Enter only
-    bool m_typing = false;       // suspended until the client types a line
-    bool m_draining = false;     // suspended until the client has read enough
-    bool m_inputEnded = false;   // the client will type nothing more
+    LineEditor m_editor;
+    Turns m_turns;                     // with Pace::Enter only
+    bool m_typing = false;             // suspended until the client types a line
+    bool m_draining = false;           // suspended until the client has read enough
+    bool m_inputEnded = false;         // the client will type nothing more
+    bool m_full = false;               // more queued for the client than it reads
+    bool m_held = false;               // the client's input is held
 };
 
 } // namespace zentrel::console

@@ -3,12 +3,6 @@
 
 namespace zentrel::console {
 
-void Turns::typed(std::string_view chunk)
-{
-    for (const std::string &line : m_splitter.feed(chunk))
-        m_lines.push_back(!line.empty());
-}
-
 Turns::Line Turns::take()
 {
     if (m_lines.empty())

@@ -1,8 +1,5 @@
 // turns.h: turn-taking: the lines a client has typed and not yet had answered, and its prompt.
 #pragma once
-#include "console/line_splitter.h"
-#include "console/pace.h"
-
 #include <cstddef>
 #include <deque>
 #include <string>
@@ -17,16 +14,18 @@ class Turns
 public:
     enum class Line { None, Empty, Command };
 
-    void typed(std::string_view chunk);
+    // The client ended a line.
+    void typed(bool empty) { m_lines.push_back(!empty); }
     // Takes the oldest line not yet answered.
     Line take();
+    // Lines typed and not yet answered.
+    std::size_t pending() const { return m_lines.size(); }
     // Remembers the prompt the client sees after this item.
     void sent(std::string_view item);
     // The text after the last line end of the last item that sent bytes.
     const std::string &prompt() const { return m_prompt; }
 
 private:
-    LineSplitter m_splitter;
     std::deque<bool> m_lines;   // true for a line that is not empty
     std::string m_prompt;
 };

@@ -21,7 +21,8 @@ const char *const Usage =
     "  --sessions N          stop after N clients (default 1)\n"
     "  --timeout S           stop after S seconds (exit status 124)\n"
     "  --force               write into a DIR that is not empty\n"
-    "  --keep-secrets        keep password answers in EXPECT.TXT instead of ~.*\n"
+    "  --keep-secrets        keep password answers in EXPECT.TXT (not ~.*) and\n"
+    "                        session.cast (not * for each byte)\n"
     "  --help, --version\n";
 
 namespace {

@@ -153,13 +153,15 @@ void Recorder::begin(int fd, const std::string &peer)
 
     Relay::Events events;
     events.connected = [this, &session] { connected(session); };
-    events.fromClient = [&session](double time, std::string_view bytes) {
+    events.fromClient = [&session, keep = m_options.keepSecrets](double time, std::string_view bytes) {
         session.log->fromClient(time, bytes);
+        const std::string_view shown = session.mask.fromClient(bytes);
         if (session.cast)
-            session.cast->input(time - session.accepted, bytes);
+            session.cast->input(time - session.accepted, keep ? bytes : shown);
     };
     events.fromRouter = [&session](double time, std::string_view bytes) {
         session.log->fromRouter(time, bytes);
+        session.mask.fromRouter(bytes);
         if (session.cast)
             session.cast->output(time - session.accepted, bytes);
     };

@@ -35,6 +35,7 @@ private:
         std::unique_ptr<SessionLog> log;
         std::unique_ptr<Relay> relay;
         std::unique_ptr<serve::CastWriter> cast;   // from the router's accept on
+        ClientMask mask;                            // the passwords out of the cast
     };
 
     void accept();

@@ -1,7 +1,7 @@
 // recording.cpp: cuts the router's output into items at the client's lines, echo and negotiation out.
 #include "record/recording.h"
 
-#include "console/line_splitter.h"
+#include "console/line_editor.h"
 #include "console/telnet.h"
 
 #include <algorithm>
@@ -25,6 +25,19 @@ void SessionLog::add(double time, bool fromClient, std::string_view bytes)
         m_chunks.back().bytes += bytes;
     else
         m_chunks.push_back({time, fromClient, std::string(bytes)});
+}
+
+void ClientMask::fromRouter(std::string_view bytes)
+{
+    constexpr std::size_t Kept = 64;
+    for (const char c : bytes) {
+        const console::TelnetScanner::Byte kind = m_telnet.next(c);
+        if (kind == console::TelnetScanner::Byte::Data || kind == console::TelnetScanner::Byte::Escaped255)
+            m_tail.push_back(c);
+    }
+    if (m_tail.size() > 2 * Kept)
+        m_tail.erase(0, m_tail.size() - Kept);
+    m_editor.setSecret(console::asksForPassword(m_tail));
 }
 
 namespace {
@@ -89,13 +102,6 @@ std::string promptOf(const std::string &item)
     return lineEnd == std::string::npos ? item : item.substr(lineEnd + 1);
 }
 
-bool endsLikePasswordPrompt(std::string_view item)
-{
-    while (!item.empty() && (item.back() == ' ' || item.back() == '\t'))
-        item.remove_suffix(1);
-    return item.ends_with("assword:");
-}
-
 std::string quoted(std::string_view text)
 {
     std::string out = "\"";
@@ -112,8 +118,9 @@ std::string quoted(std::string_view text)
     return out + "\"";
 }
 
-// Walks the log once, in the order the relay saw it, and keeps the client's
-// line editor as the replaying router's echo and typed-line rules see it.
+// Walks the log once, in the order the relay saw it, and reads the client's
+// bytes with the replaying router's own line editor: its lines, and the echo
+// it would send.
 class Cutter
 {
 public:
@@ -128,60 +135,37 @@ public:
             return;
         m_item.arrivals.emplace_back(m_item.bytes.size(), time);
         m_item.bytes += kept;
+        // What the client types after a password prompt is a secret line.
+        m_editor.setSecret(console::asksForPassword(m_item.bytes));
     }
 
     void fromClient(double time, std::string_view bytes)
     {
-        for (const char c : bytes) {
-            switch (m_telnet.next(c)) {
-            case TelnetScanner::Byte::Data:
-                break;
-            case TelnetScanner::Byte::Escaped255:
-                typed(c, "\xff\xff");
-                continue;
-            default:
-                m_enter.breakPair();   // a command between CR and LF ends the Enter
-                continue;
-            }
-            if (m_enter.secondHalf(c))
-                continue;
-            if (c == '\r' || c == '\n') {
-                lineEnd(time);
-            } else if (c == '\b' || c == '\x7f') {
-                markLineStart();
-                if (!m_text.empty()) {
-                    m_text.pop_back();
-                    m_echo += "\b \b";
-                }
-            } else if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
-                markLineStart();
-            } else {
-                typed(c, std::string_view(&c, 1));
-            }
+        while (!bytes.empty()) {
+            const console::Edited &edited = m_editor.feedLine(bytes);
+            bytes.remove_prefix(edited.read);
+            // The line began at this point of the router's output when the
+            // client's first byte of it came (the whole chunk came at once).
+            const bool typing = !m_editor.partial().empty()
+                                || (!edited.lines.empty() && !edited.lines.front().text.empty());
+            if (typing && m_lineStart == std::string::npos)
+                m_lineStart = m_item.bytes.size();
+            m_echo += edited.echo;
+            for (const console::TypedLine &line : edited.lines)
+                lineEnd(time, line);
         }
     }
 
     void finish() { items.push_back(std::move(m_item)); }
 
 private:
-    void markLineStart()
+    // `m_echo` ends with the line's own line end.
+    void lineEnd(double time, const console::TypedLine &line)
     {
-        if (m_lineStart == std::string::npos)
-            m_lineStart = m_item.bytes.size();
-    }
-    void typed(char c, std::string_view echo)
-    {
-        markLineStart();
-        m_text.push_back(c);
-        m_echo += echo;
-    }
-
-    void lineEnd(double time)
-    {
-        if (m_text.empty()) {
+        if (line.text.empty()) {
             m_item.enters.push_back(m_item.bytes.size());
         } else {
-            std::string echo = m_echo + "\r\n";
+            std::string echo = std::move(m_echo);
             // A client that sends a character at a time gets most of the echo
             // before its line ends, at the tail of the item it answers.
             if (m_lineStart < m_item.bytes.size()) {
@@ -195,18 +179,15 @@ private:
             m_item = RawItem{};
             m_item.echo = std::move(echo);
             m_item.lineTime = time;
-            lines.push_back({m_text, false});
+            lines.push_back({line.text, line.secret});
         }
-        m_text.clear();
         m_echo.clear();
         m_lineStart = std::string::npos;
     }
 
     RawItem m_item;
-    TelnetScanner m_telnet;
-    console::EnterPairs m_enter;
-    std::string m_text;
-    std::string m_echo;
+    console::LineEditor m_editor{{console::Carrier::Telnet, true}};
+    std::string m_echo;   // what the replaying router would echo of the line so far
     std::size_t m_lineStart = std::string::npos;
 };
 
@@ -286,7 +267,6 @@ Recording buildRecording(const SessionLog &log)
                 firstByte = arrived;
         }
         if (k < recording.lines.size()) {
-            recording.lines[k].password = endsLikePasswordPrompt(item);
             if (item.empty() && k > 0)
                 recording.warnings.push_back("item " + std::to_string(k + 1)
                                              + " is empty: line " + std::to_string(k + 1)
@@ -304,8 +284,9 @@ Recording buildRecording(const SessionLog &log)
             const Recording::Line &line = recording.lines[number - 1];
             recording.warnings.push_back(
                 "line " + std::to_string(number)
-                + (line.password ? " (a password answer)" : " " + quoted(line.text))
-                + " was not echoed by the router; played back, it is echoed");
+                + (line.password ? " (a password answer): the router's answer does not begin with its line end; "
+                                   "played back, a password is not echoed, only its line end"
+                                 : " " + quoted(line.text) + " was not echoed by the router; played back, it is echoed"));
         }
     }
     if (gaps.empty() && firstByte >= 0)

@@ -1,5 +1,8 @@
 // recording.h: one relayed session turned into what a router directory needs.
 #pragma once
+#include "console/line_editor.h"
+#include "console/telnet.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -42,6 +45,21 @@ private:
     std::size_t m_kept = 0;
     std::size_t m_dropped = 0;
     std::vector<Chunk> m_chunks;
+};
+
+// The client's bytes as the session's transcript shows them while it runs:
+// a line typed after a password prompt as '*' for each of its bytes.
+class ClientMask
+{
+public:
+    void fromRouter(std::string_view bytes);
+    // Valid until the next call.
+    std::string_view fromClient(std::string_view bytes) { return m_editor.feed(bytes).shown; }
+
+private:
+    console::LineEditor m_editor{{console::Carrier::Telnet, false}};
+    console::TelnetScanner m_telnet;
+    std::string m_tail;   // the router's last data bytes: its prompt
 };
 
 struct Recording {

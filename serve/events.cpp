@@ -198,7 +198,8 @@ void EventLog::sessionStarted(const console::SessionInfo &info)
     statusChanged();
 }
 
-void EventLog::sessionEnded(const console::SessionInfo &info, const console::SessionEnd &end)
+void EventLog::sessionEnded(const console::SessionInfo &info, const console::SessionEnd &end,
+                            const SessionOutcome &outcome)
 {
     if (m_active > 0)
         --m_active;
@@ -216,8 +217,7 @@ void EventLog::sessionEnded(const console::SessionInfo &info, const console::Ses
         appendNumber(json, "seconds", fixed(end.seconds, 6));
         if (!end.failure.empty())
             appendField(json, "failure", end.failure);
-        for (const EndFields &fields : m_endFields)
-            fields(json, info, end);
+        json += outcome.jsonFields();
         emit(std::move(json));
         statusChanged();
         return;

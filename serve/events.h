@@ -2,6 +2,7 @@
 #pragma once
 #include "console/observer.h"
 #include "platform/event_loop.h"
+#include "serve/session_outcome.h"
 
 #include <cstdint>
 #include <functional>
@@ -17,21 +18,16 @@ namespace zentrel::serve {
 // router that listens and per session that ends. Warnings always reach
 // stderr as well. When stderr is a terminal, a status line at its bottom is
 // redrawn in place, at most ten times a second.
-class EventLog : public console::SessionObserver
+class EventLog
 {
 public:
     struct Setup {
         int eventsFd = -1;        // -1: human lines instead of events
         bool statusLine = false;  // stderr is a terminal the events do not share
     };
-    // Adds "key":value pairs to a session-end event (each begins with a comma).
-    using EndFields = std::function<void(std::string &json, const console::SessionInfo &,
-                                         const console::SessionEnd &)>;
 
     EventLog(platform::EventLoop &loop, Setup setup);
-    ~EventLog() override;
-
-    void addEndFields(EndFields fields) { m_endFields.push_back(std::move(fields)); }
+    ~EventLog();
 
     void listening(const std::string &router, const std::string &address, int port,
                    std::string_view protocol = "telnet", std::string_view fingerprint = {});
@@ -47,9 +43,12 @@ public:
     // Clears the status line and leaves the terminal as it was.
     void finish();
 
-    void sessionStarted(const console::SessionInfo &info) override;
-    void sessionEnded(const console::SessionInfo &info, const console::SessionEnd &end) override;
-    void warning(const console::SessionInfo &info, std::string_view text) override;
+    void sessionStarted(const console::SessionInfo &info);
+    // With what the client typed and the verdict on it.
+    void sessionEnded(const console::SessionInfo &info, const console::SessionEnd &end,
+                      const SessionOutcome &outcome);
+    // Of a session, or of the router alone (info.number 0).
+    void warning(const console::SessionInfo &info, std::string_view text);
 
     std::uint64_t ended() const { return m_ended; }
     bool writeFailed() const { return m_writeFailed; }
@@ -62,7 +61,6 @@ private:
 
     platform::EventLoop &m_loop;
     Setup m_setup;
-    std::vector<EndFields> m_endFields;
     std::size_t m_listening = 0;
     std::uint64_t m_active = 0;
     std::uint64_t m_ended = 0;

@@ -84,12 +84,17 @@ bool ExpectFile::matches(const Line &line, const std::string &typed) const
     return typed.size() <= MaxPatternSubject && std::regex_match(typed, *line.pattern);
 }
 
-Verdict ExpectFile::check(const std::vector<std::string> &typedLines) const
+Verdict ExpectFile::check(const std::vector<std::string> &typedLines,
+                          const std::vector<std::string> &shownLines) const
 {
     std::vector<const std::string *> typed;
-    for (const std::string &line : typedLines)
-        if (!line.empty())
-            typed.push_back(&line);
+    std::vector<const std::string *> shown;
+    for (std::size_t i = 0; i < typedLines.size(); ++i) {
+        if (!typedLines[i].empty()) {
+            typed.push_back(&typedLines[i]);
+            shown.push_back(&shownLines.at(i));
+        }
+    }
 
     Verdict verdict;
     const std::size_t common = std::min(typed.size(), m_lines.size());
@@ -106,14 +111,14 @@ Verdict ExpectFile::check(const std::vector<std::string> &typedLines) const
         verdict.expected = m_lines[first].text;
     }
     if (first < typed.size())
-        verdict.typed = *typed[first];
+        verdict.typed = *shown[first];
 
     DiffInput diff;
     diff.fromLabel = m_fileName;
     diff.toLabel = "typed";
     for (const Line &line : m_lines)
         diff.from.push_back(visibleText(line.text));
-    for (const std::string *line : typed)
+    for (const std::string *line : shown)
         diff.to.push_back(visibleText(*line));
     // Each pair is compared once per table cell; a pattern is the costly case.
     diff.same = [this, &typed](std::size_t i, std::size_t j) { return matches(m_lines[i], *typed[j]); };

@@ -47,7 +47,10 @@ public:
     static ExpectFile load(const std::string &path);
 
     // Typed lines that are empty are left out; the rest must match one to one.
-    Verdict check(const std::vector<std::string> &typed) const;
+    Verdict check(const std::vector<std::string> &typed) const { return check(typed, typed); }
+    // The same, with the typed lines the verdict shows (a password as ***)
+    // beside those checked, one for one.
+    Verdict check(const std::vector<std::string> &typed, const std::vector<std::string> &shown) const;
 
     std::size_t size() const { return m_lines.size(); }
 

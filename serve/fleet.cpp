@@ -2,7 +2,6 @@
 #include "serve/fleet.h"
 
 #include "app/version.h"
-#include "console/line_echo.h"
 #include "platform/error.h"
 #include "platform/posix/posix_loop.h"
 #include "platform/posix/tcp_connection.h"
@@ -13,12 +12,6 @@
 
 namespace zentrel::serve {
 
-namespace {
-
-constexpr double SweepEvery = 0.005;
-
-} // namespace
-
 struct Fleet::Member {
     RouterPlan plan;
     std::unique_ptr<console::Router> router;
@@ -26,12 +19,11 @@ struct Fleet::Member {
     std::unique_ptr<ssh::SshListener> sshListener;
     const ssh::HostKey *hostKey = nullptr;
     std::uint64_t ended = 0;
-    bool finished = false;
 };
 
-Fleet::Fleet(platform::PosixLoop &loop, EventLog &log, console::SessionObserver &observer, Setup setup,
+Fleet::Fleet(platform::PosixLoop &loop, EventLog &log, const Observers &observers, Setup setup,
              std::vector<RouterPlan> plans)
-    : m_loop(loop), m_log(log), m_observer(observer), m_setup(std::move(setup))
+    : m_loop(loop), m_log(log), m_setup(std::move(setup))
 {
     for (RouterPlan &plan : plans) {
         auto member = std::make_unique<Member>();
@@ -42,10 +34,10 @@ Fleet::Fleet(platform::PosixLoop &loop, EventLog &log, console::SessionObserver 
         routerSetup.delay = [delay = member->plan.delay] { return delay; };
         routerSetup.pace = member->plan.pace;
         routerSetup.script = [this, path = member->plan.scriptPath] { return m_scripts.get(path); };
-        member->router = std::make_unique<console::Router>(m_loop, m_observer, std::move(routerSetup));
         Member *raw = member.get();
-        member->router->onRoom = [this, raw] { checkFinished(*raw); };
-        m_byName.emplace(raw->plan.name, raw);
+        routerSetup.sessionEnded = [this, raw] { sessionEnded(*raw); };
+        routerSetup.idle = [this, raw] { stopped(*raw); };
+        member->router = std::make_unique<console::Router>(m_loop, observers(member->plan), std::move(routerSetup));
         m_routers.push_back(std::move(member));
     }
 }
@@ -54,8 +46,6 @@ Fleet::Fleet(platform::PosixLoop &loop, EventLog &log, console::SessionObserver 
 // that is being destroyed.
 Fleet::~Fleet()
 {
-    if (m_sweep)
-        m_loop.cancel(m_sweep);
     for (auto &member : m_routers) {
         member->listener.reset();
         member->sshListener.reset();
@@ -71,16 +61,11 @@ void Fleet::start()
     for (auto &member : m_routers) {
         console::Router *router = member->router.get();
         auto accepted = [this, router, echo = member->plan.echoTelnet](int fd, std::string peer) {
-            std::unique_ptr<console::Connection> connection =
-                std::make_unique<platform::TcpConnection>(m_loop, fd, peer);
-            if (echo)
-                connection = std::make_unique<console::LineEcho>(std::move(connection),
-                                                                 console::LineEcho::Carrier::Telnet);
-            router->connected(std::move(connection), std::move(peer));
+            router->connected(std::make_unique<platform::TcpConnection>(m_loop, fd, peer), std::move(peer),
+                              {console::Carrier::Telnet, echo});
         };
         try {
-            member->listener = std::make_unique<platform::TcpListener>(m_loop, m_setup.address,
-                                                                       member->plan.port, accepted);
+            member->listener = listenForTelnet(member->plan.port, std::move(accepted));
             member->listener->pause();
             if (member->plan.sshPort >= 0)
                 listenForSsh(*member);
@@ -109,6 +94,23 @@ void Fleet::start()
     m_log.ready();
 }
 
+// Free ports as a block: the system's choice for the first, then the ports
+// after it, each confirmed by its bind; a run of ports in use, or the end of
+// the range, asks the system again.
+std::unique_ptr<platform::TcpListener> Fleet::listenForTelnet(int port, platform::TcpListener::Accepted accepted)
+{
+    constexpr int Tries = 64;
+    if (port != 0)
+        return std::make_unique<platform::TcpListener>(m_loop, m_setup.address, port, std::move(accepted));
+    for (int tried = 0; m_nextFree > 0 && m_nextFree <= 65535 && tried < Tries; ++tried) {
+        if (auto listener = platform::TcpListener::ifFree(m_loop, m_setup.address, m_nextFree++, accepted))
+            return listener;
+    }
+    auto listener = std::make_unique<platform::TcpListener>(m_loop, m_setup.address, 0, std::move(accepted));
+    m_nextFree = listener->port() + 1;
+    return listener;
+}
+
 const ssh::HostKey &Fleet::hostKey(const std::string &path)
 {
     auto found = m_hostKeys.find(path);
@@ -135,11 +137,7 @@ void Fleet::listenForSsh(Member &member)
                                                             std::string peer) {
         // An exec request is not typed at a prompt, so nothing of it comes back.
         const bool echoes = echo && !ssh->ssh().isExec();
-        std::unique_ptr<console::Connection> connection = std::move(ssh);
-        if (echoes)
-            connection = std::make_unique<console::LineEcho>(std::move(connection),
-                                                             console::LineEcho::Carrier::Ssh);
-        router->connected(std::move(connection), std::move(peer));
+        router->connected(std::move(ssh), std::move(peer), {console::Carrier::Ssh, echoes});
     };
     events.failed = [this, router, name = member.plan.name](const std::string &peer, bool authFailed,
                                                             const std::string &why) {
@@ -163,20 +161,6 @@ void Fleet::stop()
         member->sshListener.reset();
         member->router->stop();
     }
-    sweep();
-}
-
-// A stopped router calls nobody when its last session is gone, so the
-// fleet looks until every one has let its sessions go.
-void Fleet::sweep()
-{
-    for (auto &member : m_routers)
-        checkFinished(*member);
-    if (m_finished < m_routers.size())
-        m_sweep = m_loop.at(m_loop.now() + SweepEvery, [this] {
-            m_sweep = 0;
-            sweep();
-        });
 }
 
 std::size_t Fleet::activeSessions() const
@@ -187,12 +171,8 @@ std::size_t Fleet::activeSessions() const
     return active;
 }
 
-void Fleet::sessionEnded(const console::SessionInfo &info, const console::SessionEnd &)
+void Fleet::sessionEnded(Member &member)
 {
-    const auto found = m_byName.find(info.router);
-    if (found == m_byName.end())
-        return;
-    Member &member = *found->second;
     ++member.ended;
     if (m_setup.connections && member.ended >= *m_setup.connections
         && (member.listener || member.sshListener))
@@ -205,22 +185,14 @@ void Fleet::stopListening(Member &member)
     // once it has been let in.
     member.listener.reset();
     member.sshListener.reset();
-    Member *raw = &member;
-    m_loop.post([this, raw] { checkFinished(*raw); });
+    member.router->retire();
 }
 
-void Fleet::checkFinished(Member &member)
+void Fleet::stopped(Member &member)
 {
-    if (member.finished || member.listener || member.sshListener || member.router->active() > 0
-        || member.router->waiting() > 0)
-        return;
-    member.finished = true;
     m_log.routerStopped(member.plan.name);
-    if (++m_finished == m_routers.size() && !m_doneReported) {
-        m_doneReported = true;
-        if (onDone)
-            m_loop.post(onDone);
-    }
+    if (++m_stopped == m_routers.size() && onDone)
+        onDone();
 }
 
 } // namespace zentrel::serve

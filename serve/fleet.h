@@ -1,6 +1,7 @@
 // fleet.h: every router of one zentrel-serve run: their listeners, sessions and the way the run ends.
 #pragma once
 #include "console/router.h"
+#include "platform/posix/tcp_listener.h"
 #include "serve/events.h"
 #include "serve/fleet_plan.h"
 #include "serve/script_cache.h"
@@ -13,12 +14,10 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace zentrel::platform {
 class PosixLoop;
-class TcpListener;
 } // namespace zentrel::platform
 
 namespace zentrel::serve {
@@ -30,9 +29,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Observes its own routers' sessions (add it to the observers the routers
-// report to) to count ended connections for --connections.
-class Fleet : public console::SessionObserver
+// Each router tells the fleet when one of its sessions has ended (for
+// --connections) and once when it has stopped and holds nothing more.
+class Fleet
 {
 public:
     struct Setup {
@@ -40,10 +39,12 @@ public:
         std::size_t sessions = 1;                  // --sessions
         std::optional<std::uint64_t> connections;  // --connections
     };
+    // The observer a router's sessions report to.
+    using Observers = std::function<console::SessionObserver &(const RouterPlan &plan)>;
 
-    Fleet(platform::PosixLoop &loop, EventLog &log, console::SessionObserver &observer, Setup setup,
+    Fleet(platform::PosixLoop &loop, EventLog &log, const Observers &observers, Setup setup,
           std::vector<RouterPlan> plans);
-    ~Fleet() override;
+    ~Fleet();
 
     // Opens every router's port and only then starts accepting, so that a
     // run either serves every router or none. Throws StartError naming the
@@ -58,28 +59,24 @@ public:
     std::size_t size() const { return m_routers.size(); }
     std::size_t activeSessions() const;
 
-    void sessionEnded(const console::SessionInfo &info, const console::SessionEnd &end) override;
-
 private:
     struct Member;
 
+    std::unique_ptr<platform::TcpListener> listenForTelnet(int port, platform::TcpListener::Accepted accepted);
     void listenForSsh(Member &member);
     const ssh::HostKey &hostKey(const std::string &path);
+    void sessionEnded(Member &member);
     void stopListening(Member &member);
-    void checkFinished(Member &member);
-    void sweep();
+    void stopped(Member &member);
 
     platform::PosixLoop &m_loop;
     EventLog &m_log;
-    console::SessionObserver &m_observer;
     Setup m_setup;
     ScriptCache m_scripts;
     std::map<std::string, ssh::HostKey> m_hostKeys;   // by file; "" for the one made for this run
     std::vector<std::unique_ptr<Member>> m_routers;
-    std::unordered_map<std::string, Member *> m_byName;
-    std::size_t m_finished = 0;
-    std::uint64_t m_sweep = 0;
-    bool m_doneReported = false;
+    std::size_t m_stopped = 0;
+    int m_nextFree = 0;   // the next port to try for a router on port 0; 0: ask the system
 };
 
 } // namespace zentrel::serve

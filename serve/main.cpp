@@ -1,17 +1,14 @@
 // main.cpp: zentrel-serve, the routers of one or more directories served without a window.
 #include "app/version.h"
 #include "platform/posix/posix_loop.h"
-#include "platform/posix/tcp_connection.h"
 #include "serve/events.h"
 #include "serve/exit_status.h"
 #include "serve/expect_file.h"
 #include "serve/fleet.h"
 #include "serve/fleet_plan.h"
 #include "serve/lint.h"
-#include "serve/observers.h"
 #include "serve/options.h"
 #include "serve/session_records.h"
-#include "ssh/ssh_peer.h"
 
 #include <cerrno>
 #include <csignal>
@@ -20,6 +17,7 @@
 #include <exception>
 #include <fcntl.h>
 #include <functional>
+#include <map>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -102,12 +100,13 @@ int serveRouters(const Options &options)
 
     platform::PosixLoop loop;
     EventLog log(loop, {eventsFd, statusLine});
-    // Before the event log, which adds this session's verdict to its session-end.
-    SessionRecords records(loop, {options.transcripts.value_or(""), options.junit.value_or("")},
+    SessionRecords records(loop, log,
+                           {options.transcripts.value_or(""), options.junit.value_or(""), options.keepSecrets},
                            [&](const std::string &failure) { log.error(failure); });
+    std::map<std::string, console::SessionObserver *> observers;   // by router
     for (const RouterPlan &plan : plans) {
         try {
-            records.addRouter({plan.name, plan.port, plan.delay, loadRouterExpect(plan.dir)});
+            observers[plan.name] = &records.addRouter({plan.name, plan.port, plan.delay, loadRouterExpect(plan.dir)});
         } catch (const ExpectError &error) {
             log.finish();
             return usageError(error.what());
@@ -118,14 +117,8 @@ int serveRouters(const Options &options)
         return usageError(failure);
     }
     records.onCheckFailed = [](const std::string &report) { std::fputs(report.c_str(), stderr); };
-    log.addEndFields([&](std::string &json, const console::SessionInfo &, const console::SessionEnd &) {
-        json += records.lastOutcome().jsonFields();
-    });
-    ObserverFan observers;
-    observers.add(records);
-    observers.add(log);
-    Fleet fleet(loop, log, observers, {options.listen, options.sessions, options.connections}, plans);
-    observers.add(fleet);
+    Fleet fleet(loop, log, [&](const RouterPlan &plan) -> console::SessionObserver & { return *observers.at(plan.name); },
+                {options.listen, options.sessions, options.connections}, plans);
 
     int status = ExitOk;
     bool stopping = false;
@@ -145,8 +138,7 @@ int serveRouters(const Options &options)
     // as they read it within a moment.
     double drainUntil = 0;
     std::function<void()> drain = [&] {
-        if ((platform::TcpConnection::lingering() == 0 && ssh::SshPeer::lingering() == 0)
-            || loop.now() >= drainUntil) {
+        if (loop.lingering() == 0 || loop.now() >= drainUntil) {
             loop.quit();
             return;
         }
@@ -174,8 +166,8 @@ int serveRouters(const Options &options)
         loop.at(loop.now() + *options.timeout, [&] { stopAll("timeout", ExitTimedOut); });
 
     loop.run();
-    // SSH clients that did not close their side within the drain are let go.
-    ssh::SshPeer::abandonLingering();
+    // Clients that did not take what was theirs within the drain are let go.
+    loop.letGoLingering();
     records.finish();
     if (status == ExitOk && (records.anyCheckFailed() || records.anyWriteFailed()))
         status = ExitFailed;

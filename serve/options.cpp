@@ -92,6 +92,8 @@ const std::vector<OptionRow> &optionTable()
                  throw UsageError(n + ": needs a file name");
              o.junit = v;
          }},
+        {"--keep-secrets", false,
+         [](Options &o, const std::string &, const std::string &) { o.keepSecrets = true; }},
         {"--lint", false, [](Options &o, const std::string &, const std::string &) { o.lint = true; }},
         {"--ssh-port", true, [](Options &o, const std::string &n, const std::string &v) {
              o.sshPort = static_cast<int>(wholeNumber(n, v, 65535));
@@ -183,6 +185,8 @@ std::string usageText()
            "                     else an ed25519 key made for this run)\n"
            "  --transcripts DIR  one asciicast v2 transcript per session, DIR/NAME-SESSION.cast\n"
            "  --junit FILE       a JUnit XML report: a suite per router, a case per session\n"
+           "  --keep-secrets     what a client types at a password prompt appears in the\n"
+           "                     events, transcripts and report as typed, not as ***\n"
            "  --lint             print each DIR's items, their times and doubtful spots;\n"
            "                     listen on nothing (exit 0 clean, 1 warnings, 2 unreadable)\n"
            "  --help             this text\n"

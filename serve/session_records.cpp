@@ -1,4 +1,4 @@
-// session_records.cpp: one transcript and one line splitter per live session; the verdict and report at its end.
+// session_records.cpp: a sink per session: its transcript and typed lines, and what its end tells.
 #include "serve/session_records.h"
 
 #include "serve/asciicast.h"
@@ -9,6 +9,7 @@
 #include <cmath>
 #include <filesystem>
 #include <unistd.h>
+#include <utility>
 
 namespace zentrel::serve {
 
@@ -41,12 +42,6 @@ std::string firstDifference(const Verdict &verdict)
 
 } // namespace
 
-struct SessionRecords::Live {
-    const RecordedRouter *router = nullptr;
-    std::unique_ptr<CastWriter> cast;
-    TypedLines typed;
-};
-
 const char *SessionOutcome::verdictName() const
 {
     switch (check) {
@@ -72,9 +67,136 @@ std::string SessionOutcome::jsonFields() const
     return out;
 }
 
-SessionRecords::SessionRecords(platform::EventLoop &loop, Options options,
+// The observer of one router: a sink for each of its sessions.
+class SessionRecords::Router : public console::SessionObserver
+{
+public:
+    Router(SessionRecords &records, RecordedRouter router) : m_records(records), m_router(std::move(router)) {}
+
+    std::unique_ptr<console::SessionSink> sessionStarted(const console::SessionInfo &info) override;
+    const RecordedRouter &router() const { return m_router; }
+
+private:
+    SessionRecords &m_records;
+    const RecordedRouter m_router;
+};
+
+// One session: its transcript as it goes, its typed lines, its verdict at the end.
+class SessionRecords::Sink : public console::SessionSink
+{
+public:
+    Sink(SessionRecords &records, const RecordedRouter &router, const console::SessionInfo &info);
+
+    void itemSent(std::size_t index, std::string_view item) override;
+    void sent(console::Extra kind, std::string_view bytes) override;
+    void typed(const console::Typed &typed) override;
+    void clientGone() override;
+    void warning(std::string_view text) override { m_records.m_log.warning(m_info, text); }
+    void ended(const console::SessionEnd &end) override;
+
+private:
+    enum class Output { None, Item, Echo, Prompt };
+
+    double since() const { return m_records.m_loop.now() - m_info.startedClock; }
+
+    SessionRecords &m_records;
+    const RecordedRouter &m_router;
+    const console::SessionInfo m_info;
+    std::unique_ptr<CastWriter> m_cast;
+    TypedLines m_typed;
+    Output m_output = Output::None;   // what the last bytes sent were, for the markers
+};
+
+std::unique_ptr<console::SessionSink> SessionRecords::Router::sessionStarted(const console::SessionInfo &info)
+{
+    m_records.m_log.sessionStarted(info);
+    return std::make_unique<Sink>(m_records, m_router, info);
+}
+
+SessionRecords::Sink::Sink(SessionRecords &records, const RecordedRouter &router, const console::SessionInfo &info)
+    : m_records(records), m_router(router), m_info(info)
+{
+    const std::string &dir = m_records.m_options.transcripts;
+    if (dir.empty())
+        return;
+    const std::string path =
+        (std::filesystem::path(dir) / (info.router + "-" + std::to_string(info.number) + ".cast")).string();
+    const std::string title = info.router + " session " + std::to_string(info.number) + " from " + info.peer;
+    m_cast = std::make_unique<CastWriter>(
+        path,
+        CastHeader{static_cast<std::int64_t>(std::floor(info.startedAt)), title,
+                   CastHeader::Router{router.port, router.delay}},
+        [&records](const std::string &failure) { records.writeProblem(failure); });
+}
+
+void SessionRecords::Sink::itemSent(std::size_t index, std::string_view item)
+{
+    m_output = Output::Item;
+    if (!m_cast)
+        return;
+    const double t = since();
+    m_cast->marker(t, "item " + std::to_string(index) + " of " + std::to_string(m_info.items));
+    if (!item.empty())
+        m_cast->output(t, item);
+}
+
+// The client's screen as it got it: the echo and the prompts again, each
+// marked where it begins.
+void SessionRecords::Sink::sent(console::Extra kind, std::string_view bytes)
+{
+    const Output output = kind == console::Extra::Echo ? Output::Echo : Output::Prompt;
+    const bool changed = std::exchange(m_output, output) != output;
+    if (!m_cast)
+        return;
+    const double t = since();
+    if (changed)
+        m_cast->marker(t, output == Output::Echo ? "echo" : "prompt again");
+    m_cast->output(t, bytes);
+}
+
+void SessionRecords::Sink::typed(const console::Typed &typed)
+{
+    for (const console::TypedLine &line : typed.lines)
+        m_typed.add(line);
+    if (!m_cast)
+        return;
+    const double t = since();
+    const std::string_view bytes = m_records.m_options.keepSecrets ? typed.bytes : typed.shown;
+    if (!bytes.empty())
+        m_cast->input(t, bytes);
+    if (!typed.telnet.empty())
+        m_cast->marker(t, "Telnet: " + spellTelnetCommands(typed.telnet));
+}
+
+void SessionRecords::Sink::clientGone()
+{
+    if (m_cast)
+        m_cast->marker(since(), "client gone");
+}
+
+void SessionRecords::Sink::ended(const console::SessionEnd &end)
+{
+    // Checked as typed; shown, also in a failed check's difference, as reports show passwords.
+    SessionOutcome outcome;
+    outcome.typed = m_records.m_options.keepSecrets ? m_typed.lines() : m_typed.shown();
+    outcome.typedCut = m_typed.cut();
+    if (m_router.expect) {
+        outcome.verdict = m_router.expect->check(m_typed.lines(), outcome.typed);
+        outcome.check = outcome.verdict.pass ? SessionOutcome::Check::Pass : SessionOutcome::Check::Fail;
+    }
+    if (m_cast) {
+        m_cast->marker(since(), "end: " + std::string(console::reasonName(end.reason)) + ", "
+                                    + std::to_string(end.itemsSent) + " of " + std::to_string(end.items)
+                                    + " items sent; verdict " + outcome.verdictName() + "; typed "
+                                    + typedArray(outcome.typed));
+        m_cast.reset();
+    }
+    m_records.ended(m_info, end, outcome);
+}
+
+SessionRecords::SessionRecords(platform::EventLoop &loop, EventLog &log, Options options,
                                std::function<void(const std::string &)> problem)
-    : m_loop(loop), m_options(std::move(options)), m_problem(std::move(problem))
+    : m_loop(loop), m_log(log), m_options(std::move(options)), m_problem(std::move(problem))
 {
 }
 
@@ -82,6 +204,12 @@ SessionRecords::~SessionRecords()
 {
     if (m_reportTimer)
         m_loop.cancel(m_reportTimer);
+}
+
+console::SessionObserver &SessionRecords::addRouter(RecordedRouter router)
+{
+    m_routers.push_back(std::make_unique<Router>(*this, std::move(router)));
+    return *m_routers.back();
 }
 
 std::string SessionRecords::prepare()
@@ -94,8 +222,8 @@ std::string SessionRecords::prepare()
     }
     if (!m_options.junit.empty()) {
         m_report.emplace(m_options.junit);
-        for (const auto &[name, router] : m_routers)
-            m_report->addRouter(name);
+        for (const auto &router : m_routers)
+            m_report->addRouter(router->router().name);
         if (const std::string failure = m_report->write(); !failure.empty())
             return "--junit " + m_options.junit + ": " + failure;
         m_lastReport = m_loop.now();
@@ -103,125 +231,32 @@ std::string SessionRecords::prepare()
     return {};
 }
 
-void SessionRecords::addRouter(RecordedRouter router)
+// The order of what a session's end tells, one after the other.
+void SessionRecords::ended(const console::SessionInfo &info, const console::SessionEnd &end,
+                           const SessionOutcome &outcome)
 {
-    const std::string name = router.name;
-    m_routers[name] = std::move(router);
-}
-
-SessionRecords::Live *SessionRecords::live(const console::SessionInfo &info)
-{
-    const auto found = m_live.find(Key{info.router, info.number});
-    return found == m_live.end() ? nullptr : found->second.get();
-}
-
-double SessionRecords::since(const console::SessionInfo &info) const
-{
-    return m_loop.now() - info.startedClock;
-}
-
-void SessionRecords::sessionStarted(const console::SessionInfo &info)
-{
-    auto entry = std::make_unique<Live>();
-    const auto router = m_routers.find(info.router);
-    if (router == m_routers.end())
-        m_routers[info.router] = RecordedRouter{info.router, 0, 0, nullptr};
-    entry->router = &m_routers[info.router];
-    if (!m_options.transcripts.empty()) {
-        const std::string path = (std::filesystem::path(m_options.transcripts)
-                                  / (info.router + "-" + std::to_string(info.number) + ".cast"))
-                                     .string();
-        const std::string title = info.router + " session " + std::to_string(info.number) + " from " + info.peer;
-        entry->cast = std::make_unique<CastWriter>(
-            path,
-            CastHeader{static_cast<std::int64_t>(std::floor(info.startedAt)), title,
-                       CastHeader::Router{entry->router->port, entry->router->delay}},
-            [this](const std::string &failure) { writeProblem(failure); });
+    if (outcome.check == SessionOutcome::Check::Fail) {
+        m_checkFailed = true;
+        if (onCheckFailed)
+            onCheckFailed("zentrel-serve: " + info.router + " session " + std::to_string(info.number) + " from "
+                          + info.peer + " failed its check, " + firstDifference(outcome.verdict) + "\n"
+                          + outcome.verdict.diff);
     }
-    m_live[Key{info.router, info.number}] = std::move(entry);
-}
-
-void SessionRecords::itemSent(const console::SessionInfo &info, std::size_t index, std::string_view item)
-{
-    Live *session = live(info);
-    if (!session || !session->cast)
-        return;
-    const double t = since(info);
-    session->cast->marker(t, "item " + std::to_string(index) + " of " + std::to_string(info.items));
-    if (!item.empty())
-        session->cast->output(t, item);
-}
-
-void SessionRecords::clientTyped(const console::SessionInfo &info, std::string_view chunk)
-{
-    Live *session = live(info);
-    if (!session)
-        return;
-    session->typed.feed(chunk);
-    if (!session->cast)
-        return;
-    const double t = since(info);
-    session->cast->input(t, chunk);
-    if (const std::string commands = spellTelnetCommands(chunk); !commands.empty())
-        session->cast->marker(t, "Telnet: " + commands);
-}
-
-void SessionRecords::clientGone(const console::SessionInfo &info)
-{
-    if (Live *session = live(info); session && session->cast)
-        session->cast->marker(since(info), "client gone");
-}
-
-void SessionRecords::sessionEnded(const console::SessionInfo &info, const console::SessionEnd &end)
-{
-    const auto found = m_live.find(Key{info.router, info.number});
-    if (found == m_live.end())
-        return;
-    Live &session = *found->second;
-    session.typed.finish();
-
-    m_last = SessionOutcome{};
-    m_last.typed = session.typed.lines();
-    m_last.typedCut = session.typed.cut();
-    if (session.router->expect) {
-        m_last.verdict = session.router->expect->check(m_last.typed);
-        m_last.check = m_last.verdict.pass ? SessionOutcome::Check::Pass : SessionOutcome::Check::Fail;
-        m_checkFailed = m_checkFailed || !m_last.verdict.pass;
-        if (!m_last.verdict.pass && onCheckFailed)
-            onCheckFailed(failureReport(info));
-    }
-
-    if (session.cast) {
-        std::string label = "end: " + std::string(console::reasonName(end.reason)) + ", "
-                            + std::to_string(end.itemsSent) + " of " + std::to_string(end.items)
-                            + " items sent; verdict " + m_last.verdictName() + "; typed "
-                            + typedArray(m_last.typed);
-        session.cast->marker(since(info), label);
-    }
-
     if (m_report) {
         JunitCase testCase{info.router, info.number, info.peer, end.seconds, JunitCase::Outcome::Pass,
-                           {}, {}, m_last.typed, m_last.typedCut};
+                           {}, {}, outcome.typed, outcome.typedCut};
         if (end.reason == console::EndReason::Failed) {
             testCase.outcome = JunitCase::Outcome::Error;
             testCase.message = end.failure;
-        } else if (m_last.check == SessionOutcome::Check::Fail) {
+        } else if (outcome.check == SessionOutcome::Check::Fail) {
             testCase.outcome = JunitCase::Outcome::Fail;
-            testCase.message = firstDifference(m_last.verdict);
-            testCase.details = m_last.verdict.diff;
+            testCase.message = firstDifference(outcome.verdict);
+            testCase.details = outcome.verdict.diff;
         }
         m_report->add(testCase);
         scheduleReport();
     }
-    m_live.erase(found);   // closes the transcript
-}
-
-std::string SessionRecords::failureReport(const console::SessionInfo &info) const
-{
-    if (m_last.check != SessionOutcome::Check::Fail)
-        return {};
-    return "zentrel-serve: " + info.router + " session " + std::to_string(info.number) + " from " + info.peer
-           + " failed its check, " + firstDifference(m_last.verdict) + "\n" + m_last.verdict.diff;
+    m_log.sessionEnded(info, end, outcome);
 }
 
 void SessionRecords::writeProblem(const std::string &failure)

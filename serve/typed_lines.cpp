@@ -1,4 +1,4 @@
-// typed_lines.cpp: splitting a client's bytes into lines, and spelling its Telnet commands.
+// typed_lines.cpp: the typed lines a report keeps, and the Telnet commands spelled for it.
 #include "serve/typed_lines.h"
 
 #include <algorithm>
@@ -6,67 +6,35 @@
 
 namespace zentrel::serve {
 
-void TypedLines::feed(std::string_view chunk)
+void TypedLines::add(const console::TypedLine &line)
 {
-    for (const char c : chunk) {
-        // A command between CR and LF leaves the pair one line end.
-        const console::TelnetScanner::Byte kind = m_telnet.next(c);
-        if (kind == console::TelnetScanner::Byte::Data || kind == console::TelnetScanner::Byte::Escaped255)
-            takeData(static_cast<unsigned char>(c));
-    }
-}
-
-void TypedLines::takeData(unsigned char byte)
-{
-    if (m_cut)
-        return;
-    if (m_enter.secondHalf(static_cast<char>(byte)))
-        return;
-    switch (byte) {
-    case '\r':
-    case '\n':
-        endLine();
-        return;
-    case 0x08:
-    case 0x7F:
-        if (!m_line.empty()) {
-            m_line.pop_back();
-            --m_bytes;
-        }
-        return;
-    default:
-        break;
-    }
-    if (m_bytes >= m_maxBytes) {
-        // Keep the line as far as it got, then nothing more.
-        if (!m_line.empty() && m_lines.size() < m_maxLines)
-            m_lines.push_back(std::move(m_line));
-        m_line.clear();
+    if (m_full || m_lines.size() >= m_maxLines) {
         m_cut = true;
         return;
     }
-    m_line.push_back(static_cast<char>(byte));
-    ++m_bytes;
-}
-
-void TypedLines::endLine()
-{
-    if (m_lines.size() >= m_maxLines) {
-        m_bytes -= m_line.size();
-        m_line.clear();
-        m_cut = true;
+    m_cut = m_cut || line.cut;
+    if (line.secret)
+        m_secrets.push_back(m_lines.size());
+    const std::size_t room = m_maxBytes - m_bytes;
+    if (line.text.size() > room) {
+        // Kept as far as the budget goes, and nothing after it.
+        if (room > 0)
+            m_lines.push_back(line.text.substr(0, room));
+        m_bytes = m_maxBytes;
+        m_full = m_cut = true;
         return;
     }
-    m_lines.push_back(std::move(m_line));
-    m_line.clear();
+    m_lines.push_back(line.text);
+    m_bytes += line.text.size();
 }
 
-void TypedLines::finish()
+std::vector<std::string> TypedLines::shown() const
 {
-    if (!m_cut && !m_line.empty())
-        endLine();
-    m_enter.breakPair();
-    m_telnet.reset();
+    std::vector<std::string> shown = m_lines;
+    for (const std::size_t index : m_secrets)
+        if (!shown[index].empty())
+            shown[index] = "***";
+    return shown;
 }
 
 using namespace console::telnet;

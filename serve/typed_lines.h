@@ -1,7 +1,6 @@
-// typed_lines.h: the lines a client typed, as a router's line editor would read them.
+// typed_lines.h: what a report keeps of the lines a client typed, and its Telnet commands spelled out.
 #pragma once
-#include "console/line_splitter.h"
-#include "console/telnet.h"
+#include "console/line_editor.h"
 
 #include <cstddef>
 #include <string>
@@ -10,16 +9,11 @@
 
 namespace zentrel::serve {
 
-// Fed with the client's chunks exactly as they arrive. A line ends at CR LF,
-// CR NUL, a lone CR or a lone LF, also when the pair is split across chunks.
-// Telnet commands (IAC sequences, subnegotiations included) are taken out;
-// IAC IAC is a literal 0xFF. Backspace (08) and DEL (7F) erase the byte
-// before them on the same line, nothing once the line is empty.
-//
-// Memory stays bounded whatever the client sends: only the first
+// What a report keeps of a session's typed lines, as the line editor read
+// them. Memory stays bounded whatever the client sends: only the first
 // `maxLines` lines and `maxBytes` bytes are kept, and cut() says when more
-// came. The line being typed when the budget runs out is kept as far as it
-// got.
+// came (or a line was longer than the editor keeps). The line the budget
+// runs out in is kept as far as it got.
 class TypedLines
 {
 public:
@@ -31,35 +25,29 @@ public:
     {
     }
 
-    void feed(std::string_view chunk);
-    // The client is gone: a last line typed without a line end counts when
-    // it is not empty. Feeding after finish() starts a new line.
-    void finish();
+    void add(const console::TypedLine &line);
 
+    // As typed, passwords included: what EXPECT.TXT checks.
     const std::vector<std::string> &lines() const { return m_lines; }
-    // What is on the line being typed, not yet ended.
-    const std::string &pending() const { return m_line; }
+    // As reports show them: a password that is not empty as "***".
+    std::vector<std::string> shown() const;
     bool cut() const { return m_cut; }
 
 private:
-    void takeData(unsigned char byte);
-    void endLine();
-
     std::size_t m_maxLines;
     std::size_t m_maxBytes;
     std::vector<std::string> m_lines;
-    std::string m_line;
-    std::size_t m_bytes = 0;   // kept so far, finished lines and m_line
-    console::TelnetScanner m_telnet;
-    console::EnterPairs m_enter;
+    std::vector<std::size_t> m_secrets;   // which of them are passwords
+    std::size_t m_bytes = 0;
+    bool m_full = false;   // the byte budget ran out
     bool m_cut = false;
 };
 
-// The Telnet commands in a chunk, spelled out for a person: "IAC DO
-// SUPPRESS-GO-AHEAD, IAC WILL TERMINAL-TYPE, IAC SB NAWS 0 80 0 24 IAC SE".
-// Options and commands the registry names by their name, others by number.
-// "" when the chunk holds none. A sequence cut off by the end of the chunk is
-// spelled as far as it goes.
+// Telnet commands back to back, as the line editor takes them out, spelled
+// for a person: "IAC DO SUPPRESS-GO-AHEAD, IAC WILL TERMINAL-TYPE, IAC SB
+// NAWS 0 80 0 24 IAC SE". Options and commands the registry names by their
+// name, others by number. A sequence cut off by the end is spelled as far as
+// it goes; bytes outside a command are passed over.
 std::string spellTelnetCommands(std::string_view chunk);
 
 } // namespace zentrel::serve

@@ -63,8 +63,8 @@ void SshPeer::abandon()
     if (m_state == State::Done)
         return;
     m_state = State::Done;
-    if (m_handedOver)
-        s_handedOver.erase(this);
+    if (m_lingering)
+        m_loop.doneLingering(std::exchange(m_lingering, 0));
     if (m_timer)
         m_loop.cancel(m_timer);
     m_timer = 0;
@@ -81,17 +81,6 @@ void SshPeer::abandon()
     ssh_free(m_session);
     m_session = nullptr;
     m_channel = nullptr;
-}
-
-void SshPeer::abandonLingering()
-{
-    std::vector<std::shared_ptr<SshPeer>> held;
-    for (SshPeer *peer : s_handedOver)
-        held.push_back(peer->m_keepAlive);
-    for (const auto &peer : held) {
-        peer->abandon();
-        peer->m_keepAlive.reset();
-    }
 }
 
 void SshPeer::end()
@@ -193,7 +182,10 @@ void SshPeer::afterPoll()
         m_handedOver = true;
         m_state = State::Open;
         m_keepAlive = shared_from_this();
-        s_handedOver.insert(this);
+        m_lingering = m_loop.linger([this] {
+            const std::shared_ptr<SshPeer> self = std::move(m_keepAlive);
+            abandon();
+        });
         if (m_timer)
             m_loop.cancel(m_timer);
         m_timer = 0;

@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_set>
 
 namespace zentrel::ssh {
 
@@ -48,14 +47,10 @@ public:
     SshPeer &operator=(const SshPeer &) = delete;
 
     void start();
-    // Channels handed over and not yet closed on both sides, in this process:
-    // the program waits for them a moment before it exits.
-    static std::size_t lingering() { return s_handedOver.size(); }
     // Frees everything now, without a goodbye (the program is ending).
+    // From the hand-over until then, the peer counts in the loop's
+    // lingering(), and letGoLingering() abandons and frees it.
     void abandon();
-    // Abandons and frees every peer still lingering: the program is ending
-    // and its loop will not run again to let them go.
-    static void abandonLingering();
 
     // The connection side, for SshConnection.
     void setEvents(console::Connection::Events events);
@@ -94,8 +89,6 @@ private:
     static int onEnv(ssh_session, ssh_channel, const char *, const char *, void *);
     static int onWindowChange(ssh_session, ssh_channel, int, int, int, int, void *);
 
-    static inline std::unordered_set<SshPeer *> s_handedOver;   // lingering peers
-
     platform::PosixLoop &m_loop;
     std::shared_ptr<SshPeer> m_keepAlive;   // from the hand-over to the end
     ssh_session m_session;
@@ -109,6 +102,7 @@ private:
     ssh_channel_callbacks_struct m_channelCallbacks{};
     console::Connection::Events m_events;
     platform::EventLoop::TimerId m_timer = 0;
+    platform::PosixLoop::LingerId m_lingering = 0;   // from the hand-over to the end
 
     State m_state = State::KeyExchange;
     std::string m_user;

@@ -20,7 +20,19 @@ void restoreFileButtons(ZentrelFRM &form, const console::Shared &shared)
     form.CMD_OriginalConfig.setEnabled(shared.configAvailable);
 }
 
-void Presenter::sessionStarted(const console::SessionInfo &)
+class Presenter::Sink : public console::SessionSink
+{
+public:
+    explicit Sink(Presenter &presenter) : m_presenter(presenter) {}
+    void itemSent(std::size_t, std::string_view item) override { m_presenter.itemSent(item); }
+    void clientGone() override { m_presenter.clientGone(); }
+    void ended(const console::SessionEnd &end) override { m_presenter.sessionEnded(end); }
+
+private:
+    Presenter &m_presenter;
+};
+
+std::unique_ptr<console::SessionSink> Presenter::sessionStarted(const console::SessionInfo &)
 {
     m_form.TXT_OutPut.setVisible(false);
     m_form.TXT_Input.setVisible(true);
@@ -29,19 +41,20 @@ void Presenter::sessionStarted(const console::SessionInfo &)
     m_form.CMD_ReceivedCommands.setEnabled(false);
     m_form.TXT_Input.setText({});
     m_form.FRM_Winsock.setBackColour(Yellow);
+    return std::make_unique<Sink>(*this);
 }
 
-void Presenter::itemSent(const console::SessionInfo &, std::size_t, std::string_view item)
+void Presenter::itemSent(std::string_view item)
 {
     showItem(m_form, m_line, item);
 }
 
-void Presenter::clientTyped(const console::SessionInfo &, std::string_view chunk)
+void Presenter::clientTyped(std::string_view chunk)
 {
     captureInput(m_form, chunk);
 }
 
-void Presenter::clientGone(const console::SessionInfo &)
+void Presenter::clientGone()
 {
     m_form.FRM_Winsock.setBackColour(Green);
     m_form.CMD_Answers.setEnabled(false);
@@ -49,7 +62,7 @@ void Presenter::clientGone(const console::SessionInfo &)
     m_form.CMD_ReceivedCommands.setEnabled(true);
 }
 
-void Presenter::sessionEnded(const console::SessionInfo &, const console::SessionEnd &end)
+void Presenter::sessionEnded(const console::SessionEnd &end)
 {
     switch (end.reason) {
     case console::EndReason::Stopped:

@@ -8,6 +8,21 @@
 
 namespace zentrel::ui {
 
+// Each item in TXT_OutPut as it comes; the end puts the window back.
+class Preview::Sink : public console::SessionSink
+{
+public:
+    explicit Sink(Preview &preview) : m_preview(preview) {}
+    void itemSent(std::size_t, std::string_view item) override
+    {
+        showItem(m_preview.m_form, m_preview.m_line, item);
+    }
+    void ended(const console::SessionEnd &end) override { m_preview.sessionEnded(end); }
+
+private:
+    Preview &m_preview;
+};
+
 Preview::Preview(ZentrelFRM &form, platform::Platform &platform, console::Shared &shared,
                  console::Listener &listener)
     : m_form(form), m_platform(platform), m_shared(shared), m_listener(listener)
@@ -64,12 +79,12 @@ void Preview::stop()
         m_session->stop();
 }
 
-void Preview::itemSent(const console::SessionInfo &, std::size_t, std::string_view item)
+std::unique_ptr<console::SessionSink> Preview::sessionStarted(const console::SessionInfo &)
 {
-    showItem(m_form, m_line, item);
+    return std::make_unique<Sink>(*this);
 }
 
-void Preview::sessionEnded(const console::SessionInfo &, const console::SessionEnd &end)
+void Preview::sessionEnded(const console::SessionEnd &end)
 {
     // The window is unloading: nothing else is touched.
     if (end.reason == console::EndReason::Stopped || m_shared.stopRequested)

@@ -32,8 +32,9 @@ public:
     bool running() const { return m_session != nullptr; }
 
 private:
-    void itemSent(const console::SessionInfo &info, std::size_t index, std::string_view item) override;
-    void sessionEnded(const console::SessionInfo &info, const console::SessionEnd &end) override;
+    class Sink;
+    std::unique_ptr<console::SessionSink> sessionStarted(const console::SessionInfo &info) override;
+    void sessionEnded(const console::SessionEnd &end);
     void ended();
 
     ZentrelFRM &m_form;

@@ -19,6 +19,7 @@
 #include <exception>
 #include <limits>
 #include <string>
+#include <utility>
 
 namespace zentrel::platform {
 
@@ -81,7 +82,26 @@ PosixLoop::PosixLoop()
 
 PosixLoop::~PosixLoop()
 {
+    m_lingering.clear();
     release();
+}
+
+PosixLoop::LingerId PosixLoop::linger(std::function<void()> letGo)
+{
+    m_lingering.emplace(++m_lastLinger, std::move(letGo));
+    return m_lastLinger;
+}
+
+void PosixLoop::doneLingering(LingerId id)
+{
+    m_lingering.erase(id);
+}
+
+void PosixLoop::letGoLingering()
+{
+    // Each letGo ends its own lingering on the way.
+    for (auto &[id, letGo] : std::exchange(m_lingering, {}))
+        letGo();
 }
 
 void PosixLoop::release()

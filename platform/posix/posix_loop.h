@@ -62,6 +62,16 @@ public:
     // another loop (the window's) can watch it.
     int fd() const { return m_epoll; }
 
+    // Connections their owners closed that still send what was queued (or
+    // wait for their client's close) register here: a program that ends runs
+    // its loop until none is left, for a moment at most, then lets the rest
+    // go. `letGo` frees the connection at once, without a goodbye.
+    using LingerId = std::uint64_t;
+    LingerId linger(std::function<void()> letGo);
+    void doneLingering(LingerId id);   // an id no longer lingering is left alone
+    std::size_t lingering() const { return m_lingering.size(); }
+    void letGoLingering();
+
 private:
     struct Watch {
         std::function<void(std::uint32_t)> callback;
@@ -76,6 +86,11 @@ private:
     void runPosted();
     void readSignals();
     void clearTimerFd();
+
+    // First: whatever the other members hold may still end its lingering
+    // while they are destroyed.
+    std::map<LingerId, std::function<void()>> m_lingering;
+    LingerId m_lastLinger = 0;
 
     int m_epoll = -1;
     int m_timerFd = -1;

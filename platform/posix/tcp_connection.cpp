@@ -21,7 +21,6 @@ namespace {
 
 constexpr std::size_t ChunkSize = 64 * 1024;
 constexpr std::size_t KeptCapacity = 64 * 1024;   // an idle queue gives back what is above this
-std::size_t lingeringCount = 0;
 
 void report(const std::string &peer, const char *what)
 {
@@ -45,8 +44,8 @@ struct TcpConnection::Socket : std::enable_shared_from_this<Socket> {
     {
         if (fd >= 0)
             ::close(fd);   // only when the loop itself went first
-        if (counted)
-            --lingeringCount;
+        if (lingering)
+            loop.doneLingering(lingering);
     }
 
     PosixLoop &loop;
@@ -58,11 +57,12 @@ struct TcpConnection::Socket : std::enable_shared_from_this<Socket> {
     std::uint32_t interest = 0;
     bool watched = false;
     bool reading = true;    // until the client shuts its sending side
+    bool held = false;      // the session holds the client's input
     bool gone = false;
     bool closed = false;
     bool shut = false;      // our sending side shut, after close()
     bool aboveHigh = false;
-    bool counted = false;   // in lingeringCount
+    PosixLoop::LingerId lingering = 0;
     EventLoop::TimerId linger = 0;
 
     std::size_t queued() const { return out.size() - sent; }
@@ -80,7 +80,8 @@ struct TcpConnection::Socket : std::enable_shared_from_this<Socket> {
     {
         if (!watched)
             return;
-        std::uint32_t wanted = reading ? std::uint32_t(EPOLLIN) : 0;
+        // A closed connection drops what its client still sends, held or not.
+        std::uint32_t wanted = reading && (!held || closed) ? std::uint32_t(EPOLLIN) : 0;
         if (queued() > 0)
             wanted |= EPOLLOUT;
         if (wanted == interest)
@@ -107,7 +108,7 @@ struct TcpConnection::Socket : std::enable_shared_from_this<Socket> {
         if (reading && (ready & (EPOLLIN | EPOLLRDHUP) || trouble)) {
             // After a reset there is nothing left to read but the error; a
             // hang-up may still leave the last chunks to take.
-            while (readChunk() && trouble && reading && !gone && fd >= 0) {
+            while (readChunk() && trouble && reading && !(held && !closed) && !gone && fd >= 0) {
             }
         }
         if (gone || fd < 0)
@@ -250,8 +251,10 @@ struct TcpConnection::Socket : std::enable_shared_from_this<Socket> {
             finish();
             return;
         }
-        counted = true;
-        ++lingeringCount;
+        lingering = loop.linger([weak = weak_from_this()] {
+            if (const auto self = weak.lock())
+                self->finish();
+        });
         linger = loop.at(loop.now() + Linger, [self = shared_from_this()] {
             self->linger = 0;
             self->finish();
@@ -282,9 +285,8 @@ struct TcpConnection::Socket : std::enable_shared_from_this<Socket> {
         if (fd >= 0)
             ::close(fd);
         fd = -1;
-        if (counted)
-            --lingeringCount;
-        counted = false;
+        if (lingering)
+            loop.doneLingering(std::exchange(lingering, 0));
     }
 };
 
@@ -333,9 +335,10 @@ std::string TcpConnection::peer() const
     return m_socket->peer;
 }
 
-std::size_t TcpConnection::lingering()
+void TcpConnection::holdInput(bool held)
 {
-    return lingeringCount;
+    m_socket->held = held;
+    m_socket->updateInterest();
 }
 
 } // namespace zentrel::platform

@@ -18,10 +18,11 @@ class PosixLoop;
 // close() is graceful: what is queued still goes out, then the sending side
 // is shut and the descriptor closed once the client has closed too, within
 // a bounded linger for a client that never reads. The connection may be
-// destroyed right after close(): the draining goes on without it. A program
-// that is ending runs its loop until lingering() is 0 (at most Linger
-// seconds) so that its last clients get everything; the loop must outlive
-// every connection made on it.
+// destroyed right after close(): the draining goes on without it, counted in
+// the loop's lingering(), which a program that is ending runs down (at most
+// Linger seconds) so that its last clients get everything; the loop must
+// outlive every connection made on it. Held input is not read: the client's
+// bytes wait in the kernel.
 class TcpConnection : public console::Connection
 {
 public:
@@ -36,13 +37,10 @@ public:
     void setEvents(Events events) override;
     void send(std::string_view bytes) override;
     std::size_t queued() const override;
+    void holdInput(bool held) override;
     bool isGone() const override;
     void close() override;
     std::string peer() const override;
-
-    // Descriptors held right now by connections that were closed and are
-    // still draining or waiting for their client to close: for reports.
-    static std::size_t lingering();
 
 private:
     struct Socket;

@@ -25,10 +25,29 @@ constexpr int AcceptsPerPass = 64;    // the rest waits a pass, so sessions keep
 
 } // namespace
 
-TcpListener::TcpListener(PosixLoop &loop, const std::string &address, int port, Accepted accepted)
+TcpListener::TcpListener(PosixLoop &loop, Accepted accepted)
     : m_loop(loop), m_accepted(std::move(accepted)), m_alive(std::make_shared<bool>(true))
 {
     m_report = [](const std::string &text) { std::fprintf(stderr, "zentrel: %s\n", text.c_str()); };
+}
+
+TcpListener::TcpListener(PosixLoop &loop, const std::string &address, int port, Accepted accepted)
+    : TcpListener(loop, std::move(accepted))
+{
+    open(address, port, true);
+}
+
+std::unique_ptr<TcpListener> TcpListener::ifFree(PosixLoop &loop, const std::string &address, int port,
+                                                 Accepted accepted)
+{
+    std::unique_ptr<TcpListener> listener(new TcpListener(loop, std::move(accepted)));
+    if (!listener->open(address, port, false))
+        return nullptr;
+    return listener;
+}
+
+bool TcpListener::open(const std::string &address, int port, bool inUseFails)
+{
     const std::string where = address + " port " + std::to_string(port);
     auto refuse = [&](const std::string &why) {
         if (m_fd >= 0)
@@ -47,10 +66,15 @@ TcpListener::TcpListener(PosixLoop &loop, const std::string &address, int port, 
     const int on = 1;
     if (::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0)
         refuse(std::string("SO_REUSEADDR: ") + std::strerror(errno));
-    if (::bind(m_fd, bindTo.get(), bindTo.length()) < 0)
+    // Another socket may take the port between bind() and listen().
+    if (::bind(m_fd, bindTo.get(), bindTo.length()) < 0 || ::listen(m_fd, SOMAXCONN) < 0) {
+        if (errno == EADDRINUSE && !inUseFails) {
+            ::close(m_fd);
+            m_fd = -1;
+            return false;
+        }
         refuse(std::strerror(errno));
-    if (::listen(m_fd, SOMAXCONN) < 0)
-        refuse(std::strerror(errno));
+    }
 
     SocketAddress bound;
     if (::getsockname(m_fd, bound.buffer(), bound.capacity()) < 0)
@@ -58,6 +82,7 @@ TcpListener::TcpListener(PosixLoop &loop, const std::string &address, int port, 
     m_port = bound.port();
     m_address = bound.host();
     updateWatch();
+    return true;
 }
 
 TcpListener::~TcpListener()

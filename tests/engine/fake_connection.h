@@ -8,6 +8,8 @@
 
 namespace zentrel::testing {
 
+// By default the client reads everything at once; with `reads` false what is
+// sent stays queued until the test takes it.
 class FakeConnection : public console::Connection
 {
 public:
@@ -16,7 +18,10 @@ public:
     {
         if (!m_gone)
             m_sent.append(bytes);
+        m_aboveHigh = m_aboveHigh || queued() > HighWater;
     }
+    std::size_t queued() const override { return reads ? 0 : m_sent.size(); }
+    void holdInput(bool held) override { m_held = held; }
     bool isGone() const override { return m_gone; }
     void close() override { m_closed = true; }
     std::string peer() const override { return "127.0.0.1:40000"; }
@@ -34,15 +39,29 @@ public:
         if (m_events.ended)
             m_events.ended();
     }
-    // Everything sent so far, then forgotten.
-    std::string take() { return std::exchange(m_sent, {}); }
+    // Everything sent so far, then forgotten; a queue that went past the
+    // high-water mark raises `drained`, as a transport does.
+    std::string take()
+    {
+        std::string sent = std::exchange(m_sent, {});
+        if (std::exchange(m_aboveHigh, false) && m_events.drained)
+            m_events.drained();
+        return sent;
+    }
+    std::size_t sentSize() const { return m_sent.size(); }
     bool closed() const { return m_closed; }
+    bool held() const { return m_held; }
+    bool hasEvents() const { return static_cast<bool>(m_events.data); }
+
+    bool reads = true;
 
 private:
     Events m_events;
     std::string m_sent;
     bool m_gone = false;
     bool m_closed = false;
+    bool m_held = false;
+    bool m_aboveHigh = false;
 };
 
 } // namespace zentrel::testing

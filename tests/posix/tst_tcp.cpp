@@ -301,7 +301,7 @@ TEST(TcpConnection, closeDeliversEverythingEvenWhenDestroyedAtOnce)
     EXPECT_GT(server.accepted[0]->queued(), 0u);
     server.accepted[0]->close();
     server.accepted.clear();
-    EXPECT_EQ(TcpConnection::lingering(), 1u);
+    EXPECT_EQ(server.loop.lingering(), 1u);
 
     Reader reader{client};
     ASSERT_TRUE(runUntil(server.loop, [&] { return reader.poll(); }));
@@ -309,6 +309,32 @@ TEST(TcpConnection, closeDeliversEverythingEvenWhenDestroyedAtOnce)
     EXPECT_EQ(reader.got.size(), script.size());
     EXPECT_EQ(reader.got, script);
     ::close(client);
-    EXPECT_TRUE(runUntil(server.loop, [] { return TcpConnection::lingering() == 0; }))
+    EXPECT_TRUE(runUntil(server.loop, [&] { return server.loop.lingering() == 0; }))
         << "the descriptor goes once the client has closed too";
+}
+
+TEST(TcpConnection, heldInputWaitsInTheKernelUntilLetGo)
+{
+    Server server;
+    const int client = connectTo(server.listener.port());
+    TcpConnection &connection = server.waitForClient();
+    std::size_t heard = 0;
+    connection.setEvents({.data = [&](std::string_view chunk) { heard += chunk.size(); }});
+    connection.holdInput(true);
+    const std::string block(64 * 1024, 'x');
+    std::size_t sent = 0;
+    for (;;) {
+        const ssize_t n = ::send(client, block.data(), block.size(), MSG_DONTWAIT);
+        if (n <= 0)
+            break;
+        sent += std::size_t(n);
+        server.loop.runOnce(0);
+    }
+    server.loop.yieldUntil(server.loop.now() + 0.05);
+    EXPECT_EQ(heard, 0u) << "nothing read while held";
+    EXPECT_GT(sent, 0u);
+    EXPECT_LT(sent, 256u * 1024 * 1024) << "the client was stopped by the kernel";
+    connection.holdInput(false);
+    EXPECT_TRUE(runUntil(server.loop, [&] { return heard == sent; }));
+    ::close(client);
 }

@@ -32,7 +32,8 @@ def test_passing_session_reports_its_typed_lines(run_inner):
             [session] = router.sessions
             assert session.reason == "script-exhausted"
             assert (session.items_sent, session.items) == (3, 3)
-            assert [line for line in session.typed if line] == ["admin", "secret"]
+            # The answer to the password prompt is reported masked.
+            assert [line for line in session.typed if line] == ["admin", "***"]
     '''))
     result.assert_outcomes(passed=1)
 

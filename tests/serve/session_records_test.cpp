@@ -1,11 +1,16 @@
-// session_records_test.cpp: a router's sessions as zentrel-serve keeps them: verdicts, transcript, report.
+// session_records_test.cpp: a router's sessions as zentrel-serve keeps them: verdicts, transcript, report, events.
 #include "serve/session_records.h"
 
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <map>
+#include <optional>
+#include <sstream>
 
 using namespace zentrel;
 using serve::SessionRecords;
@@ -46,86 +51,147 @@ private:
     std::map<TimerId, std::pair<double, std::function<void()>>> m_timers;
 };
 
+// The events in a file, a router's sessions played into their sinks as a Session would.
 struct Records : testing::Test {
     TempDir dir;
     ManualLoop loop;
     std::vector<std::string> problems;
-    SessionRecords records{loop, {dir.path(), dir.path("report.xml")},
-                           [this](const std::string &text) { problems.push_back(text); }};
+    int eventsFd = ::open(dir.path("events").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    serve::EventLog log{loop, {eventsFd, false}};
+    bool keepSecrets = false;
+    std::optional<SessionRecords> records;
+    console::SessionObserver *r1 = nullptr;
+    console::SessionObserver *r2 = nullptr;
 
-    void SetUp() override
+    void SetUp() override { open(); }
+    void TearDown() override { ::close(eventsFd); }
+
+    void open()
     {
-        records.addRouter({"r1", 2001, 0.5,
-                           std::make_shared<serve::ExpectFile>(serve::ExpectFile::parse("admin\nshow version\n",
-                                                                                        "r1/EXPECT.TXT"))});
-        records.addRouter({"r2", 2002, 0, nullptr});
-        ASSERT_EQ(records.prepare(), "");
+        records.emplace(loop, log, SessionRecords::Options{dir.path(), dir.path("report.xml"), keepSecrets},
+                        [this](const std::string &text) { problems.push_back(text); });
+        r1 = &records->addRouter({"r1", 2001, 0.5,
+                                  std::make_shared<serve::ExpectFile>(serve::ExpectFile::parse(
+                                      "admin\n~secret[0-9]*\nshow version\n", "r1/EXPECT.TXT"))});
+        r2 = &records->addRouter({"r2", 2002, 0, nullptr});
+        ASSERT_EQ(records->prepare(), "");
     }
 
-    console::SessionInfo play(const std::string &router, std::uint64_t number, std::vector<std::string> chunks)
+    // Two items; the client answers a password prompt from chunk `passwordFrom` on.
+    void play(const std::string &router, std::uint64_t number, const std::vector<std::string> &chunks,
+              bool echo = false, std::size_t passwordFrom = 0)
     {
         const console::SessionInfo info{router, number, "127.0.0.1:5000", 1765000000.5, loop.now(), 2};
-        records.sessionStarted(info);
-        records.itemSent(info, 1, "Username: ");
-        for (const std::string &chunk : chunks)
-            records.clientTyped(info, chunk);
+        const std::unique_ptr<console::SessionSink> sink = (router == "r1" ? r1 : r2)->sessionStarted(info);
+        sink->itemSent(1, "Password: ");
+        console::LineEditor editor({console::Carrier::Telnet, echo});
+        for (const std::string &chunk : chunks) {
+            if (&chunk == &chunks[passwordFrom])
+                editor.setSecret(true);
+            const console::Edited &edited = editor.feed(chunk);
+            sink->typed({chunk, edited.shown, edited.telnet, edited.lines});
+            if (!edited.echo.empty())
+                sink->sent(console::Extra::Echo, edited.echo);
+        }
         loop.advance(0.25);
-        records.itemSent(info, 2, "Router#");
-        records.clientGone(info);
-        records.sessionEnded(info, {console::EndReason::ClientGone, 2, 2, 0, 0, 0.25, {}});
-        return info;
+        sink->sent(console::Extra::Prompt, "Password: ");
+        sink->itemSent(2, "Router#");
+        sink->clientGone();
+        if (const std::optional<console::TypedLine> last = editor.finish())
+            sink->typed({{}, {}, {}, std::span<const console::TypedLine>(&*last, 1)});
+        sink->ended({console::EndReason::ClientGone, 2, 2, 0, 0, 0.25, {}});
+    }
+
+    // The session-end events written so far, from `"typed"` on.
+    std::vector<std::string> endFields() const
+    {
+        std::vector<std::string> ends;
+        std::istringstream events(readAll(dir.path("events")));
+        for (std::string line; std::getline(events, line);)
+            if (line.find("\"session-end\"") != std::string::npos)
+                ends.push_back(line.substr(line.find(",\"typed\"")));
+        return ends;
     }
 };
 
-TEST_F(Records, passingAndFailingSessionsInEventsStderrAndReport)
+TEST_F(Records, verdictsReachTheSessionEndStderrAndReport)
 {
     std::vector<std::string> reports;
-    records.onCheckFailed = [&](const std::string &report) { reports.push_back(report); };
-    play("r1", 1, {"\xff\xfd\x03\xff\xfb\x18", "admin\r\n\r\nshow ver", "sion\r\n"});
-    EXPECT_EQ(records.lastOutcome().jsonFields(), ",\"typed\":[\"admin\",\"\",\"show version\"],\"verdict\":\"pass\"");
-    EXPECT_FALSE(records.anyCheckFailed());
-
-    EXPECT_TRUE(reports.empty());
-    play("r1", 2, {"admin\r\nshow run\r\n"});
-    EXPECT_EQ(records.lastOutcome().jsonFields(),
-              ",\"typed\":[\"admin\",\"show run\"],\"verdict\":\"fail\",\"first_difference\":{\"position\":2,"
-              "\"expect_line\":2,\"expected\":\"show version\",\"typed\":\"show run\"}");
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0],
-              "zentrel-serve: r1 session 2 from 127.0.0.1:5000 failed its check, line 2: expected \"show version\", "
-              "typed \"show run\"\n--- r1/EXPECT.TXT\n+++ typed\n@@ -1,2 +1,2 @@\n admin\n-show version\n+show run\n");
-    EXPECT_TRUE(records.anyCheckFailed());
-
+    records->onCheckFailed = [&](const std::string &report) { reports.push_back(report); };
+    play("r1", 1, {"\xff\xfd\x03\xff\xfb\x18", "secret42\r\nadmin\r\n\r\nshow ver", "sion\r\n"});
+    play("r1", 2, {"secret1\r\nshow run\r\n"});
     play("r2", 1, {"anything\n"});
-    EXPECT_EQ(records.lastOutcome().jsonFields(), ",\"typed\":[\"anything\"],\"verdict\":\"none\"");
+    EXPECT_EQ(endFields(),
+              (std::vector<std::string>{
+                  ",\"typed\":[\"***\",\"admin\",\"\",\"show version\"],\"verdict\":\"fail\",\"first_difference\":"
+                  "{\"position\":1,\"expect_line\":1,\"expected\":\"admin\",\"typed\":\"***\"}}",
+                  ",\"typed\":[\"***\",\"show run\"],\"verdict\":\"fail\",\"first_difference\":{\"position\":1,"
+                  "\"expect_line\":1,\"expected\":\"admin\",\"typed\":\"***\"}}",
+                  ",\"typed\":[\"***\"],\"verdict\":\"none\"}"}));
+    EXPECT_TRUE(records->anyCheckFailed());
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[1].rfind("zentrel-serve: r1 session 2 from 127.0.0.1:5000 failed its check, line 1: expected "
+                               "\"admin\", typed \"***\"\n--- r1/EXPECT.TXT\n+++ typed\n",
+                               0),
+              0u)
+        << reports[1];
+    EXPECT_NE(reports[1].find("\n ~secret[0-9]*\n"), std::string::npos) << "the password matched its pattern";
+    EXPECT_EQ(reports[0].find("secret42"), std::string::npos) << reports[0];
+    EXPECT_EQ(reports[1].find("secret1"), std::string::npos) << reports[1];
 
-    records.finish();
+    records->finish();
     EXPECT_TRUE(problems.empty());
+    const std::string report = readAll(dir.path("report.xml"));
+    EXPECT_EQ(report.find("secret1"), std::string::npos) << report;
+    EXPECT_EQ(report.find("secret42"), std::string::npos) << report;
     const auto junit = tests::run("/usr/bin/python3 " ZENTREL_SERVE_TESTS "/check_junit.py '" + dir.path("report.xml")
                                   + "' 2>&1 | grep -E '^(suite|case)'");
-    EXPECT_EQ(junit.out, "suite r1 tests=2 failures=1 errors=0\n"
-                         "case zentrel.r1 | session 1 from 127.0.0.1:5000 | pass\n"
-                         "case zentrel.r1 | session 2 from 127.0.0.1:5000 | Failure(ExpectMismatch: line 2: expected "
-                         "\"show version\", typed \"show run\")\n"
+    EXPECT_EQ(junit.out, "suite r1 tests=2 failures=2 errors=0\n"
+                         "case zentrel.r1 | session 1 from 127.0.0.1:5000 | Failure(ExpectMismatch: line 1: expected "
+                         "\"admin\", typed \"***\")\n"
+                         "case zentrel.r1 | session 2 from 127.0.0.1:5000 | Failure(ExpectMismatch: line 1: expected "
+                         "\"admin\", typed \"***\")\n"
                          "suite r2 tests=1 failures=0 errors=0\n"
                          "case zentrel.r2 | session 1 from 127.0.0.1:5000 | pass\n");
 }
 
-TEST_F(Records, transcriptHoldsBothDirectionsAndMarkers)
+// A password is checked as typed: the pattern for it passes, and nothing shows it.
+TEST_F(Records, aPasswordPassesItsCheckAndIsShownMasked)
 {
-    play("r1", 1, {"\xff\xfd\x03", "admin\r\n"});
+    play("r1", 1, {"admin\r\n", "secret42\r\nshow version\r\n"}, false, 1);
+    EXPECT_EQ(endFields().at(0), ",\"typed\":[\"admin\",\"***\",\"show version\"],\"verdict\":\"pass\"}");
+}
+
+TEST_F(Records, keptSecretsAreShownAsTyped)
+{
+    keepSecrets = true;
+    open();
+    play("r2", 1, {"cisco\r\n"});
+    EXPECT_EQ(endFields().at(0), ",\"typed\":[\"cisco\"],\"verdict\":\"none\"}");
+    EXPECT_NE(readAll(dir.path("r2-1.cast")).find("\"cisco\\r\\n\""), std::string::npos);
+}
+
+TEST_F(Records, transcriptHoldsWhatTheClientGotAndSentMarked)
+{
+    play("r1", 1, {"\xff\xfd\x03", "pw\r\nad", "min\r\n"}, true);
     const std::string cast = readAll(dir.path("r1-1.cast"));
     EXPECT_NE(cast.find("\"title\": \"r1 session 1 from 127.0.0.1:5000\", \"port\": 2001, \"delay\": 0.5}\n"
                         "[0.000000, \"m\", \"item 1 of 2\"]\n"
-                        "[0.000000, \"o\", \"Username: \"]\n"
+                        "[0.000000, \"o\", \"Password: \"]\n"
                         "[0.000000, \"i\", \"\\u00ff\\u00fd\\u0003\"]\n"
                         "[0.000000, \"m\", \"Telnet: IAC DO SUPPRESS-GO-AHEAD\"]\n"
-                        "[0.000000, \"i\", \"admin\\r\\n\"]\n"
+                        "[0.000000, \"i\", \"**\\r\\nad\"]\n"
+                        "[0.000000, \"m\", \"echo\"]\n"
+                        "[0.000000, \"o\", \"\\r\\nad\"]\n"
+                        "[0.000000, \"i\", \"min\\r\\n\"]\n"
+                        "[0.000000, \"o\", \"min\\r\\n\"]\n"
+                        "[0.250000, \"m\", \"prompt again\"]\n"
+                        "[0.250000, \"o\", \"Password: \"]\n"
                         "[0.250000, \"m\", \"item 2 of 2\"]\n"
                         "[0.250000, \"o\", \"Router#\"]\n"
                         "[0.250000, \"m\", \"client gone\"]\n"
                         "[0.250000, \"m\", \"end: client-gone, 2 of 2 items sent; verdict fail; typed "
-                        "[\\\"admin\\\"]\"]\n"),
+                        "[\\\"***\\\",\\\"admin\\\"]\"]\n"),
               std::string::npos)
         << cast;
 }
@@ -148,8 +214,10 @@ TEST(RecordsStart, unwritablePlacesStopTheRun)
     TempDir dir;
     ManualLoop loop;
     auto ignore = [](const std::string &) {};
-    EXPECT_NE(SessionRecords(loop, {dir.path("none"), ""}, ignore).prepare().find("--transcripts"), std::string::npos);
-    EXPECT_NE(SessionRecords(loop, {"", dir.path("none/report.xml")}, ignore).prepare().find("--junit"),
+    serve::EventLog log(loop, {});
+    EXPECT_NE(SessionRecords(loop, log, {dir.path("none"), "", false}, ignore).prepare().find("--transcripts"),
+              std::string::npos);
+    EXPECT_NE(SessionRecords(loop, log, {"", dir.path("none/report.xml"), false}, ignore).prepare().find("--junit"),
               std::string::npos);
 }
 

@@ -13,6 +13,18 @@
 using zentrel::serve::ScriptCache;
 using zentrel::tests::ScratchDir;
 
+namespace {
+
+std::vector<std::string> itemsOf(const zentrel::console::ScriptPtr &script)
+{
+    std::vector<std::string> items;
+    for (std::size_t i = 0; i < script->size(); ++i)
+        items.emplace_back(script->item(i));
+    return items;
+}
+
+} // namespace
+
 TEST(ScriptCache, sharesOneScriptUntilTheFileChanges)
 {
     ScratchDir scratch;
@@ -21,20 +33,20 @@ TEST(ScriptCache, sharesOneScriptUntilTheFileChanges)
     ScriptCache cache;
     const auto first = cache.get(path);
     EXPECT_EQ(first, cache.get(path));
-    EXPECT_EQ(first->items, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(itemsOf(first), (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(cache.loads(), 1u);
 
     // Same size, rewritten at once: still seen as changed.
     scratch.write("RESPONSE.TXT", "c,d\r\n");
-    EXPECT_EQ(cache.get(path)->items, (std::vector<std::string>{"c", "d"}));
+    EXPECT_EQ(itemsOf(cache.get(path)), (std::vector<std::string>{"c", "d"}));
     // Replaced by another file under the name.
     scratch.write("other", "e\r\n");
     ASSERT_EQ(::rename((scratch.path() + "/other").c_str(), path.c_str()), 0);
-    EXPECT_EQ(cache.get(path)->items, (std::vector<std::string>{"e"}));
+    EXPECT_EQ(itemsOf(cache.get(path)), (std::vector<std::string>{"e"}));
     EXPECT_EQ(cache.loads(), 3u);
 
     ::unlink(path.c_str());
-    EXPECT_TRUE(cache.get(path)->items.empty());
+    EXPECT_EQ(cache.get(path)->size(), 0u);
 }
 
 TEST(ScriptCache, aDirectoryIsNoScriptAndOutOfDescriptorsIsTransient)
@@ -69,5 +81,5 @@ TEST(ScriptCache, aDirectoryIsNoScriptAndOutOfDescriptorsIsTransient)
         ::close(fd);
     ::setrlimit(RLIMIT_NOFILE, &saved);
     EXPECT_EQ(code, zentrel::platform::TooManyFiles);
-    EXPECT_EQ(cache.get(path)->items, std::vector<std::string>{"a"});
+    EXPECT_EQ(itemsOf(cache.get(path)), std::vector<std::string>{"a"});
 }

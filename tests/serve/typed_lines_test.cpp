@@ -1,4 +1,4 @@
-// typed_lines_test.cpp: how client bytes become typed lines, and how Telnet commands are spelled.
+// typed_lines_test.cpp: what a report keeps of the typed lines, and how Telnet commands are spelled.
 #include "serve/typed_lines.h"
 
 #include <gtest/gtest.h>
@@ -9,76 +9,46 @@ using namespace std::string_literals;
 
 namespace {
 
-struct SplitCase {
-    const char *name;
-    std::vector<std::string> chunks;
-    std::vector<std::string> lines;   // after finish()
-};
-
-class Split : public testing::TestWithParam<SplitCase> {};
-
-TEST_P(Split, linesAsTheLineEditorReadsThem)
+void addAll(TypedLines &typed, const std::vector<std::string> &lines)
 {
-    TypedLines typed;
-    for (const std::string &chunk : GetParam().chunks)
-        typed.feed(chunk);
-    typed.finish();
-    EXPECT_EQ(typed.lines(), GetParam().lines);
-    EXPECT_FALSE(typed.cut());
+    for (const std::string &line : lines)
+        typed.add({line, false, false});
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    TypedLines, Split,
-    testing::Values(
-        SplitCase{"CrLf", {"show version\r\nexit\r\n"}, {"show version", "exit"}},
-        SplitCase{"CrNul", {"a\r\0b\r\0"s}, {"a", "b"}},
-        SplitCase{"LoneCrAndLoneLf", {"a\rb\nc\r\n"}, {"a", "b", "c"}},
-        SplitCase{"CrCrIsTwoLines", {"a\r\r"}, {"a", ""}},
-        SplitCase{"BareEntersKept", {"\r\n\r\nx\r\n"}, {"", "", "x"}},
-        SplitCase{"CrLfSplitAcrossChunks", {"a\r", "\nb\r", "\0c"s}, {"a", "b", "c"}},
-        SplitCase{"LastLineWithoutLineEnd", {"conf t\r\nend"}, {"conf t", "end"}},
-        SplitCase{"NegotiationRemoved", {"\xff\xfd\x03\xff\xfb\x18show\r\n"}, {"show"}},
-        SplitCase{"IacIacIsLiteral", {"a\xff\xff" "b\n"}, {"a\xff" "b"}},
-        SplitCase{"IacSplitAcrossChunks", {"ab\xff", "\xfd", "\x01" "cd\n"}, {"abcd"}},
-        SplitCase{"CommandBetweenCrAndLf", {"a\r\xff\xf1\nb\n"}, {"a", "b"}},
-        SplitCase{"BackspaceAndDelErase", {"shox\bw ver\x7f\x7f\x7fversion\r\n"}, {"show version"}},
-        SplitCase{"EraseStopsAtLineStart", {"a\n\b\bb\n"}, {"a", "b"}},
-        SplitCase{"HighBytesKept", {"caf\xe9\n"}, {"caf\xe9"}}),
-    [](const testing::TestParamInfo<SplitCase> &info) { return info.param.name; });
 
 TEST(TypedLines, keepsTheFirstLinesAndSaysSo)
 {
     TypedLines typed(3, 1000);
-    typed.feed("1\n2\n3\n4\n5\n");
-    typed.finish();
+    addAll(typed, {"1", "2", "3", "4", "5"});
     EXPECT_EQ(typed.lines(), (std::vector<std::string>{"1", "2", "3"}));
     EXPECT_TRUE(typed.cut());
 }
 
-TEST(TypedLines, keepsTheLineTheByteBudgetEndsIn)
+TEST(TypedLines, keepsTheLineTheByteBudgetEndsInAndNothingAfter)
 {
     TypedLines typed(100, 5);
-    typed.feed("abc\ndefg\nhij\n");
-    typed.finish();
+    addAll(typed, {"abc", "defg", "", "hij"});
     EXPECT_EQ(typed.lines(), (std::vector<std::string>{"abc", "de"}));
     EXPECT_TRUE(typed.cut());
 }
 
-TEST(TypedLines, floodStaysWithinTheDefaultBounds)
+TEST(TypedLines, aLineTheEditorCutIsSaid)
 {
     TypedLines typed;
-    const std::string chunk(64 * 1024, 'x');
-    for (int i = 0; i < 50 * 16; ++i)   // 50 MiB on one line, then many short lines
-        typed.feed(chunk);
-    for (int i = 0; i < 20000; ++i)
-        typed.feed("y\r\n");
-    typed.finish();
-    std::size_t bytes = 0;
-    for (const std::string &line : typed.lines())
-        bytes += line.size();
-    EXPECT_LE(bytes, TypedLines::DefaultMaxBytes);
-    EXPECT_EQ(typed.lines().size(), 1u);
+    typed.add({"short", false, false});
+    EXPECT_FALSE(typed.cut());
+    typed.add({std::string(100, 'x'), false, true});
     EXPECT_TRUE(typed.cut());
+    EXPECT_EQ(typed.lines().size(), 2u);
+}
+
+TEST(TypedLines, passwordsAreShownMaskedAndCheckedAsTyped)
+{
+    TypedLines typed;
+    typed.add({"admin", false, false});
+    typed.add({"", true, false});
+    typed.add({"cisco", true, false});
+    EXPECT_EQ(typed.lines(), (std::vector<std::string>{"admin", "", "cisco"}));
+    EXPECT_EQ(typed.shown(), (std::vector<std::string>{"admin", "", "***"})) << "a bare Enter stays empty";
 }
 
 TEST(TelnetCommands, spelledWithRegistryNames)
