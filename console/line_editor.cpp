@@ -44,7 +44,10 @@ const Edited &LineEditor::read(std::string_view chunk, bool oneLine)
                 m_command.clear();   // the IAC before it was no command
                 escaped = true;
             } else if (kind != TelnetScanner::Byte::Data) {
-                command(c, !m_telnet.inCommand());
+                if (m_command.size() < MaxCommand)
+                    m_command.push_back(c);
+                if (!m_telnet.inCommand())
+                    m_out.telnet += std::exchange(m_command, {});
                 if (masking)
                     m_masked.push_back(c);
                 continue;
@@ -122,28 +125,19 @@ void LineEditor::endLine()
     m_secret = std::exchange(m_nextSecret, false);
 }
 
-void LineEditor::command(char c, bool completes)
-{
-    if (m_command.size() < MaxCommand)
-        m_command.push_back(c);
-    if (!completes)
-        return;
-    m_out.telnet += m_command;
-    m_command.clear();
-}
-
 std::optional<TypedLine> LineEditor::finish()
 {
     std::optional<TypedLine> last;
     if (!m_line.empty() || m_cut)
         last = TypedLine{std::move(m_line), m_secret, m_cut};
-    m_line.clear();
-    m_command.clear();
-    m_telnet.reset();
-    m_afterCr = false;
-    m_cut = false;
-    m_secret = m_nextSecret = false;
+    *this = LineEditor(m_setup);
     return last;
+}
+
+std::string_view promptOf(std::string_view item)
+{
+    const std::size_t lineEnd = item.find_last_of("\r\n");
+    return lineEnd == std::string_view::npos ? item : item.substr(lineEnd + 1);
 }
 
 bool asksForPassword(std::string_view prompt)

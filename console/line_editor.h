@@ -69,7 +69,6 @@ public:
     std::optional<TypedLine> finish();
 
     void setEcho(bool echo) { m_setup.echo = echo; }
-    bool echo() const { return m_setup.echo; }
     // A password prompt was shown (or another prompt after it): the line the
     // client types from now on is secret (or not). A line already begun
     // keeps what it was, and the next one takes the new setting.
@@ -81,7 +80,6 @@ private:
     const Edited &read(std::string_view chunk, bool oneLine);
     enum class Took { Line, End, Pair };   // typed into the line, ended it, or the pair of an Enter
     Took data(unsigned char byte, bool escaped);
-    void command(char c, bool completes);
     void endLine();
     void erase();
 
@@ -97,6 +95,8 @@ private:
     bool m_cut = false;
 };
 
+// The prompt an item leaves the client at: what follows its last line end.
+std::string_view promptOf(std::string_view item);
 // A prompt asking for a password: it ends in "assword:", blanks after it allowed.
 bool asksForPassword(std::string_view prompt);
 

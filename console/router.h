@@ -75,7 +75,6 @@ public:
     std::size_t active() const { return m_sessions.size(); }
     std::size_t waiting() const { return m_waiting.size(); }
     std::uint64_t sessionsStarted() const { return m_started; }
-    const RouterSetup &setup() const { return m_setup; }
 
     // Posted when a session has ended and the router has room again.
     std::function<void()> onRoom;

@@ -129,7 +129,7 @@ void Session::onData(std::string_view chunk)
         sendExtra(Extra::Echo, edited.echo);
     if (m_setup.pace == Pace::Enter && !edited.lines.empty()) {
         for (const TypedLine &line : edited.lines)
-            m_turns.typed(line.text.empty());
+            m_lines.push_back(!line.text.empty());
         if (m_typing)
             wake();
     }
@@ -154,7 +154,7 @@ void Session::sendItem(std::size_t index, std::string_view item)
     if (!item.empty()) {
         m_editor.setSecret(asksForPassword(item));
         if (m_setup.pace == Pace::Enter)
-            m_turns.sent(item);
+            m_prompt = promptOf(item);
     }
     ++m_end.itemsSent;
     m_sink->itemSent(index + 1, item);
@@ -169,36 +169,31 @@ void Session::sendExtra(Extra kind, std::string_view bytes)
     connection->send(bytes);
     m_end.bytesOut += bytes.size();
     m_sink->sent(kind, bytes);
+    updateHold();
 }
 
 // Answers each bare Enter with the prompt while the client reads what it is
 // sent; a command line is the client's turn.
 Session::Turn Session::takeTurn()
 {
-    const Connection *connection = m_setup.connection.get();
-    Turn turn = Turn::None;
-    while (turn == Turn::None) {
-        if (connection->queued() > Connection::HighWater) {
-            turn = Turn::Full;
-            break;
-        }
-        switch (m_turns.take()) {
-        case Turns::Line::None:
+    for (;;) {
+        if (m_setup.connection->queued() > Connection::HighWater)
+            return Turn::Full;
+        if (m_lines.empty()) {
             updateHold();
             return Turn::None;
-        case Turns::Line::Command:
-            turn = Turn::Line;
-            break;
-        case Turns::Line::Empty:
-            if (!m_turns.prompt().empty()) {
-                m_editor.setSecret(asksForPassword(m_turns.prompt()));
-                sendExtra(Extra::Prompt, m_turns.prompt());
-            }
-            break;
+        }
+        const bool command = m_lines.front();
+        m_lines.pop_front();
+        if (command) {
+            updateHold();
+            return Turn::Line;
+        }
+        if (!m_prompt.empty()) {
+            m_editor.setSecret(asksForPassword(m_prompt));
+            sendExtra(Extra::Prompt, m_prompt);
         }
     }
-    updateHold();
-    return turn;
 }
 
 void Session::updateHold()
@@ -209,7 +204,7 @@ void Session::updateHold()
     // Full from past the high-water mark until the connection says it has
     // drained to the low one.
     m_full = m_full || connection->queued() > Connection::HighWater;
-    const bool hold = m_full || m_turns.pending() >= HeldAfterLines;
+    const bool hold = m_full || m_lines.size() >= HeldAfterLines;
     if (hold != m_held) {
         m_held = hold;
         connection->holdInput(hold);

@@ -6,10 +6,10 @@
 #include "console/pace.h"
 #include "console/script.h"
 #include "console/task.h"
-#include "console/turns.h"
 #include "platform/event_loop.h"
 
 #include <coroutine>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,7 +34,9 @@ struct SessionSetup {
 // thread. Timing: n items leave about d, 2d, ..., n·d seconds after start(),
 // each after its own pause, and the connection is closed right after the
 // last one. A pause of 0 does not suspend: the items go out back to back.
-// With Pace::Enter every item after the first waits for a line first.
+// With Pace::Enter every item after the first waits for a line first, and
+// lines are answered in the order they were typed: a bare Enter typed while
+// an answer is on its way gets the prompt after it, as a router's console does.
 //
 // What the client types goes through the session's line editor once: the
 // echo goes back at once, the lines go to the turns, and the chunk, its
@@ -62,7 +64,6 @@ public:
     void stop();
 
     bool ended() const { return m_ended; }
-    const SessionInfo &info() const { return m_setup.info; }
     Connection *connection() const { return m_setup.connection.get(); }
 
 private:
@@ -93,7 +94,10 @@ private:
     bool m_ended = false;
     SessionEnd m_end;
     LineEditor m_editor;
-    Turns m_turns;                     // with Pace::Enter only
+    // With Pace::Enter: the lines typed and not yet answered, in order (true
+    // for a command, false for a bare Enter), and the prompt a bare Enter gets.
+    std::deque<bool> m_lines;
+    std::string m_prompt;
     bool m_typing = false;             // suspended until the client types a line
     bool m_draining = false;           // suspended until the client has read enough
     bool m_inputEnded = false;         // the client will type nothing more

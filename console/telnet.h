@@ -75,8 +75,6 @@ public:
 
     // Inside a command: the byte just read opened or continued one that is not over.
     bool inCommand() const { return m_state != State::Data; }
-    // Forgets a command in progress: the next byte starts afresh.
-    void reset() { m_state = State::Data; }
 
 private:
     enum class State { Data, Iac, Option, Sub, SubIac };

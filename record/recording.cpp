@@ -3,10 +3,10 @@
 
 #include "console/line_editor.h"
 #include "console/telnet.h"
+#include "serve/visible.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <utility>
 
 namespace zentrel::record {
@@ -95,28 +95,6 @@ struct RawItem {
         return after == arrivals.begin() ? lineTime : std::prev(after)->second;
     }
 };
-
-std::string promptOf(const std::string &item)
-{
-    const std::size_t lineEnd = item.find_last_of("\r\n");
-    return lineEnd == std::string::npos ? item : item.substr(lineEnd + 1);
-}
-
-std::string quoted(std::string_view text)
-{
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte >= 0x7f) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-            out += escape;
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out + "\"";
-}
 
 // Walks the log once, in the order the relay saw it, and reads the client's
 // bytes with the replaying router's own line editor: its lines, and the echo
@@ -243,7 +221,7 @@ Recording buildRecording(const SessionLog &log)
         }
         for (std::size_t enter : raw.enters) {
             keep(std::max(enter, pos));
-            const std::string shown = item.empty() ? prompt : promptOf(item);
+            const std::string shown = item.empty() ? prompt : std::string(console::promptOf(item));
             bool answered = false;
             for (const std::string &answer : {"\r\n" + shown, shown}) {
                 if (!answer.empty() && raw.bytes.compare(pos, answer.size(), answer) == 0) {
@@ -255,7 +233,7 @@ Recording buildRecording(const SessionLog &log)
             if (!answered && !shown.empty())
                 recording.warnings.push_back("item " + std::to_string(k + 1)
                                              + ": the answer to a bare Enter is not the prompt "
-                                             + quoted(shown) + "; it stays in the item");
+                                             + "\"" + serve::visibleText(shown) + "\"; it stays in the item");
         }
         keep(raw.bytes.size());
 
@@ -274,7 +252,7 @@ Recording buildRecording(const SessionLog &log)
                                              + std::to_string(k));
         }
         if (!item.empty())
-            prompt = promptOf(item);
+            prompt = console::promptOf(item);
         recording.items.push_back(std::move(item));
     }
 
@@ -286,7 +264,8 @@ Recording buildRecording(const SessionLog &log)
                 "line " + std::to_string(number)
                 + (line.password ? " (a password answer): the router's answer does not begin with its line end; "
                                    "played back, a password is not echoed, only its line end"
-                                 : " " + quoted(line.text) + " was not echoed by the router; played back, it is echoed"));
+                                 : " \"" + serve::visibleText(line.text)
+                                       + "\" was not echoed by the router; played back, it is echoed"));
         }
     }
     if (gaps.empty() && firstByte >= 0)

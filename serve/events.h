@@ -2,7 +2,7 @@
 #pragma once
 #include "console/observer.h"
 #include "platform/event_loop.h"
-#include "serve/session_outcome.h"
+#include "serve/expect_file.h"
 
 #include <cstdint>
 #include <functional>
@@ -11,6 +11,20 @@
 #include <vector>
 
 namespace zentrel::serve {
+
+// How a session went, as its session-end event and stderr tell it.
+struct SessionOutcome {
+    enum class Check { None, Pass, Fail } check = Check::None;
+    std::vector<std::string> typed;
+    bool typedCut = false;
+    Verdict verdict;   // the first difference and diff, on a fail
+
+    const char *verdictName() const;   // "none", "pass", "fail"
+    // `,"typed":[...],"verdict":"..."` and, on a fail, `,"first_difference":
+    // {"position":n,"expect_line":n,"expected":..,"typed":..}` (null for a
+    // side with no line), to go inside the session-end object.
+    std::string jsonFields() const;
+};
 
 // With an events descriptor, one JSON object per line, each written whole
 // with one write() as it happens (a reader sees complete lines, a crash

@@ -103,7 +103,10 @@ std::unique_ptr<platform::TcpListener> Fleet::listenForTelnet(int port, platform
     if (port != 0)
         return std::make_unique<platform::TcpListener>(m_loop, m_setup.address, port, std::move(accepted));
     for (int tried = 0; m_nextFree > 0 && m_nextFree <= 65535 && tried < Tries; ++tried) {
-        if (auto listener = platform::TcpListener::ifFree(m_loop, m_setup.address, m_nextFree++, accepted))
+        bool inUse = false;
+        auto listener = std::make_unique<platform::TcpListener>(m_loop, m_setup.address, m_nextFree++, accepted,
+                                                                &inUse);
+        if (!inUse)
             return listener;
     }
     auto listener = std::make_unique<platform::TcpListener>(m_loop, m_setup.address, 0, std::move(accepted));
@@ -161,14 +164,6 @@ void Fleet::stop()
         member->sshListener.reset();
         member->router->stop();
     }
-}
-
-std::size_t Fleet::activeSessions() const
-{
-    std::size_t active = 0;
-    for (const auto &member : m_routers)
-        active += member->router->active();
-    return active;
 }
 
 void Fleet::sessionEnded(Member &member)

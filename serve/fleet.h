@@ -57,7 +57,6 @@ public:
     std::function<void()> onDone;
 
     std::size_t size() const { return m_routers.size(); }
-    std::size_t activeSessions() const;
 
 private:
     struct Member;

@@ -5,7 +5,6 @@
 #include "serve/events.h"
 #include "serve/expect_file.h"
 #include "serve/junit.h"
-#include "serve/session_outcome.h"
 
 #include <functional>
 #include <memory>

@@ -25,29 +25,11 @@ constexpr int AcceptsPerPass = 64;    // the rest waits a pass, so sessions keep
 
 } // namespace
 
-TcpListener::TcpListener(PosixLoop &loop, Accepted accepted)
+TcpListener::TcpListener(PosixLoop &loop, const std::string &address, int port, Accepted accepted,
+                         bool *inUse)
     : m_loop(loop), m_accepted(std::move(accepted)), m_alive(std::make_shared<bool>(true))
 {
     m_report = [](const std::string &text) { std::fprintf(stderr, "zentrel: %s\n", text.c_str()); };
-}
-
-TcpListener::TcpListener(PosixLoop &loop, const std::string &address, int port, Accepted accepted)
-    : TcpListener(loop, std::move(accepted))
-{
-    open(address, port, true);
-}
-
-std::unique_ptr<TcpListener> TcpListener::ifFree(PosixLoop &loop, const std::string &address, int port,
-                                                 Accepted accepted)
-{
-    std::unique_ptr<TcpListener> listener(new TcpListener(loop, std::move(accepted)));
-    if (!listener->open(address, port, false))
-        return nullptr;
-    return listener;
-}
-
-bool TcpListener::open(const std::string &address, int port, bool inUseFails)
-{
     const std::string where = address + " port " + std::to_string(port);
     auto refuse = [&](const std::string &why) {
         if (m_fd >= 0)
@@ -68,10 +50,11 @@ bool TcpListener::open(const std::string &address, int port, bool inUseFails)
         refuse(std::string("SO_REUSEADDR: ") + std::strerror(errno));
     // Another socket may take the port between bind() and listen().
     if (::bind(m_fd, bindTo.get(), bindTo.length()) < 0 || ::listen(m_fd, SOMAXCONN) < 0) {
-        if (errno == EADDRINUSE && !inUseFails) {
+        if (inUse && errno == EADDRINUSE) {
+            *inUse = true;
             ::close(m_fd);
             m_fd = -1;
-            return false;
+            return;
         }
         refuse(std::strerror(errno));
     }
@@ -82,7 +65,6 @@ bool TcpListener::open(const std::string &address, int port, bool inUseFails)
     m_port = bound.port();
     m_address = bound.host();
     updateWatch();
-    return true;
 }
 
 TcpListener::~TcpListener()

@@ -20,13 +20,12 @@ public:
     // Binds and listens at once: `address` is an IPv4 or IPv6 literal
     // ("[::1]" also works), port 0 takes a free port. Throws platform::Error
     // InvalidPropertyValue (380) naming the address, port and reason when the
-    // port cannot be taken.
-    TcpListener(PosixLoop &loop, const std::string &address, int port, Accepted accepted);
-    // The same for a port that may be in use: null then, instead of an
-    // error. Taking ports one after the other this way costs a lookup each,
-    // where port 0 costs a search of the system's range that grows as it fills.
-    static std::unique_ptr<TcpListener> ifFree(PosixLoop &loop, const std::string &address, int port,
-                                               Accepted accepted);
+    // port cannot be taken; with `inUse`, a port in use sets it instead and
+    // leaves the listener closed. Taking ports one after the other that way
+    // costs a lookup each, where port 0 costs a search of the system's range
+    // that grows as it fills.
+    TcpListener(PosixLoop &loop, const std::string &address, int port, Accepted accepted,
+                bool *inUse = nullptr);
     ~TcpListener();   // close()
     TcpListener(const TcpListener &) = delete;
     TcpListener &operator=(const TcpListener &) = delete;
@@ -47,9 +46,6 @@ public:
     void setReport(std::function<void(const std::string &)> report) { m_report = std::move(report); }
 
 private:
-    TcpListener(PosixLoop &loop, Accepted accepted);
-    // False for a port in use when `inUseFails` is false; throws otherwise.
-    bool open(const std::string &address, int port, bool inUseFails);
     void onReady();
     void backOff(int error);
     void updateWatch();

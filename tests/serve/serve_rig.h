@@ -48,6 +48,7 @@ public:
     std::map<std::string, int> ports();
 
     void signal(int signo) const;
+    pid_t pid() const { return m_pid; }
     // The exit status (128 + signal when killed), -1 after the timeout; reads the rest of the events.
     int wait(double timeoutSeconds = 10);
     std::string stderrText() const;

@@ -3,8 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <thread>
 
 using namespace zentrel::tests;
 
@@ -40,6 +48,16 @@ INSTANTIATE_TEST_SUITE_P(Values, SshStartUp, ::testing::Values(
               {"edge", "/nonexistent/key"}}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// The resident set of a process, in KiB.
+long residentKiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
 std::map<std::string, int> portsByProtocol(ServeProcess &serve)
 {
     std::map<std::string, int> ports;
@@ -65,6 +83,82 @@ TEST(ServeSsh, telnetEchoAndTurnTaking)
     const std::string rest = client.readAll();
     EXPECT_EQ(rest, "x\b \by\r\none\r\nR1>");
     EXPECT_EQ(serve.wait(), 0);
+}
+
+// A client that sends a flood of bare Enters and reads nothing, with a long
+// prompt and the echo on: what it asks for stops at the high-water mark, the
+// rest of its bytes wait in the kernel, and the process stays small.
+TEST(ServeSsh, aClientThatFloodsAndNeverReadsCostsABoundedAmount)
+{
+    ScratchDir scratch;
+    const std::string script = "\"" + std::string(1024, '-') + "R1>\",\"never\"\r\n";
+    const std::string dir = scratch.router("edge", script.c_str(),
+                                           "[Settings]\r\nDelay=0\r\nEcho=Yes\r\nPace=Enter\r\n");
+    ServeProcess serve({"--port", "0", dir});
+    const int port = portsByProtocol(serve)["telnet"];
+    const long before = residentKiB(serve.pid());
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_TRUE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 || errno == EINPROGRESS);
+    const std::string enters(64 * 1024, '\r');
+    std::size_t sent = 0;
+    for (int idle = 0; sent < (1u << 20) && idle < 50;) {
+        pollfd writable{fd, POLLOUT, 0};
+        if (::poll(&writable, 1, 10) <= 0) {
+            ++idle;
+            continue;
+        }
+        const ssize_t n = ::send(fd, enters.data(), std::min(enters.size(), (1u << 20) - sent), MSG_NOSIGNAL);
+        if (n > 0)
+            sent += std::size_t(n);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long after = residentKiB(serve.pid());
+    ::close(fd);
+    EXPECT_GT(sent, 0u);
+    // A prompt answered for every one of those Enters would be a gigabyte.
+    EXPECT_LT(after - before, 32 * 1024) << sent << " bytes sent; " << before << " KiB before, " << after << " after";
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0);
+}
+
+// A password typed at its prompt is not echoed, and no report holds it unless asked to.
+TEST(ServeSsh, aPasswordIsNeitherEchoedNorReported)
+{
+    for (const bool keep : {false, true}) {
+        ScratchDir scratch;
+        const std::string dir = scratch.router("edge", "\"Username: \",\"Password: \",\"\r\nR1>\"\r\n",
+                                               "[Settings]\r\nDelay=0.01\r\nEcho=Yes\r\nPace=Enter\r\n");
+        std::vector<std::string> arguments = {"--port", "0", "--connections", "1", "--transcripts", scratch.path(),
+                                              "--junit", scratch.path() + "/report.xml", dir};
+        if (keep)
+            arguments.insert(arguments.begin(), "--keep-secrets");
+        ServeProcess serve(arguments);
+        Client client(portsByProtocol(serve)["telnet"]);
+        EXPECT_EQ(joined(client.read(10)), "Username: ");
+        client.send("admin\r\n");
+        EXPECT_EQ(joined(client.read(17)), "admin\r\nPassword: ");
+        client.send("s3cr3t!\r\n");
+        EXPECT_EQ(client.readAll(), "\r\n\r\nR1>") << "only the password's line end comes back";
+        client.close();
+        EXPECT_EQ(serve.wait(), 0);
+
+        const auto ends = named(serve.events(), "session-end");
+        ASSERT_EQ(ends.size(), 1u);
+        const std::string typed = keep ? "s3cr3t!" : "***";
+        EXPECT_NE(ends[0].find("\"typed\":[\"admin\",\"" + typed + "\"]"), std::string::npos) << ends[0];
+        EXPECT_NE(scratch.read("report.xml").find(typed), std::string::npos);
+        EXPECT_NE(scratch.read("edge-1.cast").find(keep ? "s3cr3t!\\r\\n" : "*******\\r\\n"), std::string::npos)
+            << scratch.read("edge-1.cast");
+        if (!keep) {
+            for (const std::string &report : {ends[0], scratch.read("report.xml"), scratch.read("edge-1.cast")})
+                EXPECT_EQ(report.find("s3cr3t"), std::string::npos) << report;
+        }
+    }
 }
 
 TEST(ServeSsh, hostileClientsEndOnlyTheirOwnConnection)
