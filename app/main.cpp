@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <malloc.h>
 #include <cstdio>
 #include <cstring>
 #include <sys/socket.h>
@@ -63,6 +64,11 @@ void closeWindowOnTermination(zentrel::ui::ZentrelFRM &form, QObject *context)
 
 int main(int argc, char *argv[])
 {
+    // A script played to a client is freed when its session ends: with a
+    // threshold that stays put, its buffer (and each panel's old one) goes
+    // back to the system then, instead of raising the threshold and staying
+    // resident in the heap.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     ignoreStraySignals();
     QApplication qtApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);   // the window's unload ends the program

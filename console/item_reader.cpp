@@ -23,8 +23,8 @@
 // - A double quote anywhere else is an ordinary byte: `say "hi"` is one item.
 // - Every other byte, NUL and 0x80..0xFF included, is taken as it stands.
 //
-// The reader takes one byte at a time from the buffered stream and appends to
-// the caller's reused string, so it costs a few nanoseconds a byte.
+// The reader appends each run of plain bytes of the buffered stream to the
+// caller's string at once, so it costs about a nanosecond a byte.
 #include "console/item_reader.h"
 
 namespace zentrel::console {
@@ -40,19 +40,16 @@ inline void takeLfAfterCr(platform::InputStream &in)
 
 void readQuoted(platform::InputStream &in, std::string &item)
 {
-    int c = in.get();
-    for (;; c = in.get()) {
-        if (c < 0)
+    for (;;) {
+        if (in.appendUntil(item, "\"") < 0)
             return;
-        if (c == '"') {
-            if (in.peek() != '"')
-                break;
-            in.get();
-        }
-        item.push_back(static_cast<char>(c));
+        in.get();
+        if (in.peek() != '"')
+            break;
+        item.push_back(static_cast<char>(in.get()));
     }
     // Whatever follows the closing quote, up to the separator, is dropped.
-    for (c = in.get(); c >= 0; c = in.get()) {
+    for (int c = in.get(); c >= 0; c = in.get()) {
         if (c == ',' || c == '\n')
             return;
         if (c == '\r') {
@@ -64,27 +61,23 @@ void readQuoted(platform::InputStream &in, std::string &item)
 
 } // namespace
 
-void readItem(platform::InputStream &in, std::string &item)
+void appendItem(platform::InputStream &in, std::string &item)
 {
-    item.clear();
-    int c = in.get();
-    while (c == ' ' || c == '\t')
-        c = in.get();
+    int c = in.peek();
+    while (c == ' ' || c == '\t') {
+        in.get();
+        c = in.peek();
+    }
     if (c == '"') {
+        in.get();
         readQuoted(in, item);
         return;
     }
-    for (; c >= 0; c = in.get()) {
-        switch (c) {
-        case ',':
-        case '\n':
-            return;
-        case '\r':
-            takeLfAfterCr(in);
-            return;
-        default:
-            item.push_back(static_cast<char>(c));
-        }
+    if (in.appendUntil(item, ",\r\n") == '\r') {
+        in.get();
+        takeLfAfterCr(in);
+    } else {
+        in.get();   // the comma or LF; nothing at the end of the file
     }
 }
 

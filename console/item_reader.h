@@ -6,8 +6,14 @@
 
 namespace zentrel::console {
 
-// Reads the next item into `item` (replacing its content). The caller tests
-// for the end of the file before each call; at the end it yields "".
-void readItem(platform::InputStream &in, std::string &item);
+// Appends the next item to `bytes`. The caller tests for the end of the file
+// before each call; at the end it appends nothing.
+void appendItem(platform::InputStream &in, std::string &bytes);
+// Reads the next item into `item`, replacing its content.
+inline void readItem(platform::InputStream &in, std::string &item)
+{
+    item.clear();
+    appendItem(in, item);
+}
 
 } // namespace zentrel::console

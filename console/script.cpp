@@ -4,6 +4,8 @@
 #include "console/item_reader.h"
 #include "platform/text_files.h"
 
+#include <filesystem>
+
 namespace zentrel::console {
 
 namespace {
@@ -36,34 +38,33 @@ void Script::add(std::string_view item)
     m_ends.push_back(m_bytes.size());
 }
 
-void Script::trim()
+void Script::read(platform::InputStream &in)
 {
-    m_bytes.shrink_to_fit();
-    m_ends.shrink_to_fit();
+    appendItem(in, m_bytes);
+    m_ends.push_back(m_bytes.size());
 }
 
 ScriptPtr parseScript(std::string_view bytes)
 {
     MemoryStream stream(bytes);
-    return readScriptItems(stream);
+    return readScriptItems(stream, bytes.size());
 }
 
-ScriptPtr readScriptItems(platform::InputStream &in)
+ScriptPtr readScriptItems(platform::InputStream &in, std::size_t size)
 {
     auto script = std::make_shared<Script>();
-    std::string item;   // reused: one allocation for the whole file
-    while (!in.atEnd()) {
-        readItem(in, item);
-        script->add(item);
-    }
-    script->trim();
+    script->reserve(size);   // the items are never longer than the file
+    while (!in.atEnd())
+        script->read(in);
     return script;
 }
 
 ScriptPtr readScriptFile(platform::TextFiles &files, const std::string &path)
 {
     const std::unique_ptr<platform::InputStream> in = files.openInput(path);
-    return readScriptItems(*in);
+    std::error_code unknown;
+    const std::uintmax_t size = std::filesystem::file_size(path, unknown);
+    return readScriptItems(*in, unknown ? 0 : static_cast<std::size_t>(size));
 }
 
 } // namespace zentrel::console

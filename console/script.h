@@ -33,8 +33,10 @@ public:
     }
 
     void add(std::string_view item);
-    // Once every item is in: gives back what the buffers reserved beyond it.
-    void trim();
+    // The next item of the stream, read straight into the buffer.
+    void read(platform::InputStream &in);
+    // Room for this many bytes of items, when the file's size is known.
+    void reserve(std::size_t bytes) { m_bytes.reserve(bytes); }
 
 private:
     std::string m_bytes;
@@ -44,8 +46,9 @@ using ScriptPtr = std::shared_ptr<const Script>;
 
 // Splits the bytes of a script file into items with readItem().
 ScriptPtr parseScript(std::string_view bytes);
-// The same for a stream; a read failure throws platform::Error.
-ScriptPtr readScriptItems(platform::InputStream &in);
+// The same for a stream, `size` bytes long if known; a read failure throws
+// platform::Error.
+ScriptPtr readScriptItems(platform::InputStream &in, std::size_t size = 0);
 // Reads the script file whole and closes it before returning. Throws
 // platform::Error: 53 when it does not exist, 75 when it cannot be read.
 ScriptPtr readScriptFile(platform::TextFiles &files, const std::string &path);

@@ -158,7 +158,6 @@ void Session::sendItem(std::size_t index, std::string_view item)
     }
     ++m_end.itemsSent;
     m_sink->itemSent(index + 1, item);
-    updateHold();
 }
 
 void Session::sendExtra(Extra kind, std::string_view bytes)
@@ -261,6 +260,7 @@ Task Session::play()
             }
             sendItem(index, m_setup.script->item(index));
             if (connection && connection->queued() > Connection::HighWater) {
+                updateHold();
                 co_await Drain{*this};
                 if (m_stopping) {
                     end(EndReason::Stopped);

@@ -30,6 +30,29 @@ public:
         return byte;
     }
     bool atEnd() { return peek() < 0; }
+    // Takes the bytes before the next one of `stops` and appends them to
+    // `out` a buffer at a time; that byte (0..255) is returned and left to
+    // get(). -1 at the end of the file.
+    int appendUntil(std::string &out, std::string_view stops)
+    {
+        for (;;) {
+            if (m_pos == m_end && !refill())
+                return -1;
+            const auto stop = [stops](char c) {
+                for (const char s : stops)
+                    if (c == s)
+                        return true;
+                return false;
+            };
+            const char *at = m_pos;
+            while (at != m_end && !stop(*at))
+                ++at;
+            out.append(m_pos, at);
+            m_pos = at;
+            if (at != m_end)
+                return static_cast<unsigned char>(*at);
+        }
+    }
 
 protected:
     // Makes more bytes available in [m_pos, m_end); false at the end.
