@@ -78,6 +78,7 @@ public:
 };
 
 // Hands each session its sink as it starts; null for a session nobody follows.
+// The info outlives the sink.
 class SessionObserver
 {
 public:

@@ -69,8 +69,11 @@ void Router::connected(std::unique_ptr<Connection> connection, std::string peer,
     // clients behind it no pause.
     Waiting *entry = waiting.get();
     Connection::Events events;
+    // Past the limit the input is held; a transport that cannot hold it
+    // loses what comes after.
     events.data = [entry](std::string_view chunk) {
-        entry->early.append(chunk);
+        if (entry->early.size() < EarlyInputLimit)
+            entry->early.append(chunk);
         if (entry->early.size() >= EarlyInputLimit)
             entry->connection->holdInput(true);
     };
@@ -172,7 +175,6 @@ void Router::startSession(std::unique_ptr<Waiting> waiting)
     setup.delay = m_setup.delay;
     setup.pace = m_setup.pace;
     setup.typing = waiting->typing;
-    setup.warning = std::move(warning);
     // The session holds the input again if it must.
     setup.connection->holdInput(false);
     m_sessions.push_back(std::make_unique<Session>(m_loop, m_observer, std::move(setup)));
@@ -181,7 +183,7 @@ void Router::startSession(std::unique_ptr<Waiting> waiting)
         if (*alive)
             finish(session);
     });
-    session->start(std::move(waiting->early));
+    session->start(std::move(waiting->early), warning);
 }
 
 void Router::finish(Session *session)

@@ -41,8 +41,8 @@ struct RouterSetup {
 class Router
 {
 public:
-    // What a waiting client may type before its turn; kept for its session,
-    // then its input is held until the session starts.
+    // What a waiting client may type before its turn (and one chunk more);
+    // kept for its session, then its input is held until the session starts.
     static constexpr std::size_t EarlyInputLimit = 64 * 1024;
     // Out of descriptors, a script cannot be opened: the client waits this
     // long and the router tries again, rather than serve it an empty script.

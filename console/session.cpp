@@ -57,7 +57,7 @@ struct Session::Typing {
 };
 
 Session::Session(platform::EventLoop &loop, SessionObserver &observer, SessionSetup setup)
-    : m_loop(loop), m_setup(std::move(setup)), m_observer(observer), m_editor(m_setup.typing)
+    : m_loop(loop), m_setup(std::move(setup)), m_observer(observer)
 {
 }
 
@@ -69,7 +69,7 @@ Session::~Session()
         connection->setEvents({});
 }
 
-void Session::start(std::string earlyInput)
+void Session::start(std::string earlyInput, std::string_view warning)
 {
     m_sink = m_observer.sessionStarted(m_setup.info);
     if (!m_sink)
@@ -89,8 +89,8 @@ void Session::start(std::string earlyInput)
             events.ended = [this] { onEnded(); };
         connection->setEvents(std::move(events));
     }
-    if (!m_setup.warning.empty())
-        m_sink->warning(m_setup.warning);
+    if (!warning.empty())
+        m_sink->warning(warning);
     if (!earlyInput.empty())
         onData(earlyInput);
     m_task = play();
@@ -121,7 +121,12 @@ void Session::onData(std::string_view chunk)
     if (m_ended)
         return;
     m_end.bytesIn += chunk.size();
-    const Edited &edited = m_editor.feed(chunk);
+    // Made with the first bytes: a session whose client types nothing costs none.
+    if (!m_editor) {
+        m_editor = std::make_unique<LineEditor>(m_setup.typing);
+        m_editor->setSecret(m_passwordPrompt);
+    }
+    const Edited &edited = m_editor->feed(chunk);
     m_sink->typed({chunk, edited.shown, edited.telnet, edited.lines});
     // The echo goes out before any answer: a client that waits for its own
     // line back before it reads the answer sees them in a router's order.
@@ -152,12 +157,20 @@ void Session::sendItem(std::size_t index, std::string_view item)
         m_end.bytesOut += item.size();
     }
     if (!item.empty()) {
-        m_editor.setSecret(asksForPassword(item));
+        prompted(item);
         if (m_setup.pace == Pace::Enter)
             m_prompt = promptOf(item);
     }
     ++m_end.itemsSent;
     m_sink->itemSent(index + 1, item);
+}
+
+// The client was shown this prompt: what it types next may be a password.
+void Session::prompted(std::string_view prompt)
+{
+    m_passwordPrompt = asksForPassword(prompt);
+    if (m_editor)
+        m_editor->setSecret(m_passwordPrompt);
 }
 
 void Session::sendExtra(Extra kind, std::string_view bytes)
@@ -189,7 +202,7 @@ Session::Turn Session::takeTurn()
             return Turn::Line;
         }
         if (!m_prompt.empty()) {
-            m_editor.setSecret(asksForPassword(m_prompt));
+            prompted(m_prompt);
             sendExtra(Extra::Prompt, m_prompt);
         }
     }
@@ -290,7 +303,7 @@ void Session::end(EndReason reason, std::string failure)
     }
     // A last line the client typed without ending it still counts.
     if (m_setup.connection) {
-        if (const std::optional<TypedLine> last = m_editor.finish())
+        if (const std::optional<TypedLine> last = m_editor ? m_editor->finish() : std::nullopt)
             m_sink->typed({{}, {}, {}, std::span<const TypedLine>(&*last, 1)});
     }
     m_end.reason = reason;

@@ -23,7 +23,6 @@ struct SessionSetup {
     std::function<double()> delay;           // the pause before each item, read afresh each time
     Pace pace = Pace::Clock;
     EditorSetup typing;                // how the client's bytes are read, and echoed
-    std::string warning;                     // a failure met before the start, told to the sink first
     // Called from the event loop once the session has ended and reported it;
     // the owner may destroy the session from there.
     std::function<void()> finished;
@@ -55,9 +54,10 @@ public:
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
-    // Asks the observer for the sink, reports the start (and what the client
-    // typed while it waited for its turn) and begins the first pause.
-    void start(std::string earlyInput = {});
+    // Asks the observer for the sink, reports the start (a failure met before
+    // it, then what the client typed while it waited for its turn) and
+    // begins the first pause.
+    void start(std::string earlyInput = {}, std::string_view warning = {});
     void setFinished(std::function<void()> finished) { m_setup.finished = std::move(finished); }
     // Ends the session at once with Stopped: no further item is sent and the
     // connection is left open for the owner to close.
@@ -78,6 +78,7 @@ private:
     void onEnded();
     void sendItem(std::size_t index, std::string_view item);
     void sendExtra(Extra kind, std::string_view bytes);
+    void prompted(std::string_view prompt);
     Turn takeTurn();
     void updateHold();
     void wake();
@@ -93,7 +94,8 @@ private:
     bool m_stopping = false;
     bool m_ended = false;
     SessionEnd m_end;
-    LineEditor m_editor;
+    std::unique_ptr<LineEditor> m_editor;
+    bool m_passwordPrompt = false;     // the last prompt shown asks for a password
     // With Pace::Enter: the lines typed and not yet answered, in order (true
     // for a command, false for a bare Enter), and the prompt a bare Enter gets.
     std::deque<bool> m_lines;

@@ -101,7 +101,7 @@ private:
 
     SessionRecords &m_records;
     const RecordedRouter &m_router;
-    const console::SessionInfo m_info;
+    const console::SessionInfo &m_info;   // the session's own, which outlives its sink
     std::unique_ptr<CastWriter> m_cast;
     TypedLines m_typed;
     Output m_output = Output::None;   // what the last bytes sent were, for the markers
