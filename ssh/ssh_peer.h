@@ -80,6 +80,8 @@ private:
     void fail(bool authFailed, const std::string &why);
     void end();
     void watchSocket();
+    void releaseSocket();
+    bool libsshClosed() const;
     bool accepts(const char *user, const char *password) const;
 
     static int onPassword(ssh_session, const char *user, const char *password, void *self);
@@ -101,7 +103,12 @@ private:
     ssh_session m_session;
     ssh_event m_event = nullptr;
     ssh_channel m_channel = nullptr;
-    int m_fd;
+    // Our own duplicate of the client's socket, the one the loop watches.
+    // libssh closes its descriptor whenever it decides the connection is
+    // over, from inside any of its calls; this one only we close, so the
+    // loop never holds a watch on a number that may already name another
+    // client's socket.
+    int m_watchFd = -1;
     SshAccount m_account;
     std::string m_peer;
     Hooks m_hooks;
@@ -124,7 +131,6 @@ private:
     bool m_gone = false;
     bool m_goneReported = false;
     bool m_aboveHighWater = false;
-    bool m_watched = false;
     bool m_inPoll = false;
 };
 
