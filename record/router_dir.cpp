@@ -1,6 +1,7 @@
 // router_dir.cpp: writes RESPONSE.TXT, EXPECT.TXT and zentrel.ini for a recorded session.
 #include "record/router_dir.h"
 #include "console/item_writer.h"
+#include "serve/expect_line.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -22,10 +23,8 @@ std::string expectText(const Recording &recording, bool keepSecrets)
     for (const Recording::Line &line : recording.lines) {
         if (line.password && !keepSecrets)
             out += "~.*";
-        else if (line.text.starts_with('~'))
-            out += "\\" + line.text;
         else
-            out += line.text;
+            out += serve::exactLine(line.text);
         out += '\n';
     }
     return out;
