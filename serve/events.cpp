@@ -1,6 +1,7 @@
 // events.cpp: what zentrel-serve tells its caller: JSON Lines events, or human lines and a live status line.
 #include "serve/events.h"
 
+#include "platform/posix/line_writer.h"
 #include "serve/json.h"
 
 #include <cerrno>
@@ -92,6 +93,10 @@ EventLog::~EventLog()
 void EventLog::emit(std::string json)
 {
     json += "}\n";
+    if (m_setup.writer) {
+        m_setup.writer->write(json);
+        return;
+    }
     if (!writeAll(m_setup.eventsFd, json) && !m_writeFailed) {
         m_writeFailed = true;
         error(std::string("the events could not be written: ") + std::strerror(errno));
