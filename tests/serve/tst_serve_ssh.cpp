@@ -135,3 +135,19 @@ sys.exit(1 if t.is_active() else 0)
     EXPECT_EQ(field(*ended, "reason"), "script-exhausted");
     EXPECT_EQ(serve.wait(10), 0) << serve.stderrText();
 }
+
+// An IPv4-mapped address is bound by the same rule for both protocols: the
+// IPv4 clients of that address reach Telnet and SSH alike.
+TEST(ServeSsh, anIpv4MappedAddressServesTelnetAndSsh)
+{
+    ScratchDir scratch;
+    const std::string dir = scratch.router("edge", "\"R1>\"\r\n", "[Settings]\r\nDelay=0\r\n");
+    ServeProcess serve({"--port", "0", "--ssh-port", "0", "--listen", "::ffff:127.0.0.1", dir});
+    const auto ports = portsByProtocol(serve);
+    ASSERT_EQ(ports.size(), 2u) << serve.stderrText();
+    EXPECT_EQ(Client(ports.at("telnet")).readAll(), "R1>");
+    Client ssh(ports.at("ssh"));
+    EXPECT_EQ(joined(ssh.read(16)).substr(0, 16), "SSH-2.0-Zentrel_");
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0);
+}
