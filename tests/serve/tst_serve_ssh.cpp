@@ -151,3 +151,22 @@ TEST(ServeSsh, anIpv4MappedAddressServesTelnetAndSsh)
     serve.signal(SIGTERM);
     EXPECT_EQ(serve.wait(), 0);
 }
+
+// libssh hands the login's strings over cut at their first NUL; zentrel-serve
+// must still compare them whole.
+TEST(ServeSsh, credentialsAreComparedWhole)
+{
+    if (std::system("/usr/bin/python3 -c 'import paramiko' 2>/dev/null") != 0)
+        GTEST_SKIP() << "python3-paramiko is not installed";
+    ScratchDir scratch;
+    const std::string dir = scratch.router("edge", "\"R1#\"\r\n",
+                                           "[Settings]\r\nDelay=0\r\nSSH-User=admin\r\nSSH-Password=secret\r\n");
+    ServeProcess serve({"--port", "0", "--ssh-port", "0", "--sessions", "10", dir});
+    const auto ports = portsByProtocol(serve);
+    ASSERT_EQ(ports.count("ssh"), 1u) << serve.stderrText();
+    const std::string command = "/usr/bin/python3 " ZENTREL_SOURCE_DIR "/tests/ssh/clients/nul_logins.py "
+                                + std::to_string(ports.at("ssh"));
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0);
+}
