@@ -24,6 +24,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -208,10 +209,20 @@ int serveRouters(const Options &options)
     return status;
 }
 
+// The parent's death sends SIGTERM, which stops every router as an operator's
+// would. Only a parent that is still the one that started the program counts.
+void exitWithParent(pid_t parent)
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent)
+        ::raise(SIGTERM);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    const pid_t parent = ::getppid();
     // A client that leaves makes a send fail; the session reports that.
     std::signal(SIGPIPE, SIG_IGN);
     Options options;
@@ -230,6 +241,8 @@ int main(int argc, char **argv)
     }
     if (options.lint)
         return lintCommand(options.dirs);
+    if (options.exitWithParent)
+        exitWithParent(parent);
     try {
         return serveRouters(options);
     } catch (const std::exception &error) {

@@ -74,6 +74,11 @@ class Router:
     def events_path(self):
         return self._process.events_path
 
+    @property
+    def pid(self):
+        """zentrel-serve's process id."""
+        return self._process.pid
+
     def _event(self, event):
         kind = event.get("event")
         if kind == "listening":
