@@ -169,9 +169,9 @@ class ServeProcess:
             return f"(its stderr could not be read: {error})"
 
     def stop(self):
-        """SIGTERM, as an operator would stop it; returns the exit status."""
-        if self._process is None:
-            return None
+        """SIGTERM, as an operator would stop it; returns the exit status (again when stopped already)."""
+        if self._process is None or self._events_file is None:
+            return self.returncode
         if self._process.poll() is None:
             self._process.send_signal(signal.SIGTERM)
             try:

@@ -72,13 +72,17 @@ def test_unverified_failures_fail_the_test_itself(run_inner):
             router.wait()
 
         def test_leaves_session_running(zentrel):
-            router = zentrel.router(response=["x"] * 100, delay=0.2)
+            router = zentrel.router(response=["x"] * 100, expect=["show version", "exit"], delay=0.2)
             clients.append(socket.create_connection((router.host, router.port)))
             clients[-1].recv(10)
+            clients[-1].sendall(b"show ver\\r\\n")
     '''))
     result.assert_outcomes(failed=2)
     result.stdout.fnmatch_lines(["*test_forgets_verify*", "*+wrong*"])
-    result.stdout.fnmatch_lines(["*session 1 from 127.0.0.1:* was still running when the test ended*"])
+    # What the client typed so far, against what it should have typed.
+    result.stdout.fnmatch_lines(["*session 1 from 127.0.0.1:* was still running when the test ended; the lines "
+                                 "typed so far against the expected ones:",
+                                 "*-show version", "*-exit", "*+show ver"])
     assert "ERROR" not in result.stdout.str()
 
 

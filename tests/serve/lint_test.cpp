@@ -109,3 +109,15 @@ TEST(Lint, unreadableFilesExitTwo)
 }
 
 } // namespace
+
+// The router directories the README recommends for netmiko and Ansible: an
+// answer quoted over several lines is how they are written, so --lint can
+// gate a CI job on them.
+TEST(Lint, theReadmesRecommendedRoutersAreClean)
+{
+    zentrel::platform::PosixProfile profile;
+    for (const char *router : {"netmiko-ssh", "netmiko-telnet", "ansible"}) {
+        const auto result = lintRouters({ZENTREL_SERVE_TESTS "/../ssh/routers/" + std::string(router)}, profile);
+        EXPECT_EQ(result.status, 0) << result.text;
+    }
+}
