@@ -2,6 +2,7 @@
 #include "serve/events.h"
 
 #include "platform/posix/line_writer.h"
+#include "platform/posix/output_files.h"
 #include "serve/json.h"
 
 #include <cerrno>
@@ -11,6 +12,8 @@
 #include <unistd.h>
 
 namespace zentrel::serve {
+
+using platform::writeAll;
 
 namespace {
 
@@ -68,19 +71,6 @@ std::string counted(std::uint64_t count, const char *noun)
 }
 
 } // namespace
-
-bool writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t wrote = ::write(fd, bytes.data(), bytes.size());
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote < 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(wrote));
-    }
-    return true;
-}
 
 EventLog::EventLog(platform::EventLoop &loop, Setup setup) : m_loop(loop), m_setup(setup) {}
 

@@ -78,8 +78,4 @@ private:
     bool m_writeFailed = false;
 };
 
-// Writes all of the bytes, retrying short writes and interruptions; false
-// (errno set) when the descriptor refuses them.
-bool writeAll(int fd, std::string_view bytes);
-
 } // namespace zentrel::serve
