@@ -65,7 +65,8 @@ void LineWriter::write(std::string_view line)
         return;
     }
     m_queue.append(line);
-    pump();
+    if (!m_watching)   // else the reader has not made room yet: the loop says when it has
+        pump();
 }
 
 void LineWriter::pump()
