@@ -9,6 +9,10 @@
 #include <string_view>
 #include <vector>
 
+namespace zentrel::platform {
+class LineWriter;
+}
+
 namespace zentrel::serve {
 
 // With an events descriptor, one JSON object per line, each written whole
@@ -23,6 +27,9 @@ public:
     struct Setup {
         int eventsFd = -1;        // -1: human lines instead of events
         bool statusLine = false;  // stderr is a terminal the events do not share
+        // Where the events go when eventsFd is set: a writer that never
+        // blocks; null: eventsFd written directly.
+        platform::LineWriter *writer = nullptr;
     };
     // Adds "key":value pairs to a session-end event (each begins with a comma).
     using EndFields = std::function<void(std::string &json, const console::SessionInfo &,
@@ -70,9 +77,5 @@ private:
     bool m_statusShown = false;
     bool m_writeFailed = false;
 };
-
-// Writes all of the bytes, retrying short writes and interruptions; false
-// (errno set) when the descriptor refuses them.
-bool writeAll(int fd, std::string_view bytes);
 
 } // namespace zentrel::serve

@@ -109,6 +109,25 @@ void Fleet::start()
     m_log.ready();
 }
 
+void Fleet::loadHostKeys()
+{
+    for (auto &member : m_routers) {
+        if (member->plan.sshPort < 0)
+            continue;
+        const bool first = m_hostKeys.count(member->plan.hostKeyPath) == 0;
+        try {
+            member->hostKey = &hostKey(member->plan.hostKeyPath);
+        } catch (const platform::Error &error) {
+            throw StartError("router '" + member->plan.name + "': " + error.what());
+        }
+        if (first && !member->hostKey->warning().empty()) {
+            console::SessionInfo info;
+            info.router = member->plan.name;
+            m_log.warning(info, member->hostKey->warning());
+        }
+    }
+}
+
 const ssh::HostKey &Fleet::hostKey(const std::string &path)
 {
     auto found = m_hostKeys.find(path);
@@ -122,7 +141,8 @@ const ssh::HostKey &Fleet::hostKey(const std::string &path)
 // exec channel reaches the router and takes one of its sessions.
 void Fleet::listenForSsh(Member &member)
 {
-    member.hostKey = &hostKey(member.plan.hostKeyPath);
+    if (!member.hostKey)
+        member.hostKey = &hostKey(member.plan.hostKeyPath);
     ssh::SshSetup setup;
     setup.address = m_setup.address;
     setup.port = member.plan.sshPort;
@@ -177,6 +197,12 @@ void Fleet::sweep()
             m_sweep = 0;
             sweep();
         });
+}
+
+int Fleet::port(const std::string &router) const
+{
+    const auto found = m_byName.find(router);
+    return found == m_byName.end() || !found->second->listener ? 0 : found->second->listener->port();
 }
 
 std::size_t Fleet::activeSessions() const

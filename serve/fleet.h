@@ -45,6 +45,10 @@ public:
           std::vector<RouterPlan> plans);
     ~Fleet() override;
 
+    // Reads every SSH router's host key (warning about one that others can
+    // read); throws StartError naming the router and the file. Before
+    // start(), which otherwise reads them itself.
+    void loadHostKeys();
     // Opens every router's port and only then starts accepting, so that a
     // run either serves every router or none. Throws StartError naming the
     // router, the port and the reason, with every port closed again.
@@ -56,6 +60,8 @@ public:
     std::function<void()> onDone;
 
     std::size_t size() const { return m_routers.size(); }
+    // The Telnet port a router listens on; 0 before start() or for no such router.
+    int port(const std::string &router) const;
     std::size_t activeSessions() const;
 
     void sessionEnded(const console::SessionInfo &info, const console::SessionEnd &end) override;

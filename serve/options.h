@@ -30,6 +30,7 @@ struct Options {
     std::optional<std::string> transcripts; // --transcripts DIR: one asciicast file per session
     std::optional<std::string> junit;       // --junit FILE: the JUnit XML report
     bool lint = false;                      // --lint: tell what each DIR's files do, listen on nothing
+    bool exitWithParent = false;            // --exit-with-parent: stop when the parent process ends
     bool help = false;
     bool version = false;
 };

@@ -6,15 +6,17 @@
 #include "serve/typed_lines.h"
 #include "serve/visible.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zentrel::serve {
 
 namespace {
 
-constexpr double ReportInterval = 1.0;     // seconds between two rewrites of the report at most
 constexpr std::size_t ReportedFailures = 3;   // then only the count, at the end
 
 std::string quoted(const std::optional<std::string> &line)
@@ -78,27 +80,26 @@ SessionRecords::SessionRecords(platform::EventLoop &loop, Options options,
 {
 }
 
-SessionRecords::~SessionRecords()
-{
-    if (m_reportTimer)
-        m_loop.cancel(m_reportTimer);
-}
+SessionRecords::~SessionRecords() = default;
 
 std::string SessionRecords::prepare()
 {
     if (!m_options.transcripts.empty()) {
         std::error_code error;
+        // Made when its parent exists, as mkdir would make it.
+        if (::mkdir(m_options.transcripts.c_str(), 0755) != 0 && errno != EEXIST)
+            return "--transcripts " + m_options.transcripts + ": cannot make the directory: " + std::strerror(errno);
         if (!std::filesystem::is_directory(m_options.transcripts, error)
             || ::access(m_options.transcripts.c_str(), W_OK | X_OK) != 0)
             return "--transcripts " + m_options.transcripts + ": not a directory that can be written";
     }
     if (!m_options.junit.empty()) {
         m_report.emplace(m_options.junit);
+        std::vector<std::string> names;
         for (const auto &[name, router] : m_routers)
-            m_report->addRouter(name);
-        if (const std::string failure = m_report->write(); !failure.empty())
+            names.push_back(name);
+        if (const std::string failure = m_report->open(names); !failure.empty())
             return "--junit " + m_options.junit + ": " + failure;
-        m_lastReport = m_loop.now();
     }
     return {};
 }
@@ -107,6 +108,12 @@ void SessionRecords::addRouter(RecordedRouter router)
 {
     const std::string name = router.name;
     m_routers[name] = std::move(router);
+}
+
+void SessionRecords::listening(const std::string &router, int port)
+{
+    if (const auto found = m_routers.find(router); found != m_routers.end())
+        found->second.port = port;
 }
 
 SessionRecords::Live *SessionRecords::live(const console::SessionInfo &info)
@@ -210,8 +217,8 @@ void SessionRecords::sessionEnded(const console::SessionInfo &info, const consol
             testCase.message = firstDifference(m_last.verdict);
             testCase.details = m_last.verdict.diff;
         }
-        m_report->add(testCase);
-        scheduleReport();
+        if (const std::string failure = m_report->add(testCase); !failure.empty())
+            writeProblem(failure);
     }
     m_live.erase(found);   // closes the transcript
 }
@@ -230,35 +237,11 @@ void SessionRecords::writeProblem(const std::string &failure)
         m_problem(failure);
 }
 
-void SessionRecords::writeReport()
-{
-    m_lastReport = m_loop.now();
-    if (const std::string failure = m_report->write(); !failure.empty())
-        writeProblem(failure);
-}
-
-void SessionRecords::scheduleReport()
-{
-    // A busy fleet would rewrite a growing report once per session; once a
-    // second is enough for a reader, and the last write comes from finish().
-    if (m_loop.now() - m_lastReport >= ReportInterval) {
-        writeReport();
-    } else if (!m_reportTimer) {
-        m_reportTimer = m_loop.at(m_lastReport + ReportInterval, [this] {
-            m_reportTimer = 0;
-            writeReport();
-        });
-    }
-}
-
 void SessionRecords::finish()
 {
-    if (m_reportTimer) {
-        m_loop.cancel(m_reportTimer);
-        m_reportTimer = 0;
-    }
     if (m_report)
-        writeReport();
+        if (const std::string failure = m_report->close(); !failure.empty())
+            writeProblem(failure);
     if (m_writeFailures > ReportedFailures)
         m_problem(std::to_string(m_writeFailures) + " transcript or report writes failed in all; the first "
                   + std::to_string(ReportedFailures) + " were reported");

@@ -52,11 +52,14 @@ public:
     SessionRecords(platform::EventLoop &loop, Options options, std::function<void(const std::string &)> problem);
     ~SessionRecords() override;
 
-    // Before anything listens. Returns "" or why the run cannot start: a
-    // transcript directory that is not a writable directory, a report that
-    // cannot be written.
+    // Before anything listens: makes the transcript directory when only it
+    // is missing. Returns "" or why the run cannot start: a transcript
+    // directory that cannot be made or written, a report that cannot be
+    // written.
     std::string prepare();
     void addRouter(RecordedRouter router);
+    // The port the router listens on, once it does (--port 0 picks it then).
+    void listening(const std::string &router, int port);
 
     void sessionStarted(const console::SessionInfo &info) override;
     void itemSent(const console::SessionInfo &info, std::size_t index, std::string_view item) override;
@@ -73,7 +76,7 @@ public:
 
     bool anyCheckFailed() const { return m_checkFailed; }
     bool anyWriteFailed() const { return m_writeFailures > 0; }
-    // Writes the report a last time; call once every session has ended.
+    // Flushes and closes the report; call once every session has ended.
     void finish();
 
 private:
@@ -83,8 +86,6 @@ private:
     Live *live(const console::SessionInfo &info);
     double since(const console::SessionInfo &info) const;
     void writeProblem(const std::string &failure);
-    void writeReport();
-    void scheduleReport();
 
     platform::EventLoop &m_loop;
     Options m_options;
@@ -95,8 +96,6 @@ private:
     SessionOutcome m_last;
     bool m_checkFailed = false;
     std::size_t m_writeFailures = 0;
-    double m_lastReport = -1e9;
-    platform::EventLoop::TimerId m_reportTimer = 0;
 };
 
 } // namespace zentrel::serve

@@ -2,6 +2,7 @@
 #pragma once
 #include "console/connection.h"
 #include "platform/posix/posix_loop.h"
+#include "ssh/login_packets.h"
 
 #include <libssh/callbacks.h>
 #include <libssh/libssh.h>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 
 namespace zentrel::ssh {
@@ -82,7 +84,8 @@ private:
     void watchSocket();
     void releaseSocket();
     bool libsshClosed() const;
-    bool accepts(const char *user, const char *password) const;
+    bool accepts(std::string_view user, std::string_view password) const;
+    int interactive(ssh_session session, ssh_message message);
 
     static int onPassword(ssh_session, const char *user, const char *password, void *self);
     static int onMessage(ssh_session, ssh_message message, void *self);
@@ -119,6 +122,8 @@ private:
 
     State m_state = State::KeyExchange;
     std::string m_user;
+    LoginPackets m_login;           // whether a login's strings came whole
+    bool m_userWhole = false;       // the keyboard-interactive request's user name
     std::string m_in;               // typed, not yet given to the session
     std::string m_out;              // for the channel, beyond its window
     int m_authFailures = 0;
