@@ -40,15 +40,6 @@ private:
     std::size_t m_pos = 0;
 };
 
-std::string_view trimmed(std::string_view line)
-{
-    while (!line.empty() && blank(line.front()))
-        line.remove_prefix(1);
-    while (!line.empty() && blank(line.back()))
-        line.remove_suffix(1);
-    return line;
-}
-
 struct Candidate {
     const Command *command;
     unsigned depth;
@@ -64,6 +55,15 @@ struct Active {
 };
 
 } // namespace
+
+std::string_view trimmedLine(std::string_view line)
+{
+    while (!line.empty() && blank(line.front()))
+        line.remove_prefix(1);
+    while (!line.empty() && blank(line.back()))
+        line.remove_suffix(1);
+    return line;
+}
 
 struct CommandIndex::Patterns {
     RE2::Set set;
@@ -205,8 +205,11 @@ Match CommandIndex::match(std::string_view line) const
         wordError = MatchError::Incomplete;
     }
 
-    const std::string_view whole = trimmed(line);
-    if (m_patterns) {
+    const std::string_view whole = trimmedLine(line);
+    // A pattern ranks below every word command with a fixed word: with such
+    // a match in hand, the patterns need not run.
+    const bool wordsDecide = std::any_of(complete.begin(), complete.end(), [](const Candidate &c) { return c.fixed > 0; });
+    if (m_patterns && !wordsDecide) {
         std::vector<int> hits;
         RE2::Set::ErrorInfo info{};
         if (m_patterns->set.Match(whole, &hits, &info)) {
@@ -256,7 +259,7 @@ void CommandIndex::bindWords(std::string_view line, Match &match) const
         if (expected.kind == Word::Kind::One)
             match.values.push_back({word, offset});
         else if (expected.kind == Word::Kind::Rest)
-            match.values.push_back({trimmed(line.substr(offset)), offset});
+            match.values.push_back({trimmedLine(line.substr(offset)), offset});
     }
 }
 

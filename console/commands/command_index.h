@@ -36,6 +36,9 @@ struct Match {
     std::vector<MatchedValue> values;
 };
 
+// The line without the blanks (spaces, tabs) around it.
+std::string_view trimmedLine(std::string_view line);
+
 // The commands of one mode and of its parents. The line is cut into words
 // at blanks (space, tab). Word by word, a typed word matches the fixed
 // words it is a prefix of among the commands still possible after the

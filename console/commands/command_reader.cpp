@@ -12,16 +12,6 @@ namespace zentrel::console::commands {
 
 namespace {
 
-bool nameCharacter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-}
-
-bool validName(std::string_view name)
-{
-    return !name.empty() && std::all_of(name.begin(), name.end(), nameCharacter);
-}
-
 bool reservedName(std::string_view name)
 {
     return name == "hostname" || name == "running-config" || name == "startup-config" || name == "line";
@@ -48,7 +38,7 @@ void readWords(YamlFields &yaml, Command &command, const YAML::Node &key)
         }
         const bool rest = word.ends_with("...}");
         const std::string_view name = word.substr(1, word.size() - (rest ? 5 : 2));
-        if (!word.starts_with('{') || !word.ends_with('}') || !validName(name))
+        if (!word.starts_with('{') || !word.ends_with('}') || !isVariableName(name))
             yaml.fail(yaml.markAt(key, start), "a variable is a word of its own, {name} or {name...}: '"
                           + std::string(word) + "'");
         if (std::find(command.variables.begin(), command.variables.end(), name) != command.variables.end())
@@ -70,7 +60,7 @@ void readPattern(YamlFields &yaml, Command &command, const YAML::Node &key)
         named.emplace_back(group, name);
     std::sort(named.begin(), named.end());
     for (const auto &[group, name] : named) {
-        if (!validName(name))
+        if (!isVariableName(name))
             yaml.fail(key, "the group name '" + name + "' cannot be a variable: letters, digits, - and _ only");
         command.groups.push_back(group);
         command.variables.push_back(name);
@@ -129,10 +119,8 @@ void readAnswerKeys(YamlFields &yaml, ReadContext &context, Command &command, co
         command.close = yaml.flag(close, "close");
     if (const YAML::Node save = map["save"])
         command.save = yaml.flag(save, "save");
-    if (const YAML::Node paging = map["paging"])
-        command.paging = yaml.compile(paging, pathScope, "paging");
-    if (const YAML::Node section = map["section"])
-        command.section = yaml.compile(section, pathScope, "section");
+    yaml.compileKey(map, "paging", pathScope, command.paging);
+    yaml.compileKey(map, "section", pathScope, command.section);
     if (const YAML::Node missing = map["missing"]) {
         if (yaml.text(missing, "missing") == "invalid") {
             command.missing = Missing::Invalid;

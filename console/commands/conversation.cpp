@@ -15,17 +15,6 @@ namespace {
 constexpr std::string_view SecretMask = "***";
 constexpr std::string_view BadSecret = "% Bad secrets\n";
 constexpr std::string_view ConfigFull = "% The running config is full: the line was not applied\n";
-constexpr std::size_t MaxPageLength = 512;
-
-std::string_view trimmed(std::string_view line)
-{
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!line.empty() && blank(line.front()))
-        line.remove_prefix(1);
-    while (!line.empty() && blank(line.back()))
-        line.remove_suffix(1);
-    return line;
-}
 
 // The width of the prompt's last line, where the typed line starts.
 std::size_t lastLineWidth(std::string_view text)
@@ -41,7 +30,7 @@ std::size_t caretFor(const Template &text, const Match &match, std::string_view 
     for (std::size_t own : text.ownUsed())
         if (own < match.values.size())
             return match.values[own].offset;
-    return trimmed(typed).data() - typed.data() + trimmed(typed).size();
+    return trimmedLine(typed).data() - typed.data() + trimmedLine(typed).size();
 }
 
 } // namespace
@@ -86,8 +75,14 @@ Reply Conversation::start()
 Reply Conversation::line(std::string_view typed)
 {
     std::string erased;
-    if (m_pager.active())
-        erased = m_pager.next(Pager::Key::Quit);   // a line while paging: the pager gives way
+    if (m_pager.active()) {
+        // A line while paging: the pager gives way, as to q.
+        erased = m_pager.next(Pager::Key::Quit);
+        if (m_closeAfterPaging) {
+            m_stage = Stage::Ended;
+            return Reply{.bytes = erased, .delay = 0, .end = Ending::Closed};
+        }
+    }
     Reply reply;
     switch (m_stage) {
     case Stage::Username:
@@ -130,6 +125,10 @@ Reply Conversation::loginLine(std::string_view typed)
     Reply reply;
     reply.delay = m_model->delay;
     if (m_stage == Stage::Username) {
+        if (typed.empty()) {
+            reply.bytes = fixedText(*login.username);   // a bare Enter asks again
+            return reply;
+        }
         m_user = std::string(typed);
         m_stage = Stage::Password;
         reply.bytes = fixedText(login.password);
@@ -163,7 +162,7 @@ Reply Conversation::commandLine(std::string_view typed)
 {
     Reply reply;
     reply.delay = m_model->delay;
-    const std::string_view line = trimmed(typed);
+    const std::string_view line = trimmedLine(typed);
     if (line.empty()) {
         reply.bytes = prompt();
         return reply;
@@ -178,8 +177,9 @@ Reply Conversation::commandLine(std::string_view typed)
             m_pendingLine = std::string(typed);
             m_stage = Stage::CommandPassword;
             reply.bytes = fixedText(m_model->login ? m_model->login->password : Template::literal("Password: "));
-        } else {
-            run(match, typed, reply);
+        } else if (!run(match, typed, reply)) {
+            record.matched.reset();
+            record.error = MatchError::Invalid;
         }
     } else if (match.error == MatchError::Invalid && current.config) {
         record.config = true;
@@ -209,14 +209,14 @@ Reply Conversation::commandPassword(std::string_view typed)
     return reply;
 }
 
-void Conversation::run(const Match &match, std::string_view typed, Reply &reply)
+bool Conversation::run(const Match &match, std::string_view typed, Reply &reply)
 {
     const Command &command = *match.command;
     std::vector<std::string_view> own;
     for (const MatchedValue &value : match.values)
         own.push_back(value.text);
     const TemplateValues values{.hostname = m_router->hostname(), .router = m_router.get(),
-                                .line = trimmed(typed), .own = own};
+                                .line = trimmedLine(typed), .own = own};
     if (command.delay)
         reply.delay = command.delay;
 
@@ -224,8 +224,10 @@ void Conversation::run(const Match &match, std::string_view typed, Reply &reply)
         const std::string text = command.paging->render(values);
         std::size_t lines = 0;
         const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), lines);
-        if (failure != std::errc() || end != text.data() + text.size() || lines > MaxPageLength)
-            return error(MatchError::Invalid, caretFor(*command.paging, match, typed), typed, reply);
+        if (failure != std::errc() || end != text.data() + text.size() || lines > MaxPageLength) {
+            error(MatchError::Invalid, caretFor(*command.paging, match, typed), typed, reply);
+            return false;
+        }
         m_pageLength = lines;
     }
     if (command.save)
@@ -233,7 +235,7 @@ void Conversation::run(const Match &match, std::string_view typed, Reply &reply)
 
     std::string answer;
     if (!answerOf(command, match, typed, values, answer, reply))
-        return;
+        return false;
 
     if (command.mode >= 0) {
         m_mode = command.mode;
@@ -251,6 +253,7 @@ void Conversation::run(const Match &match, std::string_view typed, Reply &reply)
             answer += "\r\n";   // the prompt starts a line of its own
     }
     deliver(std::move(answer), command.close, reply);
+    return true;
 }
 
 bool Conversation::answerOf(const Command &command, const Match &match, std::string_view typed,
@@ -309,7 +312,7 @@ void Conversation::applyConfig(std::string_view line, Reply &reply)
 void Conversation::error(MatchError error, std::size_t offset, std::string_view typed, Reply &reply)
 {
     ++m_errors;
-    const TemplateValues values{.hostname = m_router->hostname(), .line = trimmed(typed)};
+    const TemplateValues values{.hostname = m_router->hostname(), .line = trimmedLine(typed)};
     std::string text;
     switch (error) {
     case MatchError::Invalid:

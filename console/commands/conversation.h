@@ -98,7 +98,9 @@ private:
     Reply loginLine(std::string_view typed);
     Reply commandLine(std::string_view typed);
     Reply commandPassword(std::string_view typed);
-    void run(const Match &match, std::string_view typed, Reply &reply);
+    // False when the command's values make it the invalid error (a page
+    // length that is no number, a file `missing: invalid`).
+    bool run(const Match &match, std::string_view typed, Reply &reply);
     bool answerOf(const Command &command, const Match &match, std::string_view typed, const TemplateValues &values,
                   std::string &answer, Reply &reply);
     void applyConfig(std::string_view line, Reply &reply);

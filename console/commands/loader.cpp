@@ -31,6 +31,14 @@ std::string shapeOf(const Command &command)
     return shape;
 }
 
+std::vector<Finding> inFileOrder(std::vector<Finding> findings)
+{
+    std::stable_sort(findings.begin(), findings.end(), [](const Finding &a, const Finding &b) {
+        return std::tie(a.line, a.column) < std::tie(b.line, b.column);
+    });
+    return findings;
+}
+
 class Loader
 {
 public:
@@ -67,7 +75,10 @@ std::shared_ptr<Model> Loader::run()
     try {
         source = readBoundedFile(m_context.files, m_model->file, MaxCommandsFileBytes);
     } catch (const platform::Error &error) {
-        m_findings.push_back({m_model->file, 0, 0, std::string("cannot read: ") + error.what(), true});
+        std::string reason = error.what();
+        if (reason.starts_with(m_model->file + ": "))
+            reason.erase(0, m_model->file.size() + 2);
+        m_findings.push_back({m_model->file, 0, 0, "cannot read: " + reason, true});
         throw BrokenPiece{};
     }
     m_yaml = std::make_unique<YamlFields>(m_model->file, std::move(source));
@@ -81,7 +92,7 @@ std::shared_ptr<Model> Loader::run()
     if (!root.IsMap())
         m_yaml->fail(root.IsDefined() ? root.Mark() : YAML::Mark(), "the file must be a map with a key modes:");
     readRoot(root);
-    m_model->warnings = m_yaml->findings();
+    m_model->warnings = inFileOrder(m_yaml->findings());
     return m_model;
 }
 
@@ -109,10 +120,7 @@ void Loader::readRoot(const YAML::Node &root)
         if (const YAML::Node node = root["delay"])
             model.delay = yaml.number(node, "delay");
     });
-    piece([&] {
-        if (const YAML::Node node = root["motd"])
-            model.motd = yaml.compile(node, FixedScope, "motd");
-    });
+    piece([&] { yaml.compileKey(root, "motd", FixedScope, model.motd); });
     piece([&] { readLogin(yaml, model, root["login"]); });
     piece([&] { readErrors(yaml, model, root["errors"]); });
     piece([&] { readPaging(yaml, model, root["paging"]); });
@@ -128,8 +136,6 @@ void Loader::readRoot(const YAML::Node &root)
             model.start = modeNamed(yaml, model, node);
     });
     linkModes();
-    std::sort(yaml.findings().begin(), yaml.findings().end(),
-              [](const Finding &a, const Finding &b) { return std::tie(a.line, a.column) < std::tie(b.line, b.column); });
 }
 
 void Loader::readModes(const YAML::Node &modes)
@@ -138,6 +144,8 @@ void Loader::readModes(const YAML::Node &modes)
     for (const auto &item : modes) {
         Mode mode;
         mode.name = item.first.Scalar();
+        if (m_model->findMode(mode.name))
+            piece([&] { m_yaml->fail(item.first, "mode " + mode.name + " is written twice"); });
         mode.line = std::size_t(item.first.Mark().line) + 1;
         m_model->modes.push_back(std::move(mode));
         m_modeKeys.push_back(item.first);
@@ -203,11 +211,12 @@ void Loader::linkModes()
         std::map<std::string, const Command *> shapes;
         for (const Command &command : mode.commands) {
             auto [first, added] = shapes.emplace(shapeOf(command), &command);
+            if (added)
+                continue;
             YAML::Mark where;
             where.line = int(command.line) - 1;
             where.column = int(command.column) - 1;
-            if (!added)
-                yaml.warn(where,
+            yaml.warn(where,
                           "'" + command.text + "' takes the same lines as '" + first->second->text + "' (line "
                               + std::to_string(first->second->line) + "): each such line is ambiguous");
         }
@@ -270,9 +279,10 @@ std::vector<Finding> lintModel(const std::string &dir, platform::TextFiles &file
     try {
         loader.run();
     } catch (const BrokenPiece &) {
-        // The file as a whole cannot be read or parsed: that finding is all.
+        // The file as a whole cannot be read or parsed, or has no modes:
+        // the reading stopped there.
     }
-    return loader.findings();
+    return inFileOrder(loader.findings());
 }
 
 } // namespace zentrel::console::commands

@@ -89,8 +89,6 @@ struct Command {
     Template missingText;
     std::optional<double> delay;
     std::size_t answersSlot = 0;         // with `answers`: the session's position in the list
-
-    bool hasAnswer() const { return answer || file || !answers.empty(); }
 };
 
 struct Mode {
@@ -145,6 +143,8 @@ using ModelPtr = std::shared_ptr<const Model>;
 inline constexpr std::size_t MaxCommandsFileBytes = 4 << 20;
 inline constexpr std::size_t MaxAnswerFileBytes = 1 << 20;
 inline constexpr std::size_t MaxCommands = 100000;
+// A page holds at most this many lines (`paging: {length:}`, `paging: "{n}"`).
+inline constexpr std::size_t MaxPageLength = 512;
 
 // DIR/commands.yaml exists (whether or not it can be read).
 bool hasCommandsFile(const std::string &dir);

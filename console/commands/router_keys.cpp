@@ -10,7 +10,6 @@ namespace {
 constexpr std::string_view DefaultFailed = "% Login invalid\n";
 constexpr std::string_view DefaultPasswordPrompt = "Password: ";
 constexpr std::size_t DefaultPageLength = 24;
-constexpr double MaxPageLength = 512;
 
 } // namespace
 
@@ -25,14 +24,10 @@ void readLogin(YamlFields &yaml, Model &model, const YAML::Node &node)
         if (!node.IsMap())
             yaml.fail(node, "login: is a map of banner:, username:, password:, users: and failed:");
         yaml.checkKeys(node, {"banner", "username", "password", "users", "failed"}, "login");
-        if (const YAML::Node banner = node["banner"])
-            login.banner = yaml.compile(banner, FixedScope, "banner");
-        if (const YAML::Node username = node["username"])
-            login.username = yaml.compile(username, FixedScope, "username");
-        if (const YAML::Node password = node["password"])
-            login.password = yaml.compile(password, FixedScope, "password");
-        if (const YAML::Node failed = node["failed"])
-            login.failed = yaml.compile(failed, FixedScope, "failed");
+        yaml.compileKey(node, "banner", FixedScope, login.banner);
+        yaml.compileKey(node, "username", FixedScope, login.username);
+        yaml.compileKey(node, "password", FixedScope, login.password);
+        yaml.compileKey(node, "failed", FixedScope, login.failed);
         if (const YAML::Node users = node["users"]) {
             if (!users.IsMap())
                 yaml.fail(users, "users: is a map of user: password");
@@ -51,12 +46,9 @@ void readErrors(YamlFields &yaml, Model &model, const YAML::Node &node)
     if (!node.IsMap())
         yaml.fail(node, "errors: is a map of invalid:, ambiguous: and incomplete:");
     yaml.checkKeys(node, {"invalid", "ambiguous", "incomplete"}, "errors");
-    if (const YAML::Node text = node["invalid"])
-        model.invalid = yaml.compile(text, LineScope, "invalid");
-    if (const YAML::Node text = node["ambiguous"])
-        model.ambiguous = yaml.compile(text, LineScope, "ambiguous");
-    if (const YAML::Node text = node["incomplete"])
-        model.incomplete = yaml.compile(text, LineScope, "incomplete");
+    yaml.compileKey(node, "invalid", LineScope, model.invalid);
+    yaml.compileKey(node, "ambiguous", LineScope, model.ambiguous);
+    yaml.compileKey(node, "incomplete", LineScope, model.incomplete);
 }
 
 void readPaging(YamlFields &yaml, Model &model, const YAML::Node &node)
@@ -69,12 +61,11 @@ void readPaging(YamlFields &yaml, Model &model, const YAML::Node &node)
     model.pageLength = DefaultPageLength;
     if (const YAML::Node length = node["length"]) {
         const double lines = yaml.number(length, "length");
-        if (lines != double(std::size_t(lines)) || lines > MaxPageLength)
+        if (lines > double(MaxPageLength) || lines != double(std::size_t(lines)))
             yaml.fail(length, "length: is a whole number of lines from 0 to 512");
         model.pageLength = std::size_t(lines);
     }
-    if (const YAML::Node more = node["more"])
-        model.more = yaml.compile(more, FixedScope, "more");
+    yaml.compileKey(node, "more", FixedScope, model.more);
 }
 
 void readUnique(YamlFields &yaml, Model &model, const YAML::Node &node)

@@ -16,6 +16,11 @@ bool nameCharacter(char c)
 
 } // namespace
 
+bool isVariableName(std::string_view name)
+{
+    return !name.empty() && std::all_of(name.begin(), name.end(), nameCharacter);
+}
+
 Template Template::literal(std::string_view text)
 {
     Template result;

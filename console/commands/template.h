@@ -79,6 +79,9 @@ private:
     std::vector<Piece> m_pieces;
 };
 
+// Letters, digits, `_` and `-`, one at least: what may stand between braces.
+bool isVariableName(std::string_view name);
+
 // Text as a router's terminal sends it: each LF not already after a CR
 // becomes CR LF; a lone CR and an existing CR LF stay as they are.
 void appendCrLf(std::string &out, std::string_view text);

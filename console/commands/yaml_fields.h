@@ -44,6 +44,13 @@ public:
     double number(const YAML::Node &node, std::string_view what);
     // A scalar compiled as a template; an unknown variable is placed at its brace.
     Template compile(const YAML::Node &node, const TemplateScope &scope, std::string_view what);
+    // The same for map[key], into `into` (a Template or an optional one) when the key is there.
+    template <class Into>
+    void compileKey(const YAML::Node &map, const char *key, const TemplateScope &scope, Into &into)
+    {
+        if (const YAML::Node node = map[key])
+            into = compile(node, scope, key);
+    }
 
     // Where the character `offset` of a scalar's text stands in the file,
     // when the scalar is written on one line without escapes; else where

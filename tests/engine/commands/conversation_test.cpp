@@ -184,6 +184,10 @@ TEST_F(Conversing, recordsSayWhatEachLineWas)
     EXPECT_FALSE(reply.record->matched);
     EXPECT_EQ(reply.record->error, MatchError::Invalid);
 
+    reply = session->line("show file Eth9");
+    EXPECT_FALSE(reply.record->matched) << "missing: invalid answers as no command";
+    EXPECT_EQ(reply.record->error, MatchError::Invalid);
+
     EXPECT_EQ(session->line("slow").delay, 2);
 
     session->line("enable");
@@ -200,8 +204,8 @@ TEST_F(Conversing, recordsSayWhatEachLineWas)
     EXPECT_FALSE(reply.record->matched);
     EXPECT_EQ(reply.record->error, MatchError::None);
 
-    EXPECT_EQ(session->commands(), 6u) << "the password and the empty line are no commands";
-    EXPECT_EQ(session->errors(), 1u);
+    EXPECT_EQ(session->commands(), 7u) << "the password and the empty line are no commands";
+    EXPECT_EQ(session->errors(), 2u);
 }
 
 TEST_F(Conversing, unreadableFileIsAWarningForTheProgram)
@@ -246,6 +250,7 @@ std::string loginName(const ::testing::TestParamInfo<LoginCase> &info) { return 
 
 INSTANTIATE_TEST_SUITE_P(Lines, Login, ::testing::Values(
     LoginCase{"asksThePassword", {"admin"}, "Password: ", Ending::None, true},
+    LoginCase{"bareEnterAsksAgain", {""}, "Username: "},
     LoginCase{"letsIn", {"admin", "secret"}, "MOTD R1\r\nR1>"},
     LoginCase{"wrongPassword", {"admin", "Secret"}, "% Login invalid\r\nUsername: "},
     LoginCase{"unknownUser", {"root", "secret"}, "% Login invalid\r\nUsername: "},

@@ -55,6 +55,7 @@ INSTANTIATE_TEST_SUITE_P(Yaml, LoadErrors, ::testing::Values(
     ErrorCase{"notAFlag", Exec + "      quit: {close: maybe}\n", 5, 21, "true or false"},
     ErrorCase{"negativeDelay", Exec + "      slow: {delay: -1}\n", 5, 21, "a number"},
     ErrorCase{"noModes", "hostname: R1\n", 1, 1, "at least one mode"},
+    ErrorCase{"modeTwice", "modes:\n  a: {prompt: \">\"}\n  a: {prompt: \"#\"}\n", 3, 3, "written twice"},
     ErrorCase{"configMissing", "running-config: start.cfg\n" + Exec, 1, 17, "cannot read the running config"},
     ErrorCase{"hostnameOneWord", "hostname: my router\n" + Exec, 1, 11, "one word"}), caseName);
 
@@ -104,6 +105,14 @@ TEST(Lint, findsEveryProblemInFileOrder)
         EXPECT_NE(findings[i].text.find(expected[i].text), std::string::npos) << findings[i].toString();
     }
     EXPECT_THROW(rig.load(), ModelError);
+}
+
+TEST(Lint, aCommandWrittenTwiceIsFound)
+{
+    CommandsRig rig("modes:\n  exec:\n    prompt: \">\"\n    commands:\n      show version: a\n      show version: b\n");
+    const std::vector<Finding> findings = lintModel(rig.dir.path(), rig.files);
+    ASSERT_EQ(findings.size(), 1u);
+    EXPECT_EQ(findings[0].line, 6u);
 }
 
 TEST(Lint, warningsDoNotStopTheRouter)

@@ -96,6 +96,16 @@ TEST_F(Paging, aLineWhilePagingEndsThePaging)
     EXPECT_FALSE(session->wantsKeys());
 }
 
+TEST_F(Paging, aLineWhileAClosingAnswerPagesCloses)
+{
+    auto session = rig.session();
+    session->start();
+    session->line("bye long");
+    const Reply reply = session->line("show short");
+    EXPECT_EQ(reply.bytes, Erase);
+    EXPECT_EQ(reply.end, Ending::Closed);
+}
+
 TEST_F(Paging, closingAnswerClosesAfterItsLastPage)
 {
     auto session = rig.session();
