@@ -90,7 +90,7 @@ void readAnswerKeys(YamlFields &yaml, ReadContext &context, Command &command, co
     yaml.checkKeys(map, {"answer", "file", "answers", "cycle", "raw", "mode", "password", "close", "save", "paging",
                          "section", "missing", "delay"}, "command '" + command.text + "'");
     const TemplateScope answerScope{.configs = true, .line = true, .own = command.variables};
-    const TemplateScope pathScope{.own = command.variables};
+    const TemplateScope valueScope{.own = command.variables};
 
     if (const YAML::Node raw = map["raw"])
         command.raw = yaml.flag(raw, "raw");
@@ -119,8 +119,8 @@ void readAnswerKeys(YamlFields &yaml, ReadContext &context, Command &command, co
         command.close = yaml.flag(close, "close");
     if (const YAML::Node save = map["save"])
         command.save = yaml.flag(save, "save");
-    yaml.compileKey(map, "paging", pathScope, command.paging);
-    yaml.compileKey(map, "section", pathScope, command.section);
+    yaml.compileKey(map, "paging", valueScope, command.paging);
+    yaml.compileKey(map, "section", valueScope, command.section);
     if (const YAML::Node missing = map["missing"]) {
         if (yaml.text(missing, "missing") == "invalid") {
             command.missing = Missing::Invalid;
@@ -132,7 +132,6 @@ void readAnswerKeys(YamlFields &yaml, ReadContext &context, Command &command, co
     if (const YAML::Node delay = map["delay"])
         command.delay = yaml.number(delay, "delay");
 }
-
 
 } // namespace
 
@@ -159,14 +158,13 @@ Command readCommand(YamlFields &yaml, ReadContext &context, const YAML::Node &ke
         if (reservedName(name))
             yaml.fail(key, "the variable {" + name + "} is the router's own: choose another name");
 
-    if (value.IsNull()) {
-    } else if (value.IsScalar()) {
+    // `show clock: "text"` is short for `show clock: {answer: "text"}`; no value answers nothing.
+    if (value.IsScalar())
         command.answer = yaml.compile(value, {.configs = true, .line = true, .own = command.variables}, "answer");
-    } else if (value.IsMap()) {
+    else if (value.IsMap())
         readAnswerKeys(yaml, context, command, key, value);
-    } else {
+    else if (!value.IsNull())
         yaml.fail(value, "a command takes a map of keys such as answer:, or the answer's text");
-    }
     return command;
 }
 

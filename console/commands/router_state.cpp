@@ -3,11 +3,19 @@
 
 #include "console/commands/model.h"
 
+#include <algorithm>
+
 namespace zentrel::console::commands {
 
 RouterState::RouterState(const Model &model)
     : m_unique(model.unique), m_running(ConfigTree::parse(model.initialConfig))
 {
+    // The router has one name whatever `unique:` lists: `hostname X` replaces it.
+    const bool hostnameUnique = std::any_of(m_unique.begin(), m_unique.end(), [](const auto &group) {
+        return std::find(group.begin(), group.end(), "hostname") != group.end();
+    });
+    if (!hostnameUnique)
+        m_unique.push_back({"hostname"});
     if (model.hostname)
         m_running.apply("hostname " + *model.hostname, {}, {{"hostname"}});
     m_startup = m_running.text();

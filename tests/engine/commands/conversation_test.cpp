@@ -284,6 +284,20 @@ modes: {exec: {prompt: ">"}}
     EXPECT_EQ(session->line("whatever").bytes, ">");
 }
 
+TEST(Hostname, changesAlsoWithUniqueKeysOfItsOwn)
+{
+    CommandsRig rig(R"(
+hostname: A
+unique: [description]
+modes: {config: {prompt: "{hostname}(config)#", config: true}}
+)");
+    rig.load();
+    auto session = rig.session();
+    session->start();
+    EXPECT_EQ(session->line("hostname B").bytes, "B(config)#");
+    EXPECT_EQ(rig.router->runningConfig(), "hostname B\n");
+}
+
 TEST(LineEnds, crLfAsATerminalSendsIt)
 {
     EXPECT_EQ(crLf("a\nb"), "a\r\nb");
