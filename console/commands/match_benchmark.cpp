@@ -40,7 +40,9 @@ ModelPtr routerOf(int count, bool patterns)
             yaml += "      show item" + n + " brief: \"item " + n + "\\n\"\n";
     }
     std::ofstream(dir / CommandsFile) << yaml;
-    return loadModel(dir.string(), files);
+    ModelPtr model = loadModel(dir.string(), files);
+    std::filesystem::remove_all(dir);   // no answer comes from a file
+    return model;
 }
 
 const std::vector<std::string> Lines{

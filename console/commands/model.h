@@ -24,9 +24,10 @@ namespace zentrel::console::commands {
 inline constexpr const char *CommandsFile = "commands.yaml";
 inline constexpr const char *DefaultConfigFile = "ROUTER.CFG";
 
-// commands.yaml that cannot be used: what() reads "FILE:LINE:COLUMN: text"
-// (line and column from 1), or "FILE: text" when no place in the file is
-// to blame (the file cannot be read). zentrel-serve prints it and exits 2.
+// commands.yaml that cannot be used: what() reads "FILE:LINE:COLUMN: error:
+// text" (line and column from 1), or "FILE: error: text" when no place in
+// the file is to blame (it cannot be read): a line for the program to print
+// before it exits with status 2.
 class ModelError : public std::runtime_error
 {
 public:
