@@ -5,6 +5,7 @@
 #include "console/commands/pager.h"
 #include "console/commands/router_state.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -88,9 +89,10 @@ public:
     bool changedConfig() const { return m_changedConfig; }
 
     // Lines per page, 0 for no paging: `paging: {length:}` at first,
-    // `paging: "{n}"` commands, or the caller (a terminal's size).
+    // `paging: "{n}"` commands, or the caller (a terminal's size, at most
+    // MaxPageLength).
     std::size_t pageLength() const { return m_pageLength; }
-    void setPageLength(std::size_t lines) { m_pageLength = lines; }
+    void setPageLength(std::size_t lines) { m_pageLength = std::min(lines, MaxPageLength); }
 
 private:
     enum class Stage { Username, Password, Commands, CommandPassword, Ended };
