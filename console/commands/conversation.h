@@ -1,0 +1,136 @@
+// conversation.h: one session with a command-driven router: the login, the modes, and each line's answer.
+#pragma once
+#include "console/commands/command_index.h"
+#include "console/commands/model.h"
+#include "console/commands/pager.h"
+#include "console/commands/router_state.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zentrel::platform {
+class TextFiles;
+}
+
+namespace zentrel::console::commands {
+
+struct ConversationOptions {
+    // SSH logs the client in within the protocol: no login dialog, the
+    // conversation opens with the motd and the prompt.
+    bool ssh = false;
+};
+
+enum class Ending {
+    None,
+    Closed,       // a command with `close: true` answered
+    AuthFailed,   // the third failed login
+};
+
+// What the program reports for one typed command line.
+struct CommandRecord {
+    std::string mode;                     // the mode it was typed in
+    std::string line;                     // as typed; "***" when secret
+    std::optional<std::string> matched;   // the command as commands.yaml writes it
+    MatchError error = MatchError::None;  // with matched empty: why
+    bool config = false;                  // no command: applied to the running config
+    bool secret = false;                  // a password; `line` is masked
+};
+
+struct Reply {
+    std::string bytes;              // to send as they are: answer and prompt, or a page and the more text
+    std::optional<double> delay;    // the pause before the bytes; none: the caller's own (zentrel.ini's Delay)
+    Ending end = Ending::None;      // close the session once the bytes are out
+    std::optional<CommandRecord> record;
+    std::string warning;            // a failure contained (an answer file that cannot be read), for stderr
+};
+
+// The router's side of one session, with no transport: the caller feeds
+// what the client typed and sends each Reply's bytes after its delay.
+//
+// The caller's contract:
+// - start() once, when the session begins.
+// - While wantsKeys(), a long answer is being paged: feed every byte the
+//   client types to key() (Space, Enter as CR, LF, CR LF or CR NUL, q),
+//   not lines. Otherwise feed each line to line(), without its line end.
+//   An Enter that ends the paging as CR may leave its LF to the caller's
+//   line editor, which takes it as the second half of the same Enter.
+// - When nextLineSecret(), the next line is a password: do not echo it,
+//   and mask it wherever it is reported.
+// - After a Reply with an ending, feed nothing more.
+//
+// Login lines and the empty line give no record; every other line gives
+// one, a password line with secret set. Output line ends are CR LF except
+// in `raw: true` answers; every answer ends with the prompt of the mode
+// the session is then in, except one that closes the session.
+class Conversation
+{
+public:
+    Conversation(ModelPtr model, std::shared_ptr<RouterState> router, platform::TextFiles &files,
+                 ConversationOptions options = {});
+
+    Reply start();
+    Reply line(std::string_view typed);
+    Reply key(char c);
+
+    bool wantsKeys() const { return m_pager.active(); }
+    bool nextLineSecret() const { return m_stage == Stage::Password || m_stage == Stage::CommandPassword; }
+    bool ended() const { return m_stage == Stage::Ended; }
+    const std::string &mode() const { return m_model->modes[std::size_t(m_mode)].name; }
+
+    // For the session's end: command lines typed, and those that were errors.
+    std::size_t commands() const { return m_commands; }
+    std::size_t errors() const { return m_errors; }
+    // This session changed the router's running config.
+    bool changedConfig() const { return m_changedConfig; }
+
+    // Lines per page, 0 for no paging: `paging: {length:}` at first,
+    // `paging: "{n}"` commands, or the caller (a terminal's size, at most
+    // MaxPageLength).
+    std::size_t pageLength() const { return m_pageLength; }
+    void setPageLength(std::size_t lines) { m_pageLength = std::min(lines, MaxPageLength); }
+
+private:
+    enum class Stage { Username, Password, Commands, CommandPassword, Ended };
+
+    Reply loginLine(std::string_view typed);
+    Reply commandLine(std::string_view typed);
+    Reply commandPassword(std::string_view typed);
+    // False when the command's values make it the invalid error (a page
+    // length that is no number, a file `missing: invalid`).
+    bool run(const Match &match, std::string_view typed, Reply &reply);
+    bool answerOf(const Command &command, const Match &match, std::string_view typed, const TemplateValues &values,
+                  std::string &answer, Reply &reply);
+    void applyConfig(std::string_view line, Reply &reply);
+    void error(MatchError error, std::size_t offset, std::string_view typed, Reply &reply);
+    void deliver(std::string answer, bool close, Reply &reply);
+    void finish(bool close, Reply &reply);
+    std::string welcome() const;
+    std::string prompt() const;
+    std::string fixedText(const Template &text) const;
+
+    ModelPtr m_model;
+    std::shared_ptr<RouterState> m_router;
+    platform::TextFiles &m_files;
+    ConversationOptions m_options;
+    Stage m_stage = Stage::Commands;
+    int m_mode = 0;
+    std::string m_section;               // config lines go under it; empty: top level
+    std::string m_user;                  // as typed at the login
+    int m_loginFailures = 0;
+    std::string m_pendingLine;           // a command waiting for its password
+    std::vector<std::size_t> m_answersAt;   // per `answers` list, the next one
+    std::size_t m_pageLength = 0;
+    Pager m_pager;
+    bool m_closeAfterPaging = false;
+    bool m_afterCr = false;              // a key after CR: LF or NUL is the same Enter
+    std::size_t m_commands = 0;
+    std::size_t m_errors = 0;
+    bool m_changedConfig = false;
+};
+
+} // namespace zentrel::console::commands
