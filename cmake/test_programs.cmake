@@ -1,13 +1,14 @@
 # test_programs.cmake: how a test program is registered, and the targets that build them.
 #
 #   zentrel_add_gtest(NAME LIBRARY... [SOURCES file...] [PROGRAMS target...]
-#                     [TIMEOUT seconds] [LABELS label...])
+#                     [TIMEOUT seconds] [PROCESSORS n] [LABELS label...])
 #   zentrel_add_qtest(NAME LIBRARY... [same options])
 #
 # NAME is the program and its CTest test. SOURCES default to NAME.cpp beside the calling
 # CMakeLists.txt. LIBRARY... is the library under test and its fakes: nothing more, so a
 # test is built as soon as what it tests is. PROGRAMS are the programs the test starts;
-# they are built before it. A GoogleTest program links gtest_main; a QtTest program has
+# they are built before it. PROCESSORS: how many of CTest's -j slots the test takes, for a
+# test that keeps the cores busy (floods, many clients) rather than waiting. A GoogleTest program links gtest_main; a QtTest program has
 # its QTEST_MAIN, moc, Qt's offscreen platform and ZENTREL_BINARY / ZENTREL_SOURCE_DIR.
 # Programs of one kind share a precompiled header, and are compiled with ZENTREL_TEST_FLAGS
 # (-O0 -g1): the libraries under test keep the tree's flags.
@@ -82,7 +83,7 @@ function(zentrel_test_kind_flags target kind)
 endfunction()
 
 function(zentrel_add_test_program kind name)
-    cmake_parse_arguments(PARSE_ARGV 2 arg "" "TIMEOUT" "SOURCES;PROGRAMS;LABELS")
+    cmake_parse_arguments(PARSE_ARGV 2 arg "" "TIMEOUT;PROCESSORS" "SOURCES;PROGRAMS;LABELS")
     if(NOT arg_SOURCES)
         set(arg_SOURCES ${name}.cpp)
     endif()
@@ -108,6 +109,9 @@ function(zentrel_add_test_program kind name)
         set(timeout ${arg_TIMEOUT})
     endif()
     set_tests_properties(${name} PROPERTIES TIMEOUT ${timeout})
+    if(arg_PROCESSORS)
+        set_tests_properties(${name} PROPERTIES PROCESSORS ${arg_PROCESSORS})
+    endif()
     if(arg_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${arg_LABELS}")
     endif()
