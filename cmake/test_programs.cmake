@@ -8,8 +8,9 @@
 # CMakeLists.txt. LIBRARY... is the library under test and its fakes: nothing more, so a
 # test is built as soon as what it tests is. PROGRAMS are the programs the test starts;
 # they are built before it. PROCESSORS: how many of CTest's -j slots the test takes, for a
-# test that keeps the cores busy (floods, many clients) rather than waiting. A GoogleTest program links gtest_main; a QtTest program has
-# its QTEST_MAIN, moc, Qt's offscreen platform and ZENTREL_BINARY / ZENTREL_SOURCE_DIR.
+# test that keeps the cores busy (floods, many clients) rather than waiting on them.
+# A GoogleTest program links gtest_main; a QtTest program has its QTEST_MAIN, moc, Qt's
+# offscreen platform and ZENTREL_BINARY / ZENTREL_SOURCE_DIR.
 # Programs of one kind share a precompiled header, and are compiled with ZENTREL_TEST_FLAGS
 # (-O0 -g1): the libraries under test keep the tree's flags.
 # Tests labelled bench or package are not run in the sanitizer tree, so not built there.
