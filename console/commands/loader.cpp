@@ -100,13 +100,13 @@ void Loader::readRoot(const YAML::Node &root)
 {
     YamlFields &yaml = *m_yaml;
     yaml.checkKeys(root, {"hostname", "login", "motd", "start", "modes", "errors", "paging", "running-config",
-                          "delay", "unique"}, "the file");
+                          "delay", "unique", "config-style", "indent", "filters"}, "the file");
     Model &model = *m_model;
-    model.invalid = Template::compile(DefaultInvalid, LineScope);
-    model.ambiguous = Template::compile(DefaultAmbiguous, LineScope);
-    model.incomplete = Template::compile(DefaultIncomplete, LineScope);
+    model.invalid = Template::compile(DefaultInvalid, ErrorScope);
+    model.ambiguous = Template::compile(DefaultAmbiguous, ErrorScope);
+    model.incomplete = Template::compile(DefaultIncomplete, ErrorScope);
     model.more = Template::literal(DefaultMore);
-    model.unique = defaultUniqueKeys();
+    model.config.unique = defaultUniqueKeys(model.config.style);
 
     piece([&] {
         if (const YAML::Node node = root["hostname"]) {
@@ -124,7 +124,9 @@ void Loader::readRoot(const YAML::Node &root)
     piece([&] { readLogin(yaml, model, root["login"]); });
     piece([&] { readErrors(yaml, model, root["errors"]); });
     piece([&] { readPaging(yaml, model, root["paging"]); });
+    piece([&] { readStyle(yaml, model, root["config-style"], root["indent"]); });
     piece([&] { readUnique(yaml, model, root["unique"]); });
+    piece([&] { readFilters(yaml, model, root["filters"]); });
     piece([&] { readConfig(yaml, m_context, root["running-config"]); });
 
     const YAML::Node modes = root["modes"];
@@ -136,6 +138,7 @@ void Loader::readRoot(const YAML::Node &root)
             model.start = modeNamed(yaml, model, node);
     });
     linkModes();
+    checkCandidates(yaml, model);
 }
 
 void Loader::readModes(const YAML::Node &modes)
@@ -168,7 +171,7 @@ void Loader::readMode(Mode &mode, const YAML::Node &value)
     const std::string where = "mode " + mode.name;
     if (!value.IsMap())
         yaml.fail(value, where + " must be a map with a prompt:");
-    yaml.checkKeys(value, {"prompt", "parent", "config", "commands"}, where);
+    yaml.checkKeys(value, {"prompt", "parent", "config", "candidate", "commands"}, where);
     const YAML::Node prompt = value["prompt"];
     if (!prompt)
         yaml.fail(value, where + " has no prompt:");
@@ -177,6 +180,13 @@ void Loader::readMode(Mode &mode, const YAML::Node &value)
         mode.parent = modeNamed(yaml, *m_model, parent);
     if (const YAML::Node config = value["config"])
         mode.config = yaml.flag(config, "config");
+    if (const YAML::Node candidate = value["candidate"]) {
+        const std::string kind = yaml.text(candidate, "candidate");
+        if (kind != "shared" && kind != "session")
+            yaml.fail(candidate, "candidate: is shared (one for all sessions) or session (one per session, named)");
+        mode.candidate = kind == "shared" ? CandidateKind::Shared : CandidateKind::Session;
+        mode.config = true;
+    }
     const YAML::Node commands = value["commands"];
     if (!commands || commands.IsNull())
         return;
