@@ -34,7 +34,9 @@ std::string Conversation::fixedText(const Template &text) const
 
 std::string Conversation::prompt() const
 {
-    return fixedText(m_model->modes[std::size_t(m_mode)].prompt);
+    std::vector<std::string_view> own(m_promptValues.begin(), m_promptValues.end());
+    return crLf(m_model->modes[std::size_t(m_mode)].prompt.render(
+        {.hostname = m_router->hostname(), .user = m_user, .session = sessionName(), .own = own}));
 }
 
 std::string Conversation::welcome() const

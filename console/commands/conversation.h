@@ -39,7 +39,8 @@ enum class Ending {
 struct CommandRecord {
     std::string mode;                     // the mode it was typed in
     std::string line;                     // as typed; "***" when secret
-    std::optional<std::string> matched;   // the command as commands.yaml writes it
+    std::optional<std::string> matched;   // the command as commands.yaml writes it (for a run-in
+                                          // line, the command of the line it runs)
     MatchError error = MatchError::None;  // with matched empty: why
     bool config = false;                  // no command: applied to the running config (or a candidate)
     bool secret = false;                  // a password; `line` is masked
@@ -164,6 +165,7 @@ private:
     Stage m_stage = Stage::Commands;
     int m_mode = 0;
     std::string m_section;               // config lines go under it; empty: top level
+    std::vector<std::string> m_promptValues;   // by the mode's promptNames: the words that entered it
     std::string m_user;                  // {user}
     int m_loginFailures = 0;
     std::string m_pendingLine;           // a command waiting for its password or its reply

@@ -57,9 +57,10 @@ void Conversation::find(Resolved &resolved, std::string_view typed) const
     const CommandIndex &index = m_model->modes[std::size_t(resolved.mode)].index;
     const std::string_view part = resolved.part;
     resolved.match = index.match(part);
-    const std::size_t bar = m_model->filters.empty() ? std::string_view::npos
-                                                     : FilterChain::split(part, m_model->filters);
-    if (!resolved.match.command && bar != std::string_view::npos && !trimmedLine(part.substr(0, bar)).empty()) {
+    const std::size_t bar = resolved.match.command || m_model->filters.empty()
+        ? std::string_view::npos
+        : FilterChain::split(part, m_model->filters);
+    if (bar != std::string_view::npos && !trimmedLine(part.substr(0, bar)).empty()) {
         Match head = index.match(part.substr(0, bar));
         if (head.command) {
             Match failed;
@@ -205,6 +206,13 @@ void Conversation::enterMode(const Command &command, const TemplateValues &value
         const bool wasSession = candidateKind() == CandidateKind::Session;
         m_mode = command.mode;
         m_section.clear();
+        m_promptValues.clear();
+        for (const std::string &name : m_model->modes[std::size_t(m_mode)].promptNames) {
+            const auto own = std::find(command.variables.begin(), command.variables.end(), name);
+            m_promptValues.emplace_back(own == command.variables.end()
+                                            ? std::string_view()
+                                            : values.own[std::size_t(own - command.variables.begin())]);
+        }
         const bool isSession = candidateKind() == CandidateKind::Session;
         if (wasSession && !isSession && m_session >= 0) {
             // Left pending under its name, as `configure session NAME` finds it again.

@@ -64,8 +64,11 @@ private:
     bool m_lint;
     std::unique_ptr<YamlFields> m_yaml;
     std::vector<Finding> m_findings;      // before the source is read
+    void compilePrompts();
+
     std::vector<YAML::Node> m_modeKeys;   // where each mode is named
     std::vector<YAML::Node> m_parentNodes;
+    std::vector<YAML::Node> m_promptNodes;
     std::size_t m_commandCount = 0;
 };
 
@@ -133,6 +136,7 @@ void Loader::readRoot(const YAML::Node &root)
     if (!modes || !modes.IsMap() || modes.size() == 0)
         yaml.fail(modes ? modes.Mark() : root.Mark(), "modes: must name at least one mode, with its prompt");
     readModes(modes);
+    compilePrompts();
     piece([&] {
         if (const YAML::Node node = root["start"])
             model.start = modeNamed(yaml, model, node);
@@ -153,6 +157,7 @@ void Loader::readModes(const YAML::Node &modes)
         m_model->modes.push_back(std::move(mode));
         m_modeKeys.push_back(item.first);
         m_parentNodes.emplace_back();
+        m_promptNodes.emplace_back();
     }
     std::size_t index = 0;
     for (const auto &item : modes) {
@@ -161,6 +166,8 @@ void Loader::readModes(const YAML::Node &modes)
         piece([&] { readMode(mode, value); });
         if (value.IsMap() && value["parent"])
             m_parentNodes[index].reset(value["parent"]);
+        if (value.IsMap() && value["prompt"])
+            m_promptNodes[index].reset(value["prompt"]);
         ++index;
     }
 }
@@ -172,10 +179,8 @@ void Loader::readMode(Mode &mode, const YAML::Node &value)
     if (!value.IsMap())
         yaml.fail(value, where + " must be a map with a prompt:");
     yaml.checkKeys(value, {"prompt", "parent", "config", "candidate", "commands"}, where);
-    const YAML::Node prompt = value["prompt"];
-    if (!prompt)
+    if (!value["prompt"])
         yaml.fail(value, where + " has no prompt:");
-    mode.prompt = yaml.compile(prompt, FixedScope, "prompt");
     if (const YAML::Node parent = value["parent"])
         mode.parent = modeNamed(yaml, *m_model, parent);
     if (const YAML::Node config = value["config"])
@@ -199,6 +204,35 @@ void Loader::readMode(Mode &mode, const YAML::Node &value)
             if (++m_commandCount > MaxCommands)
                 yaml.fail(key, "more than " + std::to_string(MaxCommands) + " commands");
             mode.commands.push_back(readCommand(yaml, m_context, key, answer));
+        });
+    }
+}
+
+// A prompt knows the variables of the commands that enter its mode, once
+// every command is read.
+void Loader::compilePrompts()
+{
+    std::vector<Mode> &modes = m_model->modes;
+    std::vector<std::vector<std::string>> entering(modes.size());
+    for (const Mode &mode : modes)
+        for (const Command &command : mode.commands) {
+            if (command.mode < 0)
+                continue;
+            std::vector<std::string> &names = entering[std::size_t(command.mode)];
+            for (const std::string &name : command.variables)
+                if (std::find(names.begin(), names.end(), name) == names.end())
+                    names.push_back(name);
+        }
+    for (std::size_t i = 0; i < modes.size(); ++i) {
+        if (!m_promptNodes[i])
+            continue;
+        piece([&] {
+            const Template wide = m_yaml->compile(m_promptNodes[i], {.own = entering[i]}, "prompt");
+            for (std::size_t own : wide.ownUsed())
+                if (std::find(modes[i].promptNames.begin(), modes[i].promptNames.end(), entering[i][own])
+                    == modes[i].promptNames.end())
+                    modes[i].promptNames.push_back(entering[i][own]);
+            modes[i].prompt = m_yaml->compile(m_promptNodes[i], {.own = modes[i].promptNames}, "prompt");
         });
     }
 }

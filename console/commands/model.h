@@ -22,6 +22,38 @@ class TextFiles;
 
 namespace zentrel::console::commands {
 
+// Beyond modes, prompts, commands and their answers, commands.yaml says how
+// the platform keeps and shows its configuration, and how it words things:
+//
+//   config-style: junos          # ios (default): lines and indented sections;
+//                                # junos: statements in braces, typed as set/delete
+//   indent: 3                    # blanks a level (default: ios 1, junos 4)
+//   filters: [include, exclude, begin, section, count]       # what may follow `|`
+//   filters: {match: include, count: {kind: count, answer: "Count: {count} lines\n"},
+//             display set: display-set, no-more: no-more}    # the platform's own words
+//   errors: {caret: false, unknown: "unknown command.\n",   # unknown: a bad first word
+//            invalid: "% Invalid input (at token {position}: '{word}')\n"}
+//   modes:
+//     configuration:
+//       candidate: shared        # or session: config lines go to a candidate
+//       commands:
+//         commit: {commit: true}               # the candidate becomes the running config
+//         rollback 0: {discard: true}          # the candidate is dropped
+//         show | compare: "{compare}"          # Junos form, or a unified diff (ios style)
+//         run {command...}: {run-in: operational}   # a line as that mode answers it
+//         exit:
+//           mode: operational
+//           confirm: {question: "Exit? [yes,no] (yes) ", default: "yes", cancel: [no],
+//                     when: uncommitted}       # the next line replies; Enter: the default
+//     enable:
+//       commands:
+//         configure session {name}: {mode: config-s, session: "{name}"}   # names the candidate
+//   ... enable: {mode: enable, password: any}  # asks, and takes any password
+//
+// Variables everywhere: {hostname}, {user}, {session}; in answers also
+// {config} (no header), {candidate}, {compare}, {reply}; in errors {word}
+// and {position} (the words before it); in a mode's prompt, the variables of
+// the commands that enter it. Answer files are filled as answers are.
 inline constexpr const char *CommandsFile = "commands.yaml";
 inline constexpr const char *DefaultConfigFile = "ROUTER.CFG";
 
@@ -119,6 +151,9 @@ struct Mode {
     std::string name;
     std::size_t line = 0;
     Template prompt;
+    // Variables of the commands that enter the mode, as the prompt names
+    // them (`edit {path...}` entering a mode whose prompt shows {path}).
+    std::vector<std::string> promptNames;
     int parent = -1;
     bool config = false;   // lines no command matches go into the running config (or the candidate)
     CandidateKind candidate = CandidateKind::None;

@@ -481,6 +481,32 @@ modes:
     EXPECT_EQ(rig.router->runningConfig(), "hostname R\nip domain lab\nline 2\n");
 }
 
+TEST(Prompts, showTheWordsThatEnteredTheMode)
+{
+    CommandsRig rig(R"(
+modes:
+  exec:
+    prompt: ">"
+    commands:
+      edit {path...}: {mode: edit}
+      go: {mode: edit}
+  edit:
+    prompt: "[edit {path}]\n{user}# "
+    commands: {top: {mode: exec}}
+)");
+    rig.load();
+    auto session = rig.session();
+    session->start();
+    EXPECT_EQ(session->line("edit interfaces  ge-0/0/1").bytes, "[edit interfaces  ge-0/0/1]\r\nadmin# ");
+    EXPECT_EQ(session->line("bogus").bytes, std::string(7, ' ') + "^\r\n% Invalid input detected at '^' marker.\r\n"
+                                                "[edit interfaces  ge-0/0/1]\r\nadmin# ");
+    EXPECT_EQ(zentrel::tests::typeLines(*session, {"top", "go"}).bytes, "[edit ]\r\nadmin# ")
+        << "a command without the word leaves it empty";
+
+    CommandsRig unknown("modes: {exec: {prompt: \"{path}>\", commands: {go: {mode: exec}}}}\n");
+    EXPECT_THROW(unknown.load(), ModelError) << "no command entering the mode has {path}";
+}
+
 TEST(LineEnds, crLfAsATerminalSendsIt)
 {
     EXPECT_EQ(crLf("a\nb"), "a\r\nb");

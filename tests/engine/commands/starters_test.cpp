@@ -204,6 +204,10 @@ INSTANTIATE_TEST_SUITE_P(Platform, Clients, ::testing::Values(
         {"show | compare", "^\\[edit system\\]\\n-   host-name vmx1;\\n\\+   host-name vmx9;\\n\\[edit interfaces ge-0/0/2\\]\\n"
                            "-   disable;\\n\\[edit protocols ospf area 0\\.0\\.0\\.0\\]\\n\\+   interface ge-0/0/2\\.0;\\n"},
         {"show | display set | match ospf", "(?m)^set protocols ospf area 0\\.0\\.0\\.0 interface ge-0/0/2\\.0$"},
+        {"edit interfaces ge-0/0/1", "^\\n\\[edit interfaces ge-0/0/1\\]\\nadmin@vmx1# $"},
+        {"set mtu 9000", "^\\n\\[edit interfaces ge-0/0/1\\]\\nadmin@vmx1# $"},
+        {"top", "^\\n\\[edit\\]\\nadmin@vmx1# $"},
+        {"show | display set | match mtu", "^set interfaces ge-0/0/1 mtu 9000\\n"},
         {"bogus", "unknown command\\.\\n\\n\\[edit\\]"},
         {"exit", "^The configuration has been changed but not committed\\nExit with uncommitted changes\\? \\[yes,no\\] \\(yes\\) $"},
         {"no", "^\\n\\[edit\\]\\nadmin@vmx1# $"},
