@@ -259,6 +259,7 @@ void Conversation::deliver(std::string answer, bool close, bool paged, Reply &re
     }
     finish(close, reply);
 }
+
 void Conversation::finish(bool close, Reply &reply)
 {
     if (close) {

@@ -87,8 +87,12 @@ bool Conversation::proceed(const Resolved &resolved, std::string_view typed, con
     if (command.confirm && !asked.reply && (!command.confirm->whenUncommitted || uncommitted())) {
         m_pendingLine = std::string(typed);
         m_stage = Stage::Confirm;
-        reply.bytes = crLf(command.confirm->question.render(
-            {.hostname = m_router->hostname(), .user = m_user, .session = sessionName(), .line = trimmedLine(typed)}));
+        std::vector<std::string_view> own;
+        for (const MatchedValue &value : resolved.match.values)
+            own.push_back(value.text);
+        reply.bytes = crLf(command.confirm->question.render({.hostname = m_router->hostname(), .user = m_user,
+                                                             .session = sessionName(), .line = trimmedLine(typed),
+                                                             .own = own}));
         return true;
     }
     if (asked.reply && command.confirm) {

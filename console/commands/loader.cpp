@@ -55,6 +55,7 @@ private:
     void readRoot(const YAML::Node &root);
     void readModes(const YAML::Node &modes);
     void readMode(Mode &mode, const YAML::Node &value);
+    void compilePrompts();
     void linkModes();
     template <class Piece>
     void piece(Piece &&read) { readPiece(m_lint, std::forward<Piece>(read)); }
@@ -64,8 +65,6 @@ private:
     bool m_lint;
     std::unique_ptr<YamlFields> m_yaml;
     std::vector<Finding> m_findings;      // before the source is read
-    void compilePrompts();
-
     std::vector<YAML::Node> m_modeKeys;   // where each mode is named
     std::vector<YAML::Node> m_parentNodes;
     std::vector<YAML::Node> m_promptNodes;

@@ -71,8 +71,8 @@ void readStyle(YamlFields &yaml, Model &model, const YAML::Node &style, const YA
     model.config.indent = model.config.style == ConfigStyle::Junos ? 4 : 1;
     if (indent) {
         const double blanks = yaml.number(indent, "indent");
-        if (blanks > double(ConfigTree::MaxIndent) || blanks != double(std::size_t(blanks)))
-            yaml.fail(indent, "indent: is a whole number of blanks from 0 to 8");
+        if (blanks < 1 || blanks > double(ConfigTree::MaxIndent) || blanks != double(std::size_t(blanks)))
+            yaml.fail(indent, "indent: is a whole number of blanks from 1 to 8");
         model.config.indent = std::size_t(blanks);
     }
 }

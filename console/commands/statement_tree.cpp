@@ -152,6 +152,9 @@ StatementTree StatementTree::parse(std::string_view text, std::size_t indent)
             continue;
         }
         if (line.starts_with("set ") || line.starts_with("delete ")) {
+            // A set line speaks from the top: it closes the braces still open
+            // (whose places its change may move).
+            open.resize(1);
             if (tree.apply(line, {}, {}) == Change::Full)
                 break;
             continue;

@@ -36,8 +36,8 @@ modes:
       show braces: "{{a}} b}\n"
       whoami: "{user} on {hostname}\n"
       boss: {mode: enable, password: any}
-      copy run start:
-        confirm: {question: "Destination? ", default: start, cancel: [no, n]}
+      copy run {what}:
+        confirm: {question: "Destination for {what}? ", default: start, cancel: [no, n]}
         answer: "copied to {reply}\n"
   enable:
     prompt: "{hostname}#"
@@ -136,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, Answers, ::testing::Values(
              std::string(10, ' ') + "^\r\n" + Invalid + "Core#", "enable"},
     LineCase{"anyPasswordAsked", {"boss"}, "Password: ", "exec"},
     LineCase{"anyPasswordTaken", {"boss", "whatever"}, "R1#", "enable"},
-    LineCase{"questionAsked", {"copy run start"}, "Destination? ", "exec"},
+    LineCase{"questionAsked", {"copy run start"}, "Destination for start? ", "exec"},
     LineCase{"enterTakesTheDefault", {"copy run start", ""}, "copied to start\r\nR1>", "exec"},
     LineCase{"replyInTheAnswer", {"copy run start", " flash "}, "copied to flash\r\nR1>", "exec"},
     LineCase{"replyCancels", {"copy run start", "NO"}, "R1>", "exec"},
@@ -259,13 +259,13 @@ TEST_F(Conversing, aQuestionsReplyHasARecordOfItsOwn)
     session->start();
     Reply reply = session->line("copy run start");
     EXPECT_TRUE(session->asking());
-    EXPECT_EQ(reply.record->matched, "copy run start");
+    EXPECT_EQ(reply.record->matched, "copy run {what}");
     reply = session->line("");
     EXPECT_FALSE(session->asking());
     ASSERT_TRUE(reply.record);
     EXPECT_TRUE(reply.record->reply);
     EXPECT_EQ(reply.record->line, "");
-    EXPECT_EQ(reply.record->matched, "copy run start");
+    EXPECT_EQ(reply.record->matched, "copy run {what}");
     EXPECT_EQ(session->commands(), 1u) << "a reply is no command";
 
     session->line("boss");

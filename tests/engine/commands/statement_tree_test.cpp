@@ -101,6 +101,18 @@ TEST(StatementTree, bracesAsJunosShowsThem)
     EXPECT_EQ(tree.value({"chassis"}, "host-name"), "");
 }
 
+TEST(StatementTree, aSetLineInsideBracesSpeaksFromTheTop)
+{
+    std::string text = "a {\n    b;\n";
+    std::string expected = "set a b\n";
+    for (int i = 0; i < 20; ++i) {   // enough new top-level statements to move the ones open
+        text += "set t" + std::to_string(i) + " v\n";
+        expected += "set t" + std::to_string(i) + " v\n";
+    }
+    text += "    c;\n}\n";
+    EXPECT_EQ(StatementTree::parse(text).setLines(), expected + "set c\n");
+}
+
 TEST(StatementTree, neverPastItsBounds)
 {
     StatementTree tree;
