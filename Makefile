@@ -112,7 +112,7 @@ sanitize-run:
 # Fuzz targets, built with clang's libFuzzer: `make test` runs each for a few
 # seconds on its seed corpus, `make fuzz` for FUZZ_SECONDS each.
 FUZZ_BUILD := $(BUILD)/fuzz
-FUZZ_TARGETS := item_reader number_parse profile
+FUZZ_TARGETS := item_reader number_parse profile statements conversation
 FUZZ_SECONDS ?= 60
 
 fuzz-build: deps-test

@@ -17,29 +17,6 @@ namespace {
 
 bool blank(char c) { return c == ' ' || c == '\t'; }
 
-// The typed line's words, one at a time, with where each starts.
-class Words
-{
-public:
-    explicit Words(std::string_view line) : m_line(line) {}
-    bool next(std::string_view &word, std::size_t &offset)
-    {
-        while (m_pos < m_line.size() && blank(m_line[m_pos]))
-            ++m_pos;
-        if (m_pos == m_line.size())
-            return false;
-        offset = m_pos;
-        while (m_pos < m_line.size() && !blank(m_line[m_pos]))
-            ++m_pos;
-        word = m_line.substr(offset, m_pos - offset);
-        return true;
-    }
-
-private:
-    std::string_view m_line;
-    std::size_t m_pos = 0;
-};
-
 struct Candidate {
     const Command *command;
     unsigned depth;
@@ -55,6 +32,19 @@ struct Active {
 };
 
 } // namespace
+
+bool LineWords::next(std::string_view &word, std::size_t &offset)
+{
+    while (m_pos < m_line.size() && blank(m_line[m_pos]))
+        ++m_pos;
+    if (m_pos >= m_line.size())
+        return false;
+    offset = m_pos;
+    while (m_pos < m_line.size() && !blank(m_line[m_pos]))
+        ++m_pos;
+    word = m_line.substr(offset, m_pos - offset);
+    return true;
+}
 
 std::string_view trimmedLine(std::string_view line)
 {
@@ -141,7 +131,7 @@ Match CommandIndex::match(std::string_view line) const
     MatchError wordError = MatchError::None;
     std::size_t invalidAt = 0;
 
-    Words words(line);
+    LineWords words(line);
     std::string_view word;
     std::size_t offset = 0;
     bool ranOut = true;
@@ -185,6 +175,7 @@ Match CommandIndex::match(std::string_view line) const
         }
         if (ambiguous) {
             wordError = MatchError::Ambiguous;
+            invalidAt = offset;
             complete.clear();   // the abbreviation stops the line, as on a router
             ranOut = false;
             break;
@@ -237,6 +228,7 @@ Match CommandIndex::match(std::string_view line) const
                                    [&](const Candidate &c) { return c.rank() == best->rank(); });
     if (tie > 1) {
         result.error = MatchError::Ambiguous;
+        result.offset = std::size_t(whole.data() - line.data());
         return result;
     }
     result.command = best->command;
@@ -250,7 +242,7 @@ Match CommandIndex::match(std::string_view line) const
 void CommandIndex::bindWords(std::string_view line, Match &match) const
 {
     const Command &command = *match.command;
-    Words words(line);
+    LineWords words(line);
     std::string_view word;
     std::size_t offset = 0;
     for (const Word &expected : command.words) {

@@ -29,7 +29,8 @@ struct Match {
     const Command *command = nullptr;   // null: see error
     MatchError error = MatchError::None;
     // Invalid: the byte offset in the line of the first word that matched
-    // nothing, where a router puts its caret.
+    // nothing, where a router puts its caret. Ambiguous: of the word that
+    // abbreviates two words, or of the first word when two commands tie.
     std::size_t offset = 0;
     // The command's variables in the order of Command::variables; they
     // point into the typed line.
@@ -38,6 +39,18 @@ struct Match {
 
 // The line without the blanks (spaces, tabs) around it.
 std::string_view trimmedLine(std::string_view line);
+
+// A typed line's words, one at a time, with where each starts.
+class LineWords
+{
+public:
+    explicit LineWords(std::string_view line, std::size_t from = 0) : m_line(line), m_pos(from) {}
+    bool next(std::string_view &word, std::size_t &offset);
+
+private:
+    std::string_view m_line;
+    std::size_t m_pos;
+};
 
 // The commands of one mode and of its parents. The line is cut into words
 // at blanks (space, tab). Word by word, a typed word matches the fixed

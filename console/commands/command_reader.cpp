@@ -12,11 +12,6 @@ namespace zentrel::console::commands {
 
 namespace {
 
-bool reservedName(std::string_view name)
-{
-    return name == "hostname" || name == "running-config" || name == "startup-config" || name == "line";
-}
-
 void readWords(YamlFields &yaml, Command &command, const YAML::Node &key)
 {
     std::size_t i = 0;
@@ -68,7 +63,8 @@ void readPattern(YamlFields &yaml, Command &command, const YAML::Node &key)
     command.pattern = std::move(pattern);
 }
 
-void readFileKey(YamlFields &yaml, ReadContext &context, Command &command, const YAML::Node &node)
+void readFileKey(YamlFields &yaml, ReadContext &context, Command &command, const YAML::Node &node,
+                 const TemplateScope &answerScope)
 {
     const std::string written = yaml.text(node, "file");
     if (!staysInDirectory(written))
@@ -77,18 +73,52 @@ void readFileKey(YamlFields &yaml, ReadContext &context, Command &command, const
     if (!command.file->ownUsed().empty() || command.file->uses(Variable::Hostname))
         return;   // which file is known only once a line names it
     const std::string path = context.pathOf(command.file->render({}));
+    std::string text;
     try {
-        readBoundedFile(context.files, path, MaxAnswerFileBytes);
+        text = readBoundedFile(context.files, path, MaxAnswerFileBytes);
     } catch (const platform::Error &error) {
         yaml.fail(node, std::string("cannot read the answer file: ") + error.what());
     }
+    if (command.raw)
+        return;
+    try {
+        Template::compile(text, answerScope);
+    } catch (const TemplateError &error) {
+        yaml.failIn(path, text, error.offset(), std::string(error.what()) + " (raw: true sends the file as written)");
+    }
+}
+
+void readConfirm(YamlFields &yaml, Command &command, const YAML::Node &node)
+{
+    if (!node.IsMap() || !node["question"])
+        yaml.fail(node, "confirm: is a map with a question:, and default:, cancel: and when: if need be");
+    yaml.checkKeys(node, {"question", "default", "cancel", "when"}, "confirm");
+    Confirm confirm;
+    confirm.question = yaml.compile(node["question"], {.line = true, .own = command.variables}, "question");
+    if (const YAML::Node reply = node["default"])
+        confirm.defaultReply = yaml.text(reply, "default");
+    if (const YAML::Node cancel = node["cancel"]) {
+        if (cancel.IsSequence())
+            for (const YAML::Node &reply : cancel)
+                confirm.cancel.push_back(yaml.text(reply, "a reply"));
+        else
+            confirm.cancel.push_back(yaml.text(cancel, "cancel"));
+    }
+    if (const YAML::Node when = node["when"]) {
+        const std::string text = yaml.text(when, "when");
+        if (text != "always" && text != "uncommitted")
+            yaml.fail(when, "when: is always or uncommitted (asked only while the candidate differs)");
+        confirm.whenUncommitted = text == "uncommitted";
+    }
+    command.confirm = std::move(confirm);
 }
 
 void readAnswerKeys(YamlFields &yaml, ReadContext &context, Command &command, const YAML::Node &key,
                     const YAML::Node &map)
 {
     yaml.checkKeys(map, {"answer", "file", "answers", "cycle", "raw", "mode", "password", "close", "save", "paging",
-                         "section", "missing", "delay"}, "command '" + command.text + "'");
+                         "section", "missing", "delay", "confirm", "run-in", "commit", "discard", "session"},
+                   "command '" + command.text + "'");
     const TemplateScope answerScope{.configs = true, .line = true, .own = command.variables};
     const TemplateScope valueScope{.own = command.variables};
 
@@ -108,17 +138,31 @@ void readAnswerKeys(YamlFields &yaml, ReadContext &context, Command &command, co
         command.answersSlot = context.model.answersSlots++;
     }
     if (const YAML::Node file = map["file"])
-        readFileKey(yaml, context, command, file);
+        readFileKey(yaml, context, command, file, answerScope);
     if (const YAML::Node cycle = map["cycle"])
         command.cycle = yaml.flag(cycle, "cycle");
     if (const YAML::Node mode = map["mode"])
         command.mode = modeNamed(yaml, context.model, mode);
-    if (const YAML::Node password = map["password"])
+    if (const YAML::Node password = map["password"]) {
         command.password = yaml.text(password, "password");
+        command.anyPassword = *command.password == "any";
+    }
+    if (const YAML::Node confirm = map["confirm"])
+        readConfirm(yaml, command, confirm);
+    if (const YAML::Node runIn = map["run-in"]) {
+        if (command.words.empty() || command.words.back().kind != Word::Kind::Rest)
+            yaml.fail(runIn, "run-in: runs the text of a last {name...} variable: the command needs one");
+        command.runIn = modeNamed(yaml, context.model, runIn);
+    }
     if (const YAML::Node close = map["close"])
         command.close = yaml.flag(close, "close");
     if (const YAML::Node save = map["save"])
         command.save = yaml.flag(save, "save");
+    if (const YAML::Node commit = map["commit"])
+        command.commit = yaml.flag(commit, "commit");
+    if (const YAML::Node discard = map["discard"])
+        command.discard = yaml.flag(discard, "discard");
+    yaml.compileKey(map, "session", valueScope, command.session);
     yaml.compileKey(map, "paging", valueScope, command.paging);
     yaml.compileKey(map, "section", valueScope, command.section);
     if (const YAML::Node missing = map["missing"]) {
@@ -155,7 +199,7 @@ Command readCommand(YamlFields &yaml, ReadContext &context, const YAML::Node &ke
     else
         readWords(yaml, command, key);
     for (const std::string &name : command.variables)
-        if (reservedName(name))
+        if (isRouterVariable(name))
             yaml.fail(key, "the variable {" + name + "} is the router's own: choose another name");
 
     // `show clock: "text"` is short for `show clock: {answer: "text"}`; no value answers nothing.

@@ -14,17 +14,16 @@ bool hasKey(std::string_view line, std::string_view key)
     return line.starts_with(key) && (line.size() == key.size() || line[key.size()] == ' ');
 }
 
-// The group whose key the line starts with; the longest key wins, so that
-// "ip address" is told from a shorter key "ip".
-const std::vector<std::string> *groupOf(std::string_view line, const UniqueKeys &unique)
+// The group whose key the line starts with, and that key; the longest key
+// wins, so that "ip address" is told from a shorter key "ip".
+const std::vector<std::string> *groupOf(std::string_view line, const UniqueKeys &unique, std::string_view &key)
 {
     const std::vector<std::string> *best = nullptr;
-    std::size_t bestLength = 0;
     for (const std::vector<std::string> &group : unique)
-        for (const std::string &key : group)
-            if (key.size() > bestLength && hasKey(line, key)) {
+        for (const std::string &candidate : group)
+            if (candidate.size() > key.size() && hasKey(line, candidate)) {
                 best = &group;
-                bestLength = key.size();
+                key = candidate;
             }
     return best;
 }
@@ -48,15 +47,18 @@ template <class Lines>
 ConfigTree::Change applyRules(Lines &lines, const std::string &line, const UniqueKeys &unique)
 {
     using Change = ConfigTree::Change;
-    if (const std::vector<std::string> *group = groupOf(line, unique)) {
+    std::string_view key;
+    if (const std::vector<std::string> *group = groupOf(line, unique, key)) {
+        // A negated key says only that the thing is off: its values go.
+        const std::string kept = key.starts_with("no ") ? std::string(key) : line;
         for (std::size_t i = 0; i < lines.size(); ++i) {
             if (!inGroup(lines.text(i), *group))
                 continue;
-            if (lines.text(i) == line)
+            if (lines.text(i) == kept)
                 return Change::None;
-            return lines.replace(i, line) ? Change::Replaced : Change::Full;
+            return lines.replace(i, kept) ? Change::Replaced : Change::Full;
         }
-        return lines.add(line) ? Change::Added : Change::Full;
+        return lines.add(kept) ? Change::Added : Change::Full;
     }
     if (line.starts_with("no ")) {
         const std::string_view target = std::string_view(line).substr(3);
@@ -83,7 +85,7 @@ ConfigTree::Change applyRules(Lines &lines, const std::string &line, const Uniqu
 
 UniqueKeys defaultUniqueKeys()
 {
-    return {{"hostname"}, {"description"}, {"ip address"}, {"shutdown", "no shutdown"}};
+    return {{"hostname"}, {"description"}, {"ip address", "no ip address"}, {"shutdown", "no shutdown"}};
 }
 
 std::string normalizedLine(std::string_view line)
@@ -105,9 +107,10 @@ std::string normalizedLine(std::string_view line)
     return out;
 }
 
-ConfigTree ConfigTree::parse(std::string_view text)
+ConfigTree ConfigTree::parse(std::string_view text, std::size_t indent)
 {
     ConfigTree tree;
+    tree.m_indent = std::min(indent, MaxIndent);
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
@@ -118,11 +121,17 @@ ConfigTree ConfigTree::parse(std::string_view text)
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         const bool child = !line.empty() && blank(line.front()) && !tree.m_entries.empty();
-        const std::size_t cost = line.size() + 1;
+        if (child) {
+            std::size_t cut = 0;
+            while (cut < tree.m_indent && cut < line.size() && blank(line[cut]))
+                ++cut;
+            line.remove_prefix(cut);
+        }
+        const std::size_t cost = child ? tree.childCost(line.size()) : line.size() + 1;
         if (!tree.fits(cost))
             break;
         if (child)
-            tree.m_entries.back().children.emplace_back(line.substr(1));
+            tree.m_entries.back().children.emplace_back(line);
         else
             tree.m_entries.push_back(Entry{std::string(line), {}});
         tree.m_bytes += cost;
@@ -137,7 +146,7 @@ std::string ConfigTree::text() const
     for (const Entry &entry : m_entries) {
         out.append(entry.line).push_back('\n');
         for (const std::string &child : entry.children)
-            out.append(" ").append(child).push_back('\n');
+            out.append(m_indent, ' ').append(child).push_back('\n');
     }
     return out;
 }
@@ -163,7 +172,7 @@ void ConfigTree::removeEntry(std::size_t index)
     const Entry &entry = m_entries[index];
     m_bytes -= entry.line.size() + 1;
     for (const std::string &child : entry.children)
-        m_bytes -= child.size() + 2;
+        m_bytes -= childCost(child.size());
     m_entries.erase(m_entries.begin() + std::ptrdiff_t(index));
     // A removed section leaves one `!` between its neighbours, not two.
     if (index > 0 && index < m_entries.size() && m_entries[index - 1].line == "!" && m_entries[index].line == "!") {
@@ -262,15 +271,15 @@ ConfigTree::Change ConfigTree::applyIn(std::vector<std::string> &children, const
         }
         void remove(std::size_t i)
         {
-            tree.m_bytes -= lines[i].size() + 2;
+            tree.m_bytes -= tree.childCost(lines[i].size());
             lines.erase(lines.begin() + std::ptrdiff_t(i));
         }
         bool add(const std::string &line)
         {
-            if (!tree.fits(line.size() + 2))
+            if (!tree.fits(tree.childCost(line.size())))
                 return false;
             lines.push_back(line);
-            tree.m_bytes += line.size() + 2;
+            tree.m_bytes += tree.childCost(line.size());
             return true;
         }
     } section{*this, children};

@@ -9,9 +9,21 @@ namespace zentrel::console::commands {
 
 // Keys of lines a section holds once: a line starting with one of a group's
 // keys replaces the line with any key of that group ("shutdown" and
-// "no shutdown" form one group, "description" another).
+// "no shutdown" form one group, "description" another). A key starting
+// with "no " is kept as the key alone: "no ip address 10.0.0.1 255.0.0.0"
+// is shown as "no ip address", as a router shows it.
 using UniqueKeys = std::vector<std::vector<std::string>>;
 UniqueKeys defaultUniqueKeys();
+
+// What a configuration line did to a configuration.
+enum class ConfigChange {
+    None,       // the line was there already, or `no` found nothing to remove
+    Added,
+    Replaced,   // a line with the same unique key gave way
+    Removed,
+    Full,       // refused: the configuration would pass its bound
+    Refused,    // not a configuration line of this platform (Junos: neither set nor delete)
+};
 
 // The configuration a router shows: top-level lines, each with the lines
 // indented under it (its section). Lines are kept as written; a typed line
@@ -21,21 +33,16 @@ class ConfigTree
 {
 public:
     static constexpr std::size_t MaxBytes = 1 << 20;
-
-    enum class Change {
-        None,       // the line was there already, or `no` found nothing to remove
-        Added,
-        Replaced,   // a line with the same unique key gave way
-        Removed,
-        Full,       // refused: the configuration would pass MaxBytes
-    };
+    static constexpr std::size_t MaxIndent = 8;
+    using Change = ConfigChange;
 
     // A line starting with a blank belongs to the section of the nearest
-    // line above it that does not; CR before LF is dropped. Text past
-    // MaxBytes is cut at the last whole line before it.
-    static ConfigTree parse(std::string_view text);
+    // line above it that does not, and loses up to `indent` of its leading
+    // blanks (deeper lines keep the rest); CR before LF is dropped. Text
+    // past MaxBytes is cut at the last whole line before it.
+    static ConfigTree parse(std::string_view text, std::size_t indent = 1);
 
-    // The text with LF line ends; a section's lines indented by one blank.
+    // The text with LF line ends; a section's lines indented by `indent` blanks.
     std::string text() const;
     std::size_t bytes() const { return m_bytes; }
 
@@ -55,7 +62,7 @@ public:
 private:
     struct Entry {
         std::string line;
-        std::vector<std::string> children;   // without their first blank
+        std::vector<std::string> children;   // without the section's indentation
     };
 
     std::vector<std::string> *scopeFor(std::string_view section, bool create, Change &change);
@@ -64,9 +71,11 @@ private:
     std::size_t insertionPoint() const;
     void removeEntry(std::size_t index);
     bool fits(std::size_t more) const { return m_bytes + more <= MaxBytes; }
+    std::size_t childCost(std::size_t size) const { return m_indent + size + 1; }
 
     std::vector<Entry> m_entries;
     std::size_t m_bytes = 0;
+    std::size_t m_indent = 1;
 };
 
 // The words of a line one blank apart, blanks around them left out.

@@ -1,12 +1,7 @@
-// conversation.cpp: the login dialog, the answer to each typed line, and paging, for one session.
+// conversation.cpp: one session's stages: the login dialog, command lines, passwords and replies, errors and paging.
 #include "console/commands/conversation.h"
 
-#include "console/commands/router_files.h"
-#include "platform/error.h"
-
 #include <algorithm>
-#include <charconv>
-#include <filesystem>
 
 namespace zentrel::console::commands {
 
@@ -14,7 +9,6 @@ namespace {
 
 constexpr std::string_view SecretMask = "***";
 constexpr std::string_view BadSecret = "% Bad secrets\n";
-constexpr std::string_view ConfigFull = "% The running config is full: the line was not applied\n";
 
 // The width of the prompt's last line, where the typed line starts.
 std::size_t lastLineWidth(std::string_view text)
@@ -23,33 +17,26 @@ std::size_t lastLineWidth(std::string_view text)
     return end == std::string_view::npos ? text.size() : text.size() - end - 1;
 }
 
-// Where the caret goes for a value the router cannot use: under the first
-// of the command's variables the text names, else after the line.
-std::size_t caretFor(const Template &text, const Match &match, std::string_view typed)
-{
-    for (std::size_t own : text.ownUsed())
-        if (own < match.values.size())
-            return match.values[own].offset;
-    return trimmedLine(typed).data() - typed.data() + trimmedLine(typed).size();
-}
-
 } // namespace
 
 Conversation::Conversation(ModelPtr model, std::shared_ptr<RouterState> router, platform::TextFiles &files,
                            ConversationOptions options)
     : m_model(std::move(model)), m_router(std::move(router)), m_files(files), m_options(options),
-      m_mode(m_model->start), m_answersAt(m_model->answersSlots, 0), m_pageLength(m_model->pageLength)
+      m_mode(m_model->start), m_user(m_options.user), m_answersAt(m_model->answersSlots, 0),
+      m_pageLength(m_model->pageLength)
 {
 }
 
 std::string Conversation::fixedText(const Template &text) const
 {
-    return crLf(text.render({.hostname = m_router->hostname()}));
+    return crLf(text.render({.hostname = m_router->hostname(), .user = m_user, .session = sessionName()}));
 }
 
 std::string Conversation::prompt() const
 {
-    return fixedText(m_model->modes[std::size_t(m_mode)].prompt);
+    std::vector<std::string_view> own(m_promptValues.begin(), m_promptValues.end());
+    return crLf(m_model->modes[std::size_t(m_mode)].prompt.render(
+        {.hostname = m_router->hostname(), .user = m_user, .session = sessionName(), .own = own}));
 }
 
 std::string Conversation::welcome() const
@@ -94,6 +81,9 @@ Reply Conversation::line(std::string_view typed)
         break;
     case Stage::CommandPassword:
         reply = commandPassword(typed);
+        break;
+    case Stage::Confirm:
+        reply = confirmReply(typed);
         break;
     case Stage::Ended:
         return {};
@@ -169,24 +159,21 @@ Reply Conversation::commandLine(std::string_view typed)
     }
     ++m_commands;
     CommandRecord record{.mode = mode(), .line = std::string(typed)};
-    const Mode &current = m_model->modes[std::size_t(m_mode)];
-    const Match match = current.index.match(typed);
+    const Resolved resolved = resolve(typed);
+    const Match &match = resolved.match;
     if (match.command) {
         record.matched = match.command->text;
-        if (match.command->password) {
-            m_pendingLine = std::string(typed);
-            m_stage = Stage::CommandPassword;
-            reply.bytes = fixedText(m_model->login ? m_model->login->password : Template::literal("Password: "));
-        } else if (!run(match, typed, reply)) {
+        if (!proceed(resolved, typed, {}, reply)) {
             record.matched.reset();
             record.error = MatchError::Invalid;
         }
-    } else if (match.error == MatchError::Invalid && current.config) {
+    } else if (match.error == MatchError::Invalid && !resolved.nested
+               && m_model->modes[std::size_t(m_mode)].config && applyConfig(line, reply)) {
         record.config = true;
-        applyConfig(line, reply);
     } else {
         record.error = match.error;
-        error(match.error, match.offset, typed, reply);
+        const std::string_view part = trimmedLine(resolved.part);
+        error(match.error, match.offset, typed, std::size_t(part.data() - typed.data()), reply);
     }
     reply.record = std::move(record);
     return reply;
@@ -200,123 +187,56 @@ Reply Conversation::commandPassword(std::string_view typed)
     m_stage = Stage::Commands;
     const std::string line = std::move(m_pendingLine);
     m_pendingLine.clear();
-    const Match match = m_model->modes[std::size_t(m_mode)].index.match(line);
-    if (!match.command || typed != *match.command->password) {
+    const Resolved resolved = resolve(line);
+    const Command *command = resolved.match.command;
+    if (!command || !command->password || (!command->anyPassword && typed != *command->password)) {
         reply.bytes = crLf(BadSecret) + prompt();
         return reply;
     }
-    run(match, line, reply);
+    proceed(resolved, line, {.password = true}, reply);
     return reply;
 }
 
-bool Conversation::run(const Match &match, std::string_view typed, Reply &reply)
+Reply Conversation::confirmReply(std::string_view typed)
 {
-    const Command &command = *match.command;
-    std::vector<std::string_view> own;
-    for (const MatchedValue &value : match.values)
-        own.push_back(value.text);
-    const TemplateValues values{.hostname = m_router->hostname(), .router = m_router.get(),
-                                .line = trimmedLine(typed), .own = own};
-    if (command.delay)
-        reply.delay = command.delay;
-
-    if (command.paging) {
-        const std::string text = command.paging->render(values);
-        std::size_t lines = 0;
-        const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), lines);
-        if (failure != std::errc() || end != text.data() + text.size() || lines > MaxPageLength) {
-            error(MatchError::Invalid, caretFor(*command.paging, match, typed), typed, reply);
-            return false;
-        }
-        m_pageLength = lines;
+    Reply reply;
+    reply.delay = m_model->delay;
+    m_stage = Stage::Commands;
+    const std::string line = std::move(m_pendingLine);
+    m_pendingLine.clear();
+    const Resolved resolved = resolve(line);
+    const Command *command = resolved.match.command;
+    reply.record = CommandRecord{.mode = mode(), .line = std::string(typed), .reply = true};
+    if (!command || !command->confirm) {
+        reply.bytes = prompt();
+        return reply;
     }
-    if (command.save)
-        m_router->save();
-
-    std::string answer;
-    if (!answerOf(command, match, typed, values, answer, reply))
-        return false;
-
-    if (command.mode >= 0) {
-        m_mode = command.mode;
-        m_section.clear();
-    }
-    if (command.section) {
-        m_section = normalizedLine(command.section->render(values));
-        const ConfigTree::Change change = m_router->enterSection(m_section);
-        m_changedConfig = m_changedConfig || change == ConfigTree::Change::Added;
-    }
-
-    if (!command.raw) {
-        answer = crLf(answer);
-        if (!answer.empty() && answer.back() != '\n')
-            answer += "\r\n";   // the prompt starts a line of its own
-    }
-    deliver(std::move(answer), command.close, reply);
-    return true;
+    reply.record->matched = command->text;
+    const std::string_view given = trimmedLine(typed);
+    proceed(resolved, line, {.password = true, .reply = std::string(given.empty() ? command->confirm->defaultReply : given)},
+            reply);
+    return reply;
 }
 
-bool Conversation::answerOf(const Command &command, const Match &match, std::string_view typed,
-                            const TemplateValues &values, std::string &answer, Reply &reply)
-{
-    if (command.answer) {
-        answer = command.answer->render(values);
-    } else if (!command.answers.empty()) {
-        std::size_t &at = m_answersAt[command.answersSlot];
-        answer = command.answers[at].render(values);
-        if (at + 1 < command.answers.size())
-            ++at;
-        else if (command.cycle)
-            at = 0;
-    } else if (command.file) {
-        // A value a client typed never leads out of the router's directory.
-        bool safe = !command.file->uses(Variable::Hostname) || safePathValue(values.hostname);
-        for (std::size_t own : command.file->ownUsed())
-            safe = safe && safePathValue(values.own[own]);
-        const std::string name = command.file->render(values);
-        const std::string path = (std::filesystem::path(m_model->dir) / name).string();
-        try {
-            if (!safe)
-                throw platform::Error(platform::FileNotFound, name + ": not a file of the router's directory");
-            answer = readBoundedFile(m_files, path, MaxAnswerFileBytes);
-        } catch (const platform::Error &failure) {
-            switch (command.missing) {
-            case Missing::Invalid:
-                error(MatchError::Invalid, caretFor(*command.file, match, typed), typed, reply);
-                return false;
-            case Missing::Text:
-                answer = command.missingText.render(values);
-                break;
-            case Missing::Warn:
-                reply.warning = std::string("cannot read the answer to '") + std::string(values.line)
-                    + "': " + failure.what();
-                break;
-            }
-        }
-    }
-    return true;
-}
-
-void Conversation::applyConfig(std::string_view line, Reply &reply)
-{
-    const ConfigTree::Change change = m_router->apply(line, m_section);
-    if (change == ConfigTree::Change::Full) {
-        reply.bytes = crLf(ConfigFull);
-        reply.warning = "the running config is full: a line was not applied";
-    } else if (change != ConfigTree::Change::None) {
-        m_changedConfig = true;
-    }
-    reply.bytes += prompt();
-}
-
-void Conversation::error(MatchError error, std::size_t offset, std::string_view typed, Reply &reply)
+void Conversation::error(MatchError error, std::size_t offset, std::string_view typed, std::size_t firstWord,
+                         Reply &reply)
 {
     ++m_errors;
-    const TemplateValues values{.hostname = m_router->hostname(), .line = trimmedLine(typed)};
+    TemplateValues values{.hostname = m_router->hostname(), .user = m_user, .session = sessionName(),
+                          .line = trimmedLine(typed)};
+    LineWords words(typed);
+    std::string_view word;
+    std::size_t at = 0;
+    while (words.next(word, at) && at < offset)
+        ++values.position;
+    if (at >= offset && at < typed.size())
+        values.word = word;
     std::string text;
     switch (error) {
     case MatchError::Invalid:
-        text = std::string(lastLineWidth(prompt()) + offset, ' ') + "^\n" + m_model->invalid.render(values);
+        if (m_model->caret)
+            text = std::string(lastLineWidth(prompt()) + offset, ' ') + "^\n";
+        text += (offset == firstWord && m_model->unknown ? *m_model->unknown : m_model->invalid).render(values);
         break;
     case MatchError::Ambiguous:
         text = m_model->ambiguous.render(values);
@@ -329,9 +249,9 @@ void Conversation::error(MatchError error, std::size_t offset, std::string_view 
     reply.bytes = crLf(text) + prompt();
 }
 
-void Conversation::deliver(std::string answer, bool close, Reply &reply)
+void Conversation::deliver(std::string answer, bool close, bool paged, Reply &reply)
 {
-    const std::size_t pageLines = m_pageLength == 0 ? 0 : std::max<std::size_t>(1, m_pageLength - 1);
+    const std::size_t pageLines = !paged || m_pageLength == 0 ? 0 : std::max<std::size_t>(1, m_pageLength - 1);
     reply.bytes += m_pager.begin(std::move(answer), pageLines, fixedText(m_model->more));
     if (m_pager.active()) {
         m_closeAfterPaging = close;

@@ -55,6 +55,7 @@ private:
     void readRoot(const YAML::Node &root);
     void readModes(const YAML::Node &modes);
     void readMode(Mode &mode, const YAML::Node &value);
+    void compilePrompts();
     void linkModes();
     template <class Piece>
     void piece(Piece &&read) { readPiece(m_lint, std::forward<Piece>(read)); }
@@ -66,6 +67,7 @@ private:
     std::vector<Finding> m_findings;      // before the source is read
     std::vector<YAML::Node> m_modeKeys;   // where each mode is named
     std::vector<YAML::Node> m_parentNodes;
+    std::vector<YAML::Node> m_promptNodes;
     std::size_t m_commandCount = 0;
 };
 
@@ -100,13 +102,13 @@ void Loader::readRoot(const YAML::Node &root)
 {
     YamlFields &yaml = *m_yaml;
     yaml.checkKeys(root, {"hostname", "login", "motd", "start", "modes", "errors", "paging", "running-config",
-                          "delay", "unique"}, "the file");
+                          "delay", "unique", "config-style", "indent", "filters"}, "the file");
     Model &model = *m_model;
-    model.invalid = Template::compile(DefaultInvalid, LineScope);
-    model.ambiguous = Template::compile(DefaultAmbiguous, LineScope);
-    model.incomplete = Template::compile(DefaultIncomplete, LineScope);
+    model.invalid = Template::compile(DefaultInvalid, ErrorScope);
+    model.ambiguous = Template::compile(DefaultAmbiguous, ErrorScope);
+    model.incomplete = Template::compile(DefaultIncomplete, ErrorScope);
     model.more = Template::literal(DefaultMore);
-    model.unique = defaultUniqueKeys();
+    model.config.unique = defaultUniqueKeys(model.config.style);
 
     piece([&] {
         if (const YAML::Node node = root["hostname"]) {
@@ -124,18 +126,22 @@ void Loader::readRoot(const YAML::Node &root)
     piece([&] { readLogin(yaml, model, root["login"]); });
     piece([&] { readErrors(yaml, model, root["errors"]); });
     piece([&] { readPaging(yaml, model, root["paging"]); });
+    piece([&] { readStyle(yaml, model, root["config-style"], root["indent"]); });
     piece([&] { readUnique(yaml, model, root["unique"]); });
+    piece([&] { readFilters(yaml, model, root["filters"]); });
     piece([&] { readConfig(yaml, m_context, root["running-config"]); });
 
     const YAML::Node modes = root["modes"];
     if (!modes || !modes.IsMap() || modes.size() == 0)
         yaml.fail(modes ? modes.Mark() : root.Mark(), "modes: must name at least one mode, with its prompt");
     readModes(modes);
+    compilePrompts();
     piece([&] {
         if (const YAML::Node node = root["start"])
             model.start = modeNamed(yaml, model, node);
     });
     linkModes();
+    checkCandidates(yaml, model);
 }
 
 void Loader::readModes(const YAML::Node &modes)
@@ -150,6 +156,7 @@ void Loader::readModes(const YAML::Node &modes)
         m_model->modes.push_back(std::move(mode));
         m_modeKeys.push_back(item.first);
         m_parentNodes.emplace_back();
+        m_promptNodes.emplace_back();
     }
     std::size_t index = 0;
     for (const auto &item : modes) {
@@ -158,6 +165,8 @@ void Loader::readModes(const YAML::Node &modes)
         piece([&] { readMode(mode, value); });
         if (value.IsMap() && value["parent"])
             m_parentNodes[index].reset(value["parent"]);
+        if (value.IsMap() && value["prompt"])
+            m_promptNodes[index].reset(value["prompt"]);
         ++index;
     }
 }
@@ -168,15 +177,20 @@ void Loader::readMode(Mode &mode, const YAML::Node &value)
     const std::string where = "mode " + mode.name;
     if (!value.IsMap())
         yaml.fail(value, where + " must be a map with a prompt:");
-    yaml.checkKeys(value, {"prompt", "parent", "config", "commands"}, where);
-    const YAML::Node prompt = value["prompt"];
-    if (!prompt)
+    yaml.checkKeys(value, {"prompt", "parent", "config", "candidate", "commands"}, where);
+    if (!value["prompt"])
         yaml.fail(value, where + " has no prompt:");
-    mode.prompt = yaml.compile(prompt, FixedScope, "prompt");
     if (const YAML::Node parent = value["parent"])
         mode.parent = modeNamed(yaml, *m_model, parent);
     if (const YAML::Node config = value["config"])
         mode.config = yaml.flag(config, "config");
+    if (const YAML::Node candidate = value["candidate"]) {
+        const std::string kind = yaml.text(candidate, "candidate");
+        if (kind != "shared" && kind != "session")
+            yaml.fail(candidate, "candidate: is shared (one for all sessions) or session (one per session, named)");
+        mode.candidate = kind == "shared" ? CandidateKind::Shared : CandidateKind::Session;
+        mode.config = true;
+    }
     const YAML::Node commands = value["commands"];
     if (!commands || commands.IsNull())
         return;
@@ -189,6 +203,35 @@ void Loader::readMode(Mode &mode, const YAML::Node &value)
             if (++m_commandCount > MaxCommands)
                 yaml.fail(key, "more than " + std::to_string(MaxCommands) + " commands");
             mode.commands.push_back(readCommand(yaml, m_context, key, answer));
+        });
+    }
+}
+
+// A prompt knows the variables of the commands that enter its mode, once
+// every command is read.
+void Loader::compilePrompts()
+{
+    std::vector<Mode> &modes = m_model->modes;
+    std::vector<std::vector<std::string>> entering(modes.size());
+    for (const Mode &mode : modes)
+        for (const Command &command : mode.commands) {
+            if (command.mode < 0)
+                continue;
+            std::vector<std::string> &names = entering[std::size_t(command.mode)];
+            for (const std::string &name : command.variables)
+                if (std::find(names.begin(), names.end(), name) == names.end())
+                    names.push_back(name);
+        }
+    for (std::size_t i = 0; i < modes.size(); ++i) {
+        if (!m_promptNodes[i])
+            continue;
+        piece([&] {
+            const Template wide = m_yaml->compile(m_promptNodes[i], {.own = entering[i]}, "prompt");
+            for (std::size_t own : wide.ownUsed())
+                if (std::find(modes[i].promptNames.begin(), modes[i].promptNames.end(), entering[i][own])
+                    == modes[i].promptNames.end())
+                    modes[i].promptNames.push_back(entering[i][own]);
+            modes[i].prompt = m_yaml->compile(m_promptNodes[i], {.own = modes[i].promptNames}, "prompt");
         });
     }
 }

@@ -21,9 +21,10 @@ struct ReadContext {
     }
 };
 
-// Texts that know only {hostname}, and the error texts that also know {line}.
+// Texts that know only {hostname}, {user} and {session}; the error texts
+// that also know {line}, {word} and {position}.
 inline const TemplateScope FixedScope{};
-inline const TemplateScope LineScope{.line = true};
+inline const TemplateScope ErrorScope{.line = true, .error = true};
 
 // The index of the mode a scalar names; a problem when there is none.
 int modeNamed(YamlFields &yaml, const Model &model, const YAML::Node &node);
@@ -37,7 +38,12 @@ Command readCommand(YamlFields &yaml, ReadContext &context, const YAML::Node &ke
 void readLogin(YamlFields &yaml, Model &model, const YAML::Node &node);
 void readErrors(YamlFields &yaml, Model &model, const YAML::Node &node);
 void readPaging(YamlFields &yaml, Model &model, const YAML::Node &node);
+// config-style: and indent:, with the unique keys and indentation of the style.
+void readStyle(YamlFields &yaml, Model &model, const YAML::Node &style, const YAML::Node &indent);
 void readUnique(YamlFields &yaml, Model &model, const YAML::Node &node);
+void readFilters(YamlFields &yaml, Model &model, const YAML::Node &node);
+// The warnings of keys that ask for a candidate where there is none.
+void checkCandidates(YamlFields &yaml, const Model &model);
 // The initial running config: the file running-config: names, else
 // ROUTER.CFG when there is one.
 void readConfig(YamlFields &yaml, ReadContext &context, const YAML::Node &node);

@@ -1,7 +1,8 @@
 // model.h: a command-driven router as its commands.yaml describes it, read once and shared by its sessions.
 #pragma once
 #include "console/commands/command_index.h"
-#include "console/commands/config_tree.h"
+#include "console/commands/configuration.h"
+#include "console/commands/filters.h"
 #include "console/commands/template.h"
 
 #include <cstddef>
@@ -21,6 +22,38 @@ class TextFiles;
 
 namespace zentrel::console::commands {
 
+// Beyond modes, prompts, commands and their answers, commands.yaml says how
+// the platform keeps and shows its configuration, and how it words things:
+//
+//   config-style: junos          # ios (default): lines and indented sections;
+//                                # junos: statements in braces, typed as set/delete
+//   indent: 3                    # blanks a level (default: ios 1, junos 4)
+//   filters: [include, exclude, begin, section, count]       # what may follow `|`
+//   filters: {match: include, count: {kind: count, answer: "Count: {count} lines\n"},
+//             display set: display-set, no-more: no-more}    # the platform's own words
+//   errors: {caret: false, unknown: "unknown command.\n",   # unknown: a bad first word
+//            invalid: "% Invalid input (at token {position}: '{word}')\n"}
+//   modes:
+//     configuration:
+//       candidate: shared        # or session: config lines go to a candidate
+//       commands:
+//         commit: {commit: true}               # the candidate becomes the running config
+//         rollback 0: {discard: true}          # the candidate is dropped
+//         show | compare: "{compare}"          # Junos form, or a unified diff (ios style)
+//         run {command...}: {run-in: operational}   # a line as that mode answers it
+//         exit:
+//           mode: operational
+//           confirm: {question: "Exit? [yes,no] (yes) ", default: "yes", cancel: [no],
+//                     when: uncommitted}       # the next line replies; Enter: the default
+//     enable:
+//       commands:
+//         configure session {name}: {mode: config-s, session: "{name}"}   # names the candidate
+//   ... enable: {mode: enable, password: any}  # asks, and takes any password
+//
+// Variables everywhere: {hostname}, {user}, {session}; in answers also
+// {config} (no header), {candidate}, {compare}, {reply}; in errors {word}
+// and {position} (the words before it); in a mode's prompt, the variables of
+// the commands that enter it. Answer files are filled as answers are.
 inline constexpr const char *CommandsFile = "commands.yaml";
 inline constexpr const char *DefaultConfigFile = "ROUTER.CFG";
 
@@ -66,6 +99,22 @@ enum class Missing {
     Text,      // `missing: "text"`: that text instead
 };
 
+// `confirm:`: a question the command asks before it acts; the next line
+// typed is the reply, a bare Enter the default.
+struct Confirm {
+    Template question;
+    std::string defaultReply;
+    std::vector<std::string> cancel;   // replies (any case) that leave the command undone
+    bool whenUncommitted = false;      // `when: uncommitted`: asked only while the candidate differs
+};
+
+// Where a configuration mode's lines go (`candidate:`).
+enum class CandidateKind {
+    None,      // to the running config
+    Shared,    // to the candidate all sessions share, until `commit` or `discard`
+    Session,   // to the session's own candidate, named by `session:` on the command that opens it
+};
+
 struct Command {
     std::string text;                    // as written: the key in commands.yaml
     std::size_t line = 0;                // of the key, from 1
@@ -82,8 +131,14 @@ struct Command {
     bool raw = false;                    // sent as written: no variables, no CR LF
     int mode = -1;                       // the mode to enter; -1: stay
     std::optional<std::string> password; // asked for before anything else happens
+    bool anyPassword = false;            // `password: any`: asked for, and any is taken
+    std::optional<Confirm> confirm;      // asked after the password
+    int runIn = -1;                      // `run-in:`: the last variable's text is a line of that mode
     bool close = false;
     bool save = false;
+    bool commit = false;                 // the candidate becomes the running config
+    bool discard = false;                // the candidate is dropped
+    std::optional<Template> session;     // the name of the session candidate the command opens
     std::optional<Template> paging;      // renders to the session's page length
     std::optional<Template> section;     // config lines typed next go under it
     Missing missing = Missing::Warn;
@@ -96,8 +151,12 @@ struct Mode {
     std::string name;
     std::size_t line = 0;
     Template prompt;
+    // Variables of the commands that enter the mode, as the prompt names
+    // them (`edit {path...}` entering a mode whose prompt shows {path}).
+    std::vector<std::string> promptNames;
     int parent = -1;
-    bool config = false;   // lines no command matches go into the running config
+    bool config = false;   // lines no command matches go into the running config (or the candidate)
+    CandidateKind candidate = CandidateKind::None;
     std::vector<Command> commands;
     CommandIndex index;    // these commands, then the parents'
 };
@@ -126,13 +185,16 @@ struct Model {
     int start = 0;
     std::vector<Mode> modes;
     Template invalid;
+    std::optional<Template> unknown;            // invalid at a line's first word; none: `invalid`
     Template ambiguous;
     Template incomplete;
+    bool caret = true;                          // a caret line under the word before `invalid`
+    std::vector<Filter> filters;
     std::size_t pageLength = 0;                 // 0: no paging
     Template more;
     std::string initialConfig;
     std::optional<double> delay;
-    UniqueKeys unique;
+    ConfigRules config;                         // config-style:, unique:, indent:
     std::size_t answersSlots = 0;
     std::vector<Finding> warnings;              // what --lint would also say
 
@@ -144,6 +206,8 @@ using ModelPtr = std::shared_ptr<const Model>;
 inline constexpr std::size_t MaxCommandsFileBytes = 4 << 20;
 inline constexpr std::size_t MaxAnswerFileBytes = 1 << 20;
 inline constexpr std::size_t MaxCommands = 100000;
+// Session candidates one session keeps pending at once (`configure session NAME`).
+inline constexpr std::size_t MaxSessionCandidates = 5;
 // A page holds at most this many lines (`paging: {length:}`, `paging: "{n}"`).
 inline constexpr std::size_t MaxPageLength = 512;
 

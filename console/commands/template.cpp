@@ -14,7 +14,45 @@ bool nameCharacter(char c)
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
 }
 
+struct Known {
+    std::string_view name;
+    Variable variable;
+    bool TemplateScope::*needs;   // null: known everywhere
+};
+constexpr Known KnownVariables[] = {
+    {"hostname", Variable::Hostname, nullptr},
+    {"user", Variable::User, nullptr},
+    {"session", Variable::Session, nullptr},
+    {"running-config", Variable::RunningConfig, &TemplateScope::configs},
+    {"startup-config", Variable::StartupConfig, &TemplateScope::configs},
+    {"config", Variable::Config, &TemplateScope::configs},
+    {"candidate", Variable::Candidate, &TemplateScope::configs},
+    {"compare", Variable::Compare, &TemplateScope::configs},
+    {"line", Variable::Line, &TemplateScope::line},
+    {"reply", Variable::Reply, &TemplateScope::line},
+    {"word", Variable::Word, &TemplateScope::error},
+    {"position", Variable::Position, &TemplateScope::error},
+    {"count", Variable::Count, &TemplateScope::count},
+};
+
+const Configuration *configOf(const TemplateValues &values, Variable variable)
+{
+    if (!values.router)
+        return nullptr;
+    if (variable == Variable::Candidate && values.candidate)
+        return values.candidate;
+    return &values.router->running();
+}
+
 } // namespace
+
+bool isRouterVariable(std::string_view name)
+{
+    // {word}, {position} and {count} live only in texts that have no command.
+    return std::any_of(std::begin(KnownVariables), std::end(KnownVariables), [&](const Known &known) {
+        return known.name == name && known.needs != &TemplateScope::error && known.needs != &TemplateScope::count;
+    });
+}
 
 bool isVariableName(std::string_view name)
 {
@@ -41,15 +79,20 @@ Template Template::compile(std::string_view text, const TemplateScope &scope)
 
     std::size_t i = 0;
     while (i < text.size()) {
-        const std::size_t brace = text.find('{', i);
+        const std::size_t brace = text.find_first_of("{}", i);
         if (brace == std::string_view::npos) {
             literal.append(text.substr(i));
             break;
         }
         literal.append(text.substr(i, brace - i));
-        if (brace + 1 < text.size() && text[brace + 1] == '{') {
-            literal.push_back('{');
+        if (brace + 1 < text.size() && text[brace + 1] == text[brace]) {
+            literal.push_back(text[brace]);   // {{ or }}
             i = brace + 2;
+            continue;
+        }
+        if (text[brace] == '}') {
+            literal.push_back('}');
+            i = brace + 1;
             continue;
         }
         std::size_t end = brace + 1;
@@ -61,14 +104,10 @@ Template Template::compile(std::string_view text, const TemplateScope &scope)
 
         Piece piece;
         piece.literal = false;
-        if (name == "hostname") {
-            piece.variable = Variable::Hostname;
-        } else if (name == "running-config" && scope.configs) {
-            piece.variable = Variable::RunningConfig;
-        } else if (name == "startup-config" && scope.configs) {
-            piece.variable = Variable::StartupConfig;
-        } else if (name == "line" && scope.line) {
-            piece.variable = Variable::Line;
+        const auto known = std::find_if(std::begin(KnownVariables), std::end(KnownVariables),
+                                        [&](const Known &k) { return k.name == name && (!k.needs || scope.*k.needs); });
+        if (known != std::end(KnownVariables)) {
+            piece.variable = known->variable;
         } else {
             const auto own = std::find(scope.own.begin(), scope.own.end(), name);
             if (own == scope.own.end())
@@ -110,16 +149,43 @@ void Template::renderTo(std::string &out, const TemplateValues &values) const
         case Variable::Hostname:
             out.append(values.hostname);
             break;
+        case Variable::User:
+            out.append(values.user);
+            break;
+        case Variable::Session:
+            out.append(values.session);
+            break;
         case Variable::RunningConfig:
             if (values.router)
-                out.append(values.router->showRunning());
+                out.append(values.setLines ? values.router->running().setLines() : values.router->showRunning());
             break;
         case Variable::StartupConfig:
             if (values.router)
                 out.append(values.router->startupConfig());
             break;
+        case Variable::Config:
+        case Variable::Candidate:
+            if (const Configuration *config = configOf(values, piece.variable))
+                out.append(values.setLines ? config->setLines() : config->text());
+            break;
+        case Variable::Compare:
+            if (values.router && values.candidate)
+                out.append(values.router->running().compare(*values.candidate, values.session));
+            break;
         case Variable::Line:
             out.append(values.line);
+            break;
+        case Variable::Reply:
+            out.append(values.reply);
+            break;
+        case Variable::Word:
+            out.append(values.word);
+            break;
+        case Variable::Position:
+            out.append(std::to_string(values.position));
+            break;
+        case Variable::Count:
+            out.append(std::to_string(values.count));
             break;
         case Variable::Own:
             if (piece.own < values.own.size())

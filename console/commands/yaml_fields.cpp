@@ -25,6 +25,21 @@ void YamlFields::fail(const YAML::Mark &mark, const std::string &text)
     throw BrokenPiece{};
 }
 
+void YamlFields::failIn(const std::string &file, std::string_view text, std::size_t offset, const std::string &what)
+{
+    offset = std::min(offset, text.size());
+    const std::string_view before = text.substr(0, offset);
+    const std::size_t lineStart = before.rfind('\n') == std::string_view::npos ? 0 : before.rfind('\n') + 1;
+    Finding finding;
+    finding.file = file;
+    finding.line = std::size_t(std::count(before.begin(), before.end(), '\n')) + 1;
+    finding.column = offset - lineStart + 1;
+    finding.text = what;
+    finding.error = true;
+    m_findings.push_back(std::move(finding));
+    throw BrokenPiece{};
+}
+
 void YamlFields::warn(const YAML::Mark &mark, const std::string &text)
 {
     record(mark, text, false);

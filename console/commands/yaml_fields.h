@@ -32,6 +32,9 @@ public:
     [[noreturn]] void fail(const YAML::Mark &mark, const std::string &text);
     [[noreturn]] void fail(const YAML::Node &node, const std::string &text) { fail(node.Mark(), text); }
     void warn(const YAML::Mark &mark, const std::string &text);
+    // A problem in another file commands.yaml names (an answer file), at
+    // the line and column of `offset` in its text.
+    [[noreturn]] void failIn(const std::string &file, std::string_view text, std::size_t offset, const std::string &what);
     void record(const YAML::Mark &mark, const std::string &text, bool error);
 
     // Keys of a map that mean nothing here get a warning each.

@@ -1,5 +1,5 @@
 # paramiko_starter.py: a raw SSH shell on the cisco_ios starter, as a hand-written script sees it:
-# the prompt, a bare Enter, paging with Space and q, enable, paging off, the close.
+# the prompt, a bare Enter, enable's password, paging with Space and q, paging off, the close.
 import os
 import sys
 import time
@@ -40,7 +40,10 @@ seen = read_until(shell, b"R1>")
 check(seen == b"\r\nR1>", "a bare Enter is answered with the prompt", seen)
 
 shell.send("enable\n")
-read_until(shell, b"R1#")
+read_until(shell, b"Password: ")
+shell.send("any-secret\n")
+seen = read_until(shell, b"R1#")
+check(b"any-secret" not in seen, "the enable password is not echoed", seen)
 # The running config is longer than a page of 24 lines: Space brings the next page, up to
 # the prompt.
 shell.send("show running-config\n")

@@ -28,10 +28,11 @@ struct CommandsRig {
         model = console::commands::loadModel(dir.path(), files);
         router = std::make_shared<console::commands::RouterState>(*model);
     }
+    // Over SSH the session logged in as admin; over Telnet the login dialog asks.
     std::unique_ptr<console::commands::Conversation> session(bool ssh = true)
     {
-        return std::make_unique<console::commands::Conversation>(model, router, files,
-                                                                 console::commands::ConversationOptions{ssh});
+        return std::make_unique<console::commands::Conversation>(
+            model, router, files, console::commands::ConversationOptions{.ssh = ssh, .user = "admin"});
     }
 };
 

@@ -77,7 +77,28 @@ INSTANTIATE_TEST_SUITE_P(Sections, ConfigLines, ::testing::Values(
     TreeCase{"newSectionBeforeEnd", "interface Eth2", "description spare", Change::Added,
              replaced("end\n", "interface Eth2\n description spare\n!\nend\n")},
     TreeCase{"sameLineElsewhereIsNoMatter", "interface Eth1", "description office", Change::Added,
-             replaced("Eth1\n shutdown\n", "Eth1\n shutdown\n description office\n")}), caseName);
+             replaced("Eth1\n shutdown\n", "Eth1\n shutdown\n description office\n")},
+    TreeCase{"negatedKeyReplacesItsValue", "interface Eth0", "no ip address", Change::Replaced,
+             replaced("ip address 10.0.0.1 255.0.0.0", "no ip address")},
+    TreeCase{"negatedKeyDropsItsValues", "interface Eth0", "no ip address 10.0.0.1 255.0.0.0", Change::Replaced,
+             replaced("ip address 10.0.0.1 255.0.0.0", "no ip address")}), caseName);
+
+TEST(ConfigTree, negatedKeyGivesWayToAValue)
+{
+    ConfigTree tree = ConfigTree::parse("interface Eth2\n no ip address\n shutdown\n");
+    EXPECT_EQ(tree.apply("ip address 10.2.0.1 255.255.0.0", "interface Eth2", defaultUniqueKeys()), Change::Replaced);
+    EXPECT_EQ(tree.text(), "interface Eth2\n ip address 10.2.0.1 255.255.0.0\n shutdown\n");
+}
+
+TEST(ConfigTree, sectionsKeepTheRoutersIndentation)
+{
+    ConfigTree tree = ConfigTree::parse("interface Ethernet1\n   description a\n      deeper\n!\nend\n", 3);
+    EXPECT_EQ(tree.apply("mtu 9000", "interface Ethernet1", defaultUniqueKeys()), Change::Added);
+    EXPECT_EQ(tree.apply("description b", "interface Ethernet2", defaultUniqueKeys()), Change::Added);
+    EXPECT_EQ(tree.text(), "interface Ethernet1\n   description a\n      deeper\n   mtu 9000\n!\n"
+                           "interface Ethernet2\n   description b\n!\nend\n");
+    EXPECT_EQ(tree.bytes(), tree.text().size());
+}
 
 TEST(ConfigTree, withoutEndLinesGoLast)
 {

@@ -57,7 +57,33 @@ INSTANTIATE_TEST_SUITE_P(Yaml, LoadErrors, ::testing::Values(
     ErrorCase{"noModes", "hostname: R1\n", 1, 1, "at least one mode"},
     ErrorCase{"modeTwice", "modes:\n  a: {prompt: \">\"}\n  a: {prompt: \"#\"}\n", 3, 3, "written twice"},
     ErrorCase{"configMissing", "running-config: start.cfg\n" + Exec, 1, 17, "cannot read the running config"},
-    ErrorCase{"hostnameOneWord", "hostname: my router\n" + Exec, 1, 11, "one word"}), caseName);
+    ErrorCase{"hostnameOneWord", "hostname: my router\n" + Exec, 1, 11, "one word"},
+    ErrorCase{"unknownStyle", "config-style: xr\n" + Exec, 1, 15, "ios (lines and sections) or junos"},
+    ErrorCase{"indentTooDeep", "indent: 9\n" + Exec, 1, 9, "from 1 to 8"},
+    ErrorCase{"indentNone", "indent: 0\n" + Exec, 1, 9, "from 1 to 8"},
+    ErrorCase{"unknownFilter", "filters: [include, grep]\n" + Exec, 1, 20, "a filter is include, exclude"},
+    ErrorCase{"filterWithABar", "filters: {\"a | b\": include}\n" + Exec, 1, 11, "no | of their own"},
+    ErrorCase{"unknownCandidate", "modes:\n  exec:\n    prompt: \">\"\n    candidate: maybe\n", 4, 16, "shared"},
+    ErrorCase{"runInWithoutALine", Exec + "      do {x}: {run-in: exec}\n", 5, 24, "{name...}"},
+    ErrorCase{"runInUnknownMode", Exec + "      do {x...}: {run-in: enabel}\n", 5, 27, "unknown mode 'enabel'"},
+    ErrorCase{"confirmWithoutQuestion", Exec + "      copy: {confirm: {default: x}}\n", 5, 23, "a question:"},
+    ErrorCase{"confirmWhen", Exec + "      copy: {confirm: {question: q, when: later}}\n", 5, 43, "always or uncommitted"},
+    ErrorCase{"errorVariableInAnswer", Exec + "      show: \"at {position}\"\n", 5, 17, "unknown variable {position}"},
+    ErrorCase{"userIsTheRouters", Exec + "      login {user}: x\n", 5, 7, "{user} is the router's own"}), caseName);
+
+TEST(LoadErrors, anAnswerFilesVariableIsPlacedInThatFile)
+{
+    CommandsRig rig(Exec + "      show a: {file: a.txt}\n      show b: {file: b.txt, raw: true}\n");
+    rig.dir.write("a.txt", "first line\nsecond {nope} line\n");
+    rig.dir.write("b.txt", "{nope}\n");
+    try {
+        rig.load();
+        FAIL() << "loaded";
+    } catch (const ModelError &error) {
+        EXPECT_EQ(std::string(error.what()),
+                  rig.dir.path("a.txt") + ":2:8: error: unknown variable {nope} (raw: true sends the file as written)");
+    }
+}
 
 TEST(LoadErrors, unreadableFileIsNamed)
 {
@@ -113,6 +139,31 @@ TEST(Lint, aCommandWrittenTwiceIsFound)
     const std::vector<Finding> findings = lintModel(rig.dir.path(), rig.files);
     ASSERT_EQ(findings.size(), 1u);
     EXPECT_EQ(findings[0].line, 6u);
+}
+
+TEST(Lint, keysThatDoNothingHere)
+{
+    CommandsRig rig("filters: {display set: display-set, include: {kind: include, answer: x}}\n"
+                    "modes:\n"
+                    "  exec:\n"
+                    "    prompt: \">\"\n"
+                    "    commands:\n"
+                    "      configure: {mode: config, session: s}\n"
+                    "      commit: {commit: true}\n"
+                    "  config: {prompt: \"#\", config: true}\n");
+    const std::vector<Finding> findings = lintModel(rig.dir.path(), rig.files);
+    const std::vector<std::pair<std::size_t, std::string>> expected{
+        {1, "with config-style: ios it changes nothing"},
+        {1, "answer: is the text of a count filter"},
+        {6, "session: names a candidate only"},
+        {7, "no mode has candidate:"},
+    };
+    ASSERT_EQ(findings.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(findings[i].line, expected[i].first) << findings[i].toString();
+        EXPECT_FALSE(findings[i].error) << findings[i].toString();
+        EXPECT_NE(findings[i].text.find(expected[i].second), std::string::npos) << findings[i].toString();
+    }
 }
 
 TEST(Lint, warningsDoNotStopTheRouter)

@@ -18,6 +18,7 @@ modes:
       bye long: {file: long.txt, close: true}
       terminal length {n}: {paging: "{n}"}
 paging: {length: 5, more: "-M-"}
+filters: [no-more, include]
 )";
 
 // Lines l1 to l10; a page of length 5 shows 4 of them and the more text.
@@ -82,6 +83,8 @@ INSTANTIATE_TEST_SUITE_P(Keys, Paging, ::testing::Values(
 
 INSTANTIATE_TEST_SUITE_P(Length, Paging, ::testing::Values(
     PagingCase{"fitsOnAPage", {"show short"}, "", lines(0, -1) + "s1\r\ns2\r\ns3\r\ns4\r\nR>"},
+    PagingCase{"noMoreForOneAnswer", {"show long | no-more"}, "", lines(1, 10) + "R>"},
+    PagingCase{"pagedAfterFiltering", {"show long | include [2-6]"}, "", lines(2, 5) + "-M-", true},
     PagingCase{"lengthZeroIsOff", {"terminal length 0", "show long"}, "", lines(1, 10) + "R>"},
     PagingCase{"shorterPages", {"terminal length 3", "show long"}, " ", lines(1, 2) + "-M-" + Erase + lines(3, 4) + "-M-", true},
     PagingCase{"lengthNotANumber", {"terminal length x"}, "", std::string(18, ' ') + "^\r\n% Invalid input detected at '^' marker.\r\nR>"},
