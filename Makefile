@@ -3,22 +3,39 @@ BUILD := build
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all run test bench bench-fleet deps configure build program clean install package \
-        sanitize-test sanitize-build sanitize-run fuzz-build fuzz-test fuzz-run fuzz soak image image-test
+.PHONY: all run test bench bench-fleet deps deps-test deps-image configure configure-test build \
+        program test-programs clean install package sanitize-test sanitize-build sanitize-run \
+        fuzz-build fuzz-test fuzz-run fuzz soak image image-test
 
 all: build
 
+# Debian packages, one list per purpose (scripts/install-deps --list PURPOSE): building and
+# running the programs needs only the first; the tests and the image add their own.
 deps:
-	@scripts/install-deps
+	@scripts/install-deps run
+deps-test:
+	@scripts/install-deps run test package
+deps-image:
+	@scripts/install-deps run image
 
+# A new tree is generated for Ninja; a tree configured before keeps its generator.
+generator = $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja)
+
+# Without GoogleTest (make run installs no test package) the tree has no tests.
 configure: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD) $(call generator,$(BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+configure-test: deps-test
+	@$(MAKE) configure
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 program: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target zentrel zentrel-serve zentrel-record
+
+# What CTest runs and the programs the tests start: no benchmark or image tool.
+test-programs: configure-test
+	@cmake --build $(BUILD) -j $(JOBS) --target test-programs
 
 run: program
 	@mkdir -p $(BUILD)/run
@@ -44,13 +61,17 @@ bench-fleet: configure
 	@$(BUILD)/bench/zentrel_bench --phases 6 --json $(BUILD)/bench-fleet.json
 
 # Each stage says how long it took, on the clock and in CPU; the list comes again at the end.
+# The tests mostly wait on sockets, timers and the programs they start, so CTest runs more
+# of them at once than there are cores.
+TEST_JOBS ?= 4
 STAGE_TIMES = $(abspath $(BUILD))/stage-times
 stage = scripts/stage-time $(STAGE_TIMES) $(1)
 
 test:
 	@mkdir -p $(BUILD) && rm -f $(STAGE_TIMES)
-	@$(call stage,build) $(MAKE) build
-	@$(call stage,tests) sh -c 'cd $(BUILD) && ctest --output-on-failure -j 2'
+	@$(call stage,install) $(MAKE) deps-test
+	@$(call stage,build) $(MAKE) test-programs
+	@$(call stage,tests) sh -c 'cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS)'
 	@$(call stage,sanitizer-build) $(MAKE) sanitize-build
 	@$(call stage,sanitizer-tests) $(MAKE) sanitize-run
 	@$(call stage,fuzz-build) $(MAKE) fuzz-build
@@ -76,25 +97,26 @@ SANITIZE_SKIPS := bench|package
 sanitize-test: sanitize-build
 	@$(MAKE) sanitize-run
 
-sanitize-build: deps
-	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g1 -O1" \
+sanitize-build: deps-test
+	@cmake -S . -B $(ASAN_BUILD) $(call generator,$(ASAN_BUILD)) -DCMAKE_BUILD_TYPE=Debug \
+	    "-DCMAKE_CXX_FLAGS_DEBUG=-g1 -O1" \
 	    "-DCMAKE_CXX_FLAGS=$(SANITIZE)" "-DCMAKE_EXE_LINKER_FLAGS=$(SANITIZE)" >/dev/null
-	@cmake --build $(ASAN_BUILD) -j $(JOBS) --target test-programs
+	@cmake --build $(ASAN_BUILD) -j $(JOBS) --target sanitized-test-programs
 
 sanitize-run:
 	@rm -rf $(REPORTS) && mkdir -p $(REPORTS)
-	@cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j 2 -LE "^($(SANITIZE_SKIPS))$$"
+	@cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(TEST_JOBS) -LE "^($(SANITIZE_SKIPS))$$"
 	@if [ -n "$$(ls -A $(REPORTS))" ]; then \
 	    echo "Sanitizer reports in $(REPORTS):"; cat $(REPORTS)/*; exit 1; fi
 
 # Fuzz targets, built with clang's libFuzzer: `make test` runs each for a few
 # seconds on its seed corpus, `make fuzz` for FUZZ_SECONDS each.
 FUZZ_BUILD := $(BUILD)/fuzz
-FUZZ_TARGETS := item_reader number_parse profile
+FUZZ_TARGETS := item_reader number_parse profile statements conversation
 FUZZ_SECONDS ?= 60
 
-fuzz-build: deps
-	@cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+fuzz-build: deps-test
+	@cmake -S fuzz -B $(FUZZ_BUILD) $(call generator,$(FUZZ_BUILD)) -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
 fuzz-test: fuzz-build
@@ -118,7 +140,7 @@ fuzz: fuzz-build
 
 # Sequential connections to one Zentrel; `make test` runs a shorter form.
 SOAK_CONNECTIONS ?= 40000
-soak: configure
+soak: configure-test
 	@cmake --build $(BUILD) -j $(JOBS) --target zentrel tst_soak
 	@cd $(BUILD)/tests && QT_QPA_PLATFORM=offscreen ZENTREL_SOAK_CONNECTIONS=$(SOAK_CONNECTIONS) ./tst_soak
 
@@ -129,16 +151,17 @@ install: program
 
 # The Debian package $(BUILD)/zentrel_<version>_<arch>.deb
 package: program
+	@scripts/install-deps package
 	@cd $(BUILD) && cpack -G DEB
 
 # The OCI image $(BUILD)/zentrel-serve-<version>.oci.tar (static programs, FROM scratch).
-image: configure
+image: deps-image configure
 	@scripts/build-image $(BUILD)
 
 # Builds the image twice (the same ID and bytes both times), checks its layout and programs,
 # and runs it where podman can run containers. Kept out of `make test`: the static
 # build alone takes minutes.
-image-test: image
+image-test: deps-test image
 	@scripts/build-image $(BUILD) $(BUILD)/image/again.oci.tar >/dev/null
 	@PYTHONPATH=python /usr/bin/python3 -m pytest -q -rs -p no:cacheprovider tests/python/test_image.py \
 	    --image=$$(ls $(BUILD)/zentrel-serve-*.oci.tar | head -1) --image-again=$(BUILD)/image/again.oci.tar

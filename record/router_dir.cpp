@@ -1,11 +1,15 @@
 // router_dir.cpp: writes RESPONSE.TXT, EXPECT.TXT and zentrel.ini for a recorded session.
 #include "record/router_dir.h"
 #include "console/item_writer.h"
+#include "platform/posix/output_files.h"
+#include "serve/expect_line.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
+#include <unistd.h>
 
 namespace zentrel::record {
 
@@ -22,10 +26,8 @@ std::string expectText(const Recording &recording, bool keepSecrets)
     for (const Recording::Line &line : recording.lines) {
         if (line.password && !keepSecrets)
             out += "~.*";
-        else if (line.text.starts_with('~'))
-            out += "\\" + line.text;
         else
-            out += line.text;
+            out += serve::exactLine(line.text);
         out += '\n';
     }
     return out;
@@ -47,11 +49,16 @@ std::string delayText(double seconds)
 
 bool writeFile(const fs::path &path, const std::string &bytes, std::string &error)
 {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), std::streamsize(bytes.size()));
-    file.close();
-    if (!file) {
-        error = path.string() + ": cannot be written";
+    const int fd = platform::createOutputFile(path.string(), error);
+    if (fd < 0)
+        return false;
+    if (!platform::writeAll(fd, bytes)) {
+        error = path.string() + ": cannot be written: " + std::strerror(errno);
+        ::close(fd);
+        return false;
+    }
+    if (::close(fd) != 0) {
+        error = path.string() + ": cannot be written: " + std::strerror(errno);
         return false;
     }
     return true;

@@ -9,7 +9,8 @@ namespace zentrel::record {
 // The items one a line, quoted where the item reader needs it.
 std::string responseText(const Recording &recording);
 // The typed lines one a line; a password answer as ~.* unless kept, and a
-// line that starts with ~ escaped as \~ so that it is matched as it stands.
+// line that would read as a pattern or an escape (`~x`, `\~x`) escaped with
+// one more backslash so that it is matched as it stands.
 std::string expectText(const Recording &recording, bool keepSecrets);
 std::string settingsText(const Recording &recording, int port);
 // "12 items, 11 lines, Delay=0.5, Echo=Yes"

@@ -1,13 +1,13 @@
 // asciicast.cpp: the header and event lines of a cast, each written whole or reported.
 #include "serve/asciicast.h"
 
+#include "platform/posix/output_files.h"
 #include "serve/json.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace zentrel::serve {
@@ -30,9 +30,12 @@ CastWriter::CastWriter(const std::string &path, const CastHeader &header,
                        std::function<void(const std::string &)> onFailure)
     : m_path(path), m_onFailure(std::move(onFailure))
 {
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::string error;
+    m_fd = platform::createOutputFile(path, error);
     if (m_fd < 0) {
-        fail(std::string("cannot create: ") + std::strerror(errno));
+        m_failed = true;
+        if (m_onFailure)
+            m_onFailure(error);
         return;
     }
     std::string line = "{\"version\": 2, \"width\": 80, \"height\": 24, \"timestamp\": ";
@@ -73,19 +76,8 @@ void CastWriter::event(double seconds, char kind, std::string_view data)
 
 void CastWriter::writeLine(const std::string &line)
 {
-    if (m_failed)
-        return;
-    std::size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t written = ::write(m_fd, line.data() + done, line.size() - done);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(std::string("cannot write: ") + std::strerror(errno));
-            return;
-        }
-        done += static_cast<std::size_t>(written);
-    }
+    if (!m_failed && !platform::writeAll(m_fd, line))
+        fail(std::string("cannot write: ") + std::strerror(errno));
 }
 
 void CastWriter::fail(const std::string &what)

@@ -31,7 +31,8 @@ class CastWriter
 {
 public:
     // Creates or empties the file and writes the header; a file that cannot
-    // be created is reported through onFailure like a failed write.
+    // be created, or a symbolic link in its place, is reported through
+    // onFailure like a failed write.
     CastWriter(const std::string &path, const CastHeader &header,
                std::function<void(const std::string &failure)> onFailure);
     ~CastWriter();

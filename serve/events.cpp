@@ -1,6 +1,8 @@
 // events.cpp: what zentrel-serve tells its caller: JSON Lines events, or human lines and a live status line.
 #include "serve/events.h"
 
+#include "platform/posix/line_writer.h"
+#include "platform/posix/output_files.h"
 #include "serve/json.h"
 
 #include <cerrno>
@@ -10,6 +12,8 @@
 #include <unistd.h>
 
 namespace zentrel::serve {
+
+using platform::writeAll;
 
 namespace {
 
@@ -68,19 +72,6 @@ std::string counted(std::uint64_t count, const char *noun)
 
 } // namespace
 
-bool writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t wrote = ::write(fd, bytes.data(), bytes.size());
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote < 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(wrote));
-    }
-    return true;
-}
-
 EventLog::EventLog(platform::EventLoop &loop, Setup setup) : m_loop(loop), m_setup(setup) {}
 
 EventLog::~EventLog()
@@ -92,6 +83,10 @@ EventLog::~EventLog()
 void EventLog::emit(std::string json)
 {
     json += "}\n";
+    if (m_setup.writer) {
+        m_setup.writer->write(json);
+        return;
+    }
     if (!writeAll(m_setup.eventsFd, json) && !m_writeFailed) {
         m_writeFailed = true;
         error(std::string("the events could not be written: ") + std::strerror(errno));

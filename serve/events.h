@@ -10,6 +10,10 @@
 #include <string_view>
 #include <vector>
 
+namespace zentrel::platform {
+class LineWriter;
+}
+
 namespace zentrel::serve {
 
 // How a session went, as its session-end event and stderr tell it.
@@ -38,6 +42,9 @@ public:
     struct Setup {
         int eventsFd = -1;        // -1: human lines instead of events
         bool statusLine = false;  // stderr is a terminal the events do not share
+        // Where the events go when eventsFd is set: a writer that never
+        // blocks; null: eventsFd written directly.
+        platform::LineWriter *writer = nullptr;
     };
 
     EventLog(platform::EventLoop &loop, Setup setup);
@@ -82,9 +89,5 @@ private:
     bool m_statusShown = false;
     bool m_writeFailed = false;
 };
-
-// Writes all of the bytes, retrying short writes and interruptions; false
-// (errno set) when the descriptor refuses them.
-bool writeAll(int fd, std::string_view bytes);
 
 } // namespace zentrel::serve

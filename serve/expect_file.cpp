@@ -1,8 +1,11 @@
 // expect_file.cpp: reading EXPECT.TXT and comparing a session's typed lines with it.
 #include "serve/expect_file.h"
 
+#include "serve/expect_line.h"
 #include "serve/line_diff.h"
 #include "serve/visible.h"
+
+#include <re2/re2.h>
 
 #include <cerrno>
 #include <cstring>
@@ -10,14 +13,39 @@
 #include <fstream>
 #include <iterator>
 #include <algorithm>
+#include <map>
 #include <sys/stat.h>
 
 namespace zentrel::serve {
+
+namespace {
+
+// Each pattern's compiled program and its DFA cache stay within this; a
+// pattern that needs more does not compile.
+constexpr int64_t PatternMemory = 1 << 20;
+
+std::shared_ptr<const re2::RE2> compile(std::string_view text, std::string &error)
+{
+    re2::RE2::Options options;
+    options.set_encoding(re2::RE2::Options::EncodingLatin1);   // one byte, one character
+    options.set_log_errors(false);
+    options.set_max_mem(PatternMemory);
+    auto pattern = std::make_shared<const re2::RE2>(re2::StringPiece(text.data(), text.size()), options);
+    if (!pattern->ok()) {
+        error = pattern->error();
+        return nullptr;
+    }
+    return pattern;
+}
+
+} // namespace
 
 ExpectFile ExpectFile::parse(std::string_view bytes, const std::string &fileName)
 {
     ExpectFile file;
     file.m_fileName = fileName;
+    // A pattern written many times is compiled once.
+    std::map<std::string_view, std::shared_ptr<const re2::RE2>> compiled;
     std::size_t number = 0;
     std::size_t start = 0;
     while (start < bytes.size()) {
@@ -36,13 +64,15 @@ ExpectFile ExpectFile::parse(std::string_view bytes, const std::string &fileName
         line.number = number;
         line.text = std::string(text);
         if (text.front() == '~') {
-            try {
-                line.pattern.emplace(std::string(text.substr(1)), std::regex::ECMAScript);
-            } catch (const std::regex_error &error) {
+            std::shared_ptr<const re2::RE2> &pattern = compiled[text.substr(1)];
+            std::string error;
+            if (!pattern)
+                pattern = compile(text.substr(1), error);
+            if (!pattern)
                 throw ExpectError(fileName + ":" + std::to_string(number) + ": the pattern "
-                                  + visibleText(text.substr(1)) + " does not compile: " + error.what());
-            }
-        } else if (text.starts_with("\\~")) {
+                                  + visibleText(text.substr(1)) + " does not compile: " + error);
+            line.pattern = pattern;
+        } else if (isEscapedLine(text)) {
             line.literal = std::string(text.substr(1));
         } else {
             line.literal = std::string(text);
@@ -81,7 +111,7 @@ bool ExpectFile::matches(const Line &line, const std::string &typed) const
 {
     if (!line.pattern)
         return typed == line.literal;
-    return typed.size() <= MaxPatternSubject && std::regex_match(typed, *line.pattern);
+    return re2::RE2::FullMatch(typed, *line.pattern);
 }
 
 Verdict ExpectFile::check(const std::vector<std::string> &typedLines,
@@ -120,7 +150,10 @@ Verdict ExpectFile::check(const std::vector<std::string> &typedLines,
         diff.from.push_back(visibleText(line.text));
     for (const std::string *line : shown)
         diff.to.push_back(visibleText(*line));
-    // Each pair is compared once per table cell; a pattern is the costly case.
+    // A pair may be compared once per table cell: the diff's work is bounded
+    // by the typed bytes it would have to scan.
+    for (const std::string *line : typed)
+        diff.toBytes.push_back(line->size());
     diff.same = [this, &typed](std::size_t i, std::size_t j) { return matches(m_lines[i], *typed[j]); };
     verdict.diff = unifiedDiff(diff);
     return verdict;

@@ -3,11 +3,14 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace re2 {
+class RE2;
+}
 
 namespace zentrel::serve {
 
@@ -39,9 +42,11 @@ class ExpectFile
 {
 public:
     // The file's lines, split at LF with a CR before it dropped. A line
-    // starting with `~` is an ECMAScript pattern for the whole typed line;
-    // `\~` stands for a literal leading tilde. Empty lines are ignored.
-    // Throws ExpectError for a pattern that does not compile.
+    // starting with `~` is a pattern in RE2's syntax for the whole typed line,
+    // matched byte for byte (Latin-1) in time linear in the line. A line of
+    // backslashes then `~` loses its first backslash and is exact: `\~x`
+    // stands for `~x`, `\\~x` for `\~x`. Empty lines are ignored. Throws
+    // ExpectError for a pattern RE2 does not take.
     static ExpectFile parse(std::string_view bytes, const std::string &fileName);
     // Throws ExpectError also when the file cannot be read.
     static ExpectFile load(const std::string &path);
@@ -54,16 +59,12 @@ public:
 
     std::size_t size() const { return m_lines.size(); }
 
-    // Typed lines longer than this never match a pattern: the regular
-    // expression engine recurses per byte and would run out of stack.
-    static constexpr std::size_t MaxPatternSubject = 1024;
-
 private:
     struct Line {
         std::size_t number = 0;     // in the file, from 1
         std::string text;           // as written, `~` included, for the diff
         std::string literal;        // what an exact line must equal
-        std::optional<std::regex> pattern;
+        std::shared_ptr<const re2::RE2> pattern;   // null for an exact line
     };
 
     bool matches(const Line &line, const std::string &typed) const;

@@ -114,6 +114,25 @@ std::unique_ptr<platform::TcpListener> Fleet::listenForTelnet(int port, platform
     return listener;
 }
 
+void Fleet::loadHostKeys()
+{
+    for (auto &member : m_routers) {
+        if (member->plan.sshPort < 0)
+            continue;
+        const bool first = m_hostKeys.count(member->plan.hostKeyPath) == 0;
+        try {
+            member->hostKey = &hostKey(member->plan.hostKeyPath);
+        } catch (const platform::Error &error) {
+            throw StartError("router '" + member->plan.name + "': " + error.what());
+        }
+        if (first && !member->hostKey->warning().empty()) {
+            console::SessionInfo info;
+            info.router = member->plan.name;
+            m_log.warning(info, member->hostKey->warning());
+        }
+    }
+}
+
 const ssh::HostKey &Fleet::hostKey(const std::string &path)
 {
     auto found = m_hostKeys.find(path);
@@ -127,7 +146,8 @@ const ssh::HostKey &Fleet::hostKey(const std::string &path)
 // exec channel reaches the router and takes one of its sessions.
 void Fleet::listenForSsh(Member &member)
 {
-    member.hostKey = &hostKey(member.plan.hostKeyPath);
+    if (!member.hostKey)
+        member.hostKey = &hostKey(member.plan.hostKeyPath);
     ssh::SshSetup setup;
     setup.address = m_setup.address;
     setup.port = member.plan.sshPort;
@@ -164,6 +184,11 @@ void Fleet::stop()
         member->sshListener.reset();
         member->router->stop();
     }
+}
+
+int Fleet::port(std::size_t router) const
+{
+    return router < m_routers.size() && m_routers[router]->listener ? m_routers[router]->listener->port() : 0;
 }
 
 void Fleet::sessionEnded(Member &member)

@@ -46,6 +46,10 @@ public:
           std::vector<RouterPlan> plans);
     ~Fleet();
 
+    // Reads every SSH router's host key (warning about one that others can
+    // read); throws StartError naming the router and the file. Before
+    // start(), which otherwise reads them itself.
+    void loadHostKeys();
     // Opens every router's port and only then starts accepting, so that a
     // run either serves every router or none. Throws StartError naming the
     // router, the port and the reason, with every port closed again.
@@ -57,6 +61,9 @@ public:
     std::function<void()> onDone;
 
     std::size_t size() const { return m_routers.size(); }
+    // The Telnet port of the router made `router`th (from 0, as the plans came);
+    // 0 before start().
+    int port(std::size_t router) const;
 
 private:
     struct Member;

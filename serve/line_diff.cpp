@@ -9,7 +9,8 @@ namespace zentrel::serve {
 namespace {
 
 constexpr std::size_t Context = 3;
-constexpr std::size_t MaxTableCells = 1 << 20;   // 4 MiB of table at most
+constexpr std::size_t MaxTableCells = 1 << 16;
+constexpr std::size_t MaxCompared = std::size_t(16) << 20;   // bytes scanned by same() over the table
 
 struct Op {
     char kind;          // ' ', '-' or '+'
@@ -17,7 +18,18 @@ struct Op {
     std::size_t to;     // index in `to` (for ' ' and '+')
 };
 
-std::vector<Op> editScript(const DiffInput &in)
+// Whether aligning from[head, head+rows) with to[head, head+cols) stays within the bounds.
+bool affordable(const DiffInput &in, std::size_t head, std::size_t rows, std::size_t cols)
+{
+    if ((rows + 1) * (cols + 1) > MaxTableCells)
+        return false;
+    std::size_t bytes = 0;
+    for (std::size_t j = head; j < head + cols; ++j)
+        bytes += j < in.toBytes.size() ? in.toBytes[j] : in.to[j].size();
+    return bytes <= MaxCompared / rows;
+}
+
+std::vector<Op> editScript(const DiffInput &in, bool &aligned)
 {
     const std::size_t n = in.from.size();
     const std::size_t m = in.to.size();
@@ -34,7 +46,8 @@ std::vector<Op> editScript(const DiffInput &in)
 
     const std::size_t rows = n - head - tail;
     const std::size_t cols = m - head - tail;
-    if (rows > 0 && cols > 0 && (rows + 1) * (cols + 1) <= MaxTableCells) {
+    aligned = rows == 0 || cols == 0 || affordable(in, head, rows, cols);
+    if (rows > 0 && cols > 0 && aligned) {
         // common[i][j]: the longest common run of from[head+i..] and to[head+j..].
         std::vector<std::uint32_t> common((rows + 1) * (cols + 1), 0);
         auto at = [&](std::size_t i, std::size_t j) -> std::uint32_t & { return common[i * (cols + 1) + j]; };
@@ -74,7 +87,8 @@ std::string range(std::size_t first, std::size_t count)
 
 std::string unifiedDiff(const DiffInput &in, std::size_t maxLines)
 {
-    const std::vector<Op> ops = editScript(in);
+    bool aligned = true;
+    const std::vector<Op> ops = editScript(in, aligned);
     std::vector<std::string> lines;
     std::size_t k = 0;
     while (k < ops.size()) {
@@ -116,7 +130,9 @@ std::string unifiedDiff(const DiffInput &in, std::size_t maxLines)
     if (lines.empty())
         return {};
 
-    std::string out = "--- " + in.fromLabel + "\n+++ " + in.toLabel + "\n";
+    std::string out = aligned ? "" : "(too many lines to align: from the first difference on, every line is "
+                                     "shown as differing)\n";
+    out += "--- " + in.fromLabel + "\n+++ " + in.toLabel + "\n";
     const std::size_t shown = std::min(lines.size(), maxLines);
     for (std::size_t i = 0; i < shown; ++i)
         out += lines[i] + "\n";

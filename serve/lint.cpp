@@ -7,6 +7,8 @@
 #include "serve/expect_file.h"
 #include "serve/visible.h"
 
+#include <re2/re2.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -17,7 +19,6 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <regex>
 #include <sys/stat.h>
 
 namespace zentrel::serve {
@@ -154,8 +155,8 @@ void RouterLint::settings()
         return text.substr(0, ValueSize - 1);
     };
 
-    static const std::regex plainWhole("[0-9]+|&[Hh][0-9A-Fa-f]+|&[Oo][0-7]+");
-    static const std::regex plainNumber("[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?");
+    static const re2::RE2 plainWhole("[0-9]+|&[Hh][0-9A-Fa-f]+|&[Oo][0-7]+");
+    static const re2::RE2 plainNumber("[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?");
     const std::string portText = value("TCP-Port");
     const double port = console::parseNumber(portText);
     const std::string shownPort = visibleText(trimmed(portText));
@@ -163,7 +164,7 @@ void RouterLint::settings()
     double listenPort = port == 0 ? 1101 : rounded;
     if (port == 0 && !trimmed(portText).empty() && shownPort != "0") {
         warn(file, lineOf("TCP-Port"), "TCP-Port=" + shownPort + " is read as 0, so port 1101 is taken");
-    } else if (port != 0 && (!std::regex_match(std::string(trimmed(portText)), plainWhole) || rounded < 1
+    } else if (port != 0 && (!re2::RE2::FullMatch(trimmed(portText), plainWhole) || rounded < 1
                              || rounded > 65535)) {
         std::string consequence = rounded < 1 || rounded > 65535
                                       ? "; no listener can take it, the router does not start"
@@ -175,7 +176,7 @@ void RouterLint::settings()
     const std::string delayText = value("Delay");
     m_delay = console::parseNumber(delayText);
     const std::string shownDelay = visibleText(trimmed(delayText));
-    if (!trimmed(delayText).empty() && !std::regex_match(std::string(trimmed(delayText)), plainNumber))
+    if (!trimmed(delayText).empty() && !re2::RE2::FullMatch(trimmed(delayText), plainNumber))
         warn(file, lineOf("Delay"),
              "Delay=" + shownDelay + " is read as " + console::doubleText(m_delay) + " s");
     if (m_delay < 0) {
@@ -227,8 +228,9 @@ void RouterLint::expectations()
         // "FILE:LINE: reason", the same words zentrel-serve refuses to start with.
         const std::string what = error.what();
         const auto colon = what.find(": ", file.size() + 1);
-        m_result.text += what.substr(0, colon) + ": warning: " + what.substr(colon + 2) + "\n";
-        m_result.status = std::max(m_result.status, 1);
+        m_result.text += what.substr(0, colon) + ": error: " + what.substr(colon + 2)
+                         + "; zentrel-serve would not start\n";
+        m_result.status = 2;
     }
 }
 

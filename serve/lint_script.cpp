@@ -122,11 +122,6 @@ ScriptLint lintScript(std::string_view bytes)
                                                         "of the file"});
                 continue;
             }
-            const std::string_view inside = raw.substr(first + 1, close - first - 1);
-            if (inside.find_first_of("\r\n") != std::string_view::npos)
-                lint.warnings.push_back({line, number + ": the quoted item spans lines " + std::to_string(line)
-                                                   + " to " + std::to_string(lines.at(start + close))
-                                                   + "; its line ends are sent as they are"});
             std::string_view after = raw.substr(close + 1);
             while (!after.empty() && (after.back() == '\n' || after.back() == '\r' || after.back() == ','))
                 after.remove_suffix(1);

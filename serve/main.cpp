@@ -1,5 +1,7 @@
 // main.cpp: zentrel-serve, the routers of one or more directories served without a window.
 #include "app/version.h"
+#include "platform/posix/line_writer.h"
+#include "platform/posix/output_files.h"
 #include "platform/posix/posix_loop.h"
 #include "serve/events.h"
 #include "serve/exit_status.h"
@@ -18,7 +20,9 @@
 #include <fcntl.h>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -32,6 +36,8 @@ using namespace zentrel::serve;
 constexpr rlim_t Reserve = 64;
 constexpr double DrainFor = 2.0;
 constexpr double DrainPoll = 0.01;
+constexpr std::size_t EventQueue = 4 << 20;   // bytes of events waiting for a slow reader at most
+constexpr double EventsFlushFor = 0.5;        // at the exit, for a reader that has stalled
 
 int usageError(const std::string &text)
 {
@@ -66,15 +72,9 @@ bool enoughDescriptors(std::size_t routers, std::string &problem)
     return true;
 }
 
-int openEvents(const std::string &target)
+std::string droppedEvent(std::uint64_t count)
 {
-    if (target == "-")
-        return STDOUT_FILENO;
-    int fd;
-    do
-        fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
-    while (fd < 0 && errno == EINTR);
-    return fd;
+    return "{\"event\":\"dropped\",\"count\":" + std::to_string(count) + "}\n";
 }
 
 int serveRouters(const Options &options)
@@ -91,15 +91,29 @@ int serveRouters(const Options &options)
 
     int eventsFd = -1;
     if (options.events) {
-        eventsFd = openEvents(*options.events);
+        std::string error;
+        eventsFd = *options.events == "-" ? STDOUT_FILENO : platform::openOutputStream(*options.events, error);
         if (eventsFd < 0)
-            return usageError("--events: cannot open '" + *options.events + "': " + std::strerror(errno));
+            return usageError("--events: " + error);
     }
     // The status line would tear through events written to the same terminal.
     const bool statusLine = ::isatty(STDERR_FILENO) && !(eventsFd == STDOUT_FILENO && ::isatty(STDOUT_FILENO));
 
     platform::PosixLoop loop;
-    EventLog log(loop, {eventsFd, statusLine});
+    // A reader that stops reading the events stops none of the routers.
+    std::optional<platform::LineWriter> events;
+    if (eventsFd >= 0)
+        events.emplace(loop, platform::LineWriter::Setup{
+                                 eventsFd, eventsFd == STDOUT_FILENO, EventQueue, droppedEvent,
+                                 [](const std::string &text) {
+                                     std::fprintf(stderr, "zentrel-serve: events: %s\n", text.c_str());
+                                 }});
+    EventLog log(loop, {eventsFd, statusLine, events ? &*events : nullptr});
+    auto endEvents = [&] {
+        log.finish();
+        if (events)
+            events->finish(EventsFlushFor);
+    };
     SessionRecords records(loop, log,
                            {options.transcripts.value_or(""), options.junit.value_or(""), options.keepSecrets},
                            [&](const std::string &failure) { log.error(failure); });
@@ -108,17 +122,26 @@ int serveRouters(const Options &options)
         try {
             observers[plan.name] = &records.addRouter({plan.name, plan.port, plan.delay, loadRouterExpect(plan.dir)});
         } catch (const ExpectError &error) {
-            log.finish();
+            endEvents();
             return usageError(error.what());
         }
     }
     if (const std::string failure = records.prepare(); !failure.empty()) {
-        log.finish();
+        endEvents();
         return usageError(failure);
     }
     records.onCheckFailed = [](const std::string &report) { std::fputs(report.c_str(), stderr); };
     Fleet fleet(loop, log, [&](const RouterPlan &plan) -> console::SessionObserver & { return *observers.at(plan.name); },
                 {options.listen, options.sessions, options.connections}, plans);
+
+    // Read before any signal is blocked: until the loop runs, SIGTERM ends
+    // the program as it would any other.
+    try {
+        fleet.loadHostKeys();
+    } catch (const StartError &error) {
+        endEvents();
+        return usageError(error.what());
+    }
 
     int status = ExitOk;
     bool stopping = false;
@@ -159,9 +182,11 @@ int serveRouters(const Options &options)
     try {
         fleet.start();
     } catch (const StartError &error) {
-        log.finish();
+        endEvents();
         return usageError(error.what());
     }
+    for (std::size_t router = 0; router < plans.size(); ++router)
+        records.listening(router, fleet.port(router));
     if (options.timeout)
         loop.at(loop.now() + *options.timeout, [&] { stopAll("timeout", ExitTimedOut); });
 
@@ -172,14 +197,24 @@ int serveRouters(const Options &options)
     if (status == ExitOk && (records.anyCheckFailed() || records.anyWriteFailed()))
         status = ExitFailed;
     log.exiting(status);
-    log.finish();
+    endEvents();
     return status;
+}
+
+// The parent's death sends SIGTERM, which stops every router as an operator's
+// would. Only a parent that is still the one that started the program counts.
+void exitWithParent(pid_t parent)
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent)
+        ::raise(SIGTERM);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+    const pid_t parent = ::getppid();
     // A client that leaves makes a send fail; the session reports that.
     std::signal(SIGPIPE, SIG_IGN);
     Options options;
@@ -198,6 +233,8 @@ int main(int argc, char **argv)
     }
     if (options.lint)
         return lintCommand(options.dirs);
+    if (options.exitWithParent)
+        exitWithParent(parent);
     try {
         return serveRouters(options);
     } catch (const std::exception &error) {

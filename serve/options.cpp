@@ -95,6 +95,8 @@ const std::vector<OptionRow> &optionTable()
         {"--keep-secrets", false,
          [](Options &o, const std::string &, const std::string &) { o.keepSecrets = true; }},
         {"--lint", false, [](Options &o, const std::string &, const std::string &) { o.lint = true; }},
+        {"--exit-with-parent", false,
+         [](Options &o, const std::string &, const std::string &) { o.exitWithParent = true; }},
         {"--ssh-port", true, [](Options &o, const std::string &n, const std::string &v) {
              o.sshPort = static_cast<int>(wholeNumber(n, v, 65535));
          }},
@@ -187,13 +189,16 @@ std::string usageText()
            "  --junit FILE       a JUnit XML report: a suite per router, a case per session\n"
            "  --keep-secrets     what a client types at a password prompt appears in the\n"
            "                     events, transcripts and report as typed, not as ***\n"
+           "  --exit-with-parent stop as on SIGTERM when the process that started this one\n"
+           "                     ends, even by SIGKILL (a test runner that was cancelled)\n"
            "  --lint             print each DIR's items, their times and doubtful spots;\n"
-           "                     listen on nothing (exit 0 clean, 1 warnings, 2 unreadable)\n"
+           "                     listen on nothing (exit 0 clean, 1 warnings, 2 unreadable\n"
+           "                     or a router that would not start)\n"
            "  --help             this text\n"
            "  --version          the version number\n"
            "\n"
            "A router whose DIR holds EXPECT.TXT has every session's typed lines checked\n"
-           "against it (a line starting with ~ is a regular expression).\n"
+           "against it (a line starting with ~ is a regular expression in RE2's syntax).\n"
            "\n"
            "Exit status: 0 all went well, 1 a session failed its check or a transcript or\n"
            "report could not be written, 2 a usage error or a router that cannot start,\n"

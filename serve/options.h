@@ -31,6 +31,7 @@ struct Options {
     std::optional<std::string> junit;       // --junit FILE: the JUnit XML report
     bool keepSecrets = false;               // --keep-secrets: passwords in the reports as typed
     bool lint = false;                      // --lint: tell what each DIR's files do, listen on nothing
+    bool exitWithParent = false;            // --exit-with-parent: stop when the parent process ends
     bool help = false;
     bool version = false;
 };

@@ -6,8 +6,11 @@
 #include "serve/typed_lines.h"
 #include "serve/visible.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -15,7 +18,6 @@ namespace zentrel::serve {
 
 namespace {
 
-constexpr double ReportInterval = 1.0;     // seconds between two rewrites of the report at most
 constexpr std::size_t ReportedFailures = 3;   // then only the count, at the end
 
 std::string quoted(const std::optional<std::string> &line)
@@ -75,10 +77,11 @@ public:
 
     std::unique_ptr<console::SessionSink> sessionStarted(const console::SessionInfo &info) override;
     const RecordedRouter &router() const { return m_router; }
+    void listening(int port) { m_router.port = port; }
 
 private:
     SessionRecords &m_records;
-    const RecordedRouter m_router;
+    RecordedRouter m_router;
 };
 
 // One session: its transcript as it goes, its typed lines, its verdict at the end.
@@ -200,11 +203,7 @@ SessionRecords::SessionRecords(platform::EventLoop &loop, EventLog &log, Options
 {
 }
 
-SessionRecords::~SessionRecords()
-{
-    if (m_reportTimer)
-        m_loop.cancel(m_reportTimer);
-}
+SessionRecords::~SessionRecords() = default;
 
 console::SessionObserver &SessionRecords::addRouter(RecordedRouter router)
 {
@@ -212,21 +211,30 @@ console::SessionObserver &SessionRecords::addRouter(RecordedRouter router)
     return *m_routers.back();
 }
 
+void SessionRecords::listening(std::size_t router, int port)
+{
+    if (router < m_routers.size())
+        m_routers[router]->listening(port);
+}
+
 std::string SessionRecords::prepare()
 {
     if (!m_options.transcripts.empty()) {
         std::error_code error;
+        // Made when its parent exists, as mkdir would make it.
+        if (::mkdir(m_options.transcripts.c_str(), 0755) != 0 && errno != EEXIST)
+            return "--transcripts " + m_options.transcripts + ": cannot make the directory: " + std::strerror(errno);
         if (!std::filesystem::is_directory(m_options.transcripts, error)
             || ::access(m_options.transcripts.c_str(), W_OK | X_OK) != 0)
             return "--transcripts " + m_options.transcripts + ": not a directory that can be written";
     }
     if (!m_options.junit.empty()) {
         m_report.emplace(m_options.junit);
+        std::vector<std::string> names;
         for (const auto &router : m_routers)
-            m_report->addRouter(router->router().name);
-        if (const std::string failure = m_report->write(); !failure.empty())
+            names.push_back(router->router().name);
+        if (const std::string failure = m_report->open(names); !failure.empty())
             return "--junit " + m_options.junit + ": " + failure;
-        m_lastReport = m_loop.now();
     }
     return {};
 }
@@ -253,8 +261,8 @@ void SessionRecords::ended(const console::SessionInfo &info, const console::Sess
             testCase.message = firstDifference(outcome.verdict);
             testCase.details = outcome.verdict.diff;
         }
-        m_report->add(testCase);
-        scheduleReport();
+        if (const std::string failure = m_report->add(testCase); !failure.empty())
+            writeProblem(failure);
     }
     m_log.sessionEnded(info, end, outcome);
 }
@@ -265,35 +273,11 @@ void SessionRecords::writeProblem(const std::string &failure)
         m_problem(failure);
 }
 
-void SessionRecords::writeReport()
-{
-    m_lastReport = m_loop.now();
-    if (const std::string failure = m_report->write(); !failure.empty())
-        writeProblem(failure);
-}
-
-void SessionRecords::scheduleReport()
-{
-    // A busy fleet would rewrite a growing report once per session; once a
-    // second is enough for a reader, and the last write comes from finish().
-    if (m_loop.now() - m_lastReport >= ReportInterval) {
-        writeReport();
-    } else if (!m_reportTimer) {
-        m_reportTimer = m_loop.at(m_lastReport + ReportInterval, [this] {
-            m_reportTimer = 0;
-            writeReport();
-        });
-    }
-}
-
 void SessionRecords::finish()
 {
-    if (m_reportTimer) {
-        m_loop.cancel(m_reportTimer);
-        m_reportTimer = 0;
-    }
     if (m_report)
-        writeReport();
+        if (const std::string failure = m_report->close(); !failure.empty())
+            writeProblem(failure);
     if (m_writeFailures > ReportedFailures)
         m_problem(std::to_string(m_writeFailures) + " transcript or report writes failed in all; the first "
                   + std::to_string(ReportedFailures) + " were reported");

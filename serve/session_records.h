@@ -44,10 +44,14 @@ public:
     // Every router before prepare(): the observer its sessions report to,
     // valid as long as this.
     console::SessionObserver &addRouter(RecordedRouter router);
-    // Before anything listens. Returns "" or why the run cannot start: a
-    // transcript directory that is not a writable directory, a report that
-    // cannot be written.
+    // Before anything listens: makes the transcript directory when only it
+    // is missing. Returns "" or why the run cannot start: a transcript
+    // directory that cannot be made or written, a report that cannot be
+    // written.
     std::string prepare();
+    // The port the router added `router`th (from 0) listens on, once it does
+    // (--port 0 picks it then).
+    void listening(std::size_t router, int port);
 
     // Called, as a session that failed its check ends, with who it was, the
     // first difference and the diff: for stderr.
@@ -55,7 +59,7 @@ public:
 
     bool anyCheckFailed() const { return m_checkFailed; }
     bool anyWriteFailed() const { return m_writeFailures > 0; }
-    // Writes the report a last time; call once every session has ended.
+    // Flushes and closes the report; call once every session has ended.
     void finish();
 
 private:
@@ -64,8 +68,6 @@ private:
 
     void ended(const console::SessionInfo &info, const console::SessionEnd &end, const SessionOutcome &outcome);
     void writeProblem(const std::string &failure);
-    void writeReport();
-    void scheduleReport();
 
     platform::EventLoop &m_loop;
     EventLog &m_log;
@@ -75,8 +77,6 @@ private:
     std::optional<JunitReport> m_report;
     bool m_checkFailed = false;
     std::size_t m_writeFailures = 0;
-    double m_lastReport = -1e9;
-    platform::EventLoop::TimerId m_reportTimer = 0;
 };
 
 } // namespace zentrel::serve

@@ -5,9 +5,18 @@
 
 #include <libssh/libssh.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace zentrel::ssh {
 
 namespace {
+
+constexpr off_t MaxKeyFile = 64 * 1024;   // an RSA key of 16,384 bits is 12 KiB
 
 struct KeyDeleter {
     void operator()(ssh_key key) const { ssh_key_free(key); }
@@ -17,6 +26,40 @@ using KeyPtr = std::unique_ptr<std::remove_pointer_t<ssh_key>, KeyDeleter>;
 [[noreturn]] void refuse(const std::string &what)
 {
     throw platform::Error(platform::PathFileAccess, what);
+}
+
+// The file's text, read without waiting: open(2) on a FIFO would block
+// until a writer came, with nothing yet able to stop it.
+std::string readKeyFile(const std::string &path, struct stat &info)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        refuse("host key " + path + ": cannot be read: " + std::strerror(errno));
+    std::string text;
+    std::string why;
+    if (::fstat(fd, &info) != 0)
+        why = std::strerror(errno);
+    else if (!S_ISREG(info.st_mode))
+        why = "not a regular file";
+    else if (info.st_size > MaxKeyFile)
+        why = "larger than any private key (" + std::to_string(info.st_size) + " bytes)";
+    char block[4096];
+    while (why.empty()) {
+        const ssize_t got = ::read(fd, block, sizeof block);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            why = std::strerror(errno);
+        if (got <= 0)
+            break;
+        text.append(block, static_cast<std::size_t>(got));
+        if (text.size() > MaxKeyFile)
+            why = "larger than any private key";
+    }
+    ::close(fd);
+    if (!why.empty())
+        refuse("host key " + path + ": cannot be read: " + why);
+    return text;
 }
 
 std::string fingerprintOf(ssh_key key)
@@ -56,8 +99,10 @@ HostKey HostKey::of(void *opaque, std::string origin)
 
 HostKey HostKey::fromFile(const std::string &path)
 {
+    struct stat info {};
+    const std::string text = readKeyFile(path, info);
     ssh_key key = nullptr;
-    if (ssh_pki_import_privkey_file(path.c_str(), nullptr, nullptr, nullptr, &key) != SSH_OK)
+    if (ssh_pki_import_privkey_base64(text.c_str(), nullptr, nullptr, nullptr, &key) != SSH_OK)
         refuse("host key " + path + ": cannot be read as a private key without passphrase");
     KeyPtr owned(key);
     const auto type = ssh_key_type(key);
@@ -66,7 +111,14 @@ HostKey HostKey::fromFile(const std::string &path)
         refuse("host key " + path + ": a " + std::string(name ? name : "unknown")
                + " key is not offered; use ed25519, ECDSA or RSA");
     }
-    return of(key, path);
+    HostKey hostKey = of(key, path);
+    if (info.st_mode & (S_IRWXG | S_IRWXO)) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        hostKey.m_warning = "host key " + path + " can be read by others than its owner (mode " + mode
+                            + "); chmod 600 it, as sshd would ask";
+    }
+    return hostKey;
 }
 
 HostKey HostKey::generate()

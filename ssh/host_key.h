@@ -12,6 +12,9 @@ class HostKey
 public:
     // Reads a private key file; throws platform::Error (PathFileAccess when it
     // cannot be read or holds no usable key, DSA included) naming the file.
+    // Only a regular file is read: a FIFO or a device would hold the start
+    // for ever. A file that others than its owner may read is taken with a
+    // warning().
     static HostKey fromFile(const std::string &path);
     // A fresh ed25519 key, kept in memory only.
     static HostKey generate();
@@ -20,6 +23,8 @@ public:
     // "SHA256:..." as OpenSSH prints it.
     const std::string &fingerprint() const { return m_fingerprint; }
     const std::string &origin() const { return m_origin; }   // the file, or "generated"
+    // What the user should know about the file, "" when nothing.
+    const std::string &warning() const { return m_warning; }
 
 private:
     static HostKey of(void *key, std::string origin);   // an ssh_key
@@ -27,6 +32,7 @@ private:
     std::string m_base64;
     std::string m_fingerprint;
     std::string m_origin;
+    std::string m_warning;
 };
 
 } // namespace zentrel::ssh

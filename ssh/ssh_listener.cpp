@@ -2,6 +2,7 @@
 #include "ssh/ssh_listener.h"
 
 #include "platform/error.h"
+#include "platform/posix/listening_socket.h"
 
 #include <libssh/server.h>
 
@@ -80,41 +81,10 @@ void SshListener::listen()
     const std::string banner = "Zentrel_" + m_setup.version;
     ssh_bind_options_set(bind, SSH_BIND_OPTIONS_BANNER, banner.c_str());
 
-    sockaddr_storage address{};
-    socklen_t length = 0;
-    if (in6_addr v6{}; inet_pton(AF_INET6, m_setup.address.c_str(), &v6) == 1) {
-        auto &in = reinterpret_cast<sockaddr_in6 &>(address);
-        in.sin6_family = AF_INET6;
-        in.sin6_addr = v6;
-        in.sin6_port = htons(static_cast<std::uint16_t>(m_setup.port));
-        length = sizeof in;
-    } else if (in_addr v4{}; inet_pton(AF_INET, m_setup.address.c_str(), &v4) == 1) {
-        auto &in = reinterpret_cast<sockaddr_in &>(address);
-        in.sin_family = AF_INET;
-        in.sin_addr = v4;
-        in.sin_port = htons(static_cast<std::uint16_t>(m_setup.port));
-        length = sizeof in;
-    } else {
-        refuse("not an IP address");
-    }
-    if (m_setup.port < 0 || m_setup.port > 65535)
-        refuse("not a port number");
-
-    m_fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (m_fd < 0)
-        refuse(std::strerror(errno));
-    const int on = 1;
-    ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (address.ss_family == AF_INET6)
-        ::setsockopt(m_fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-    if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), length) != 0
-        || ::listen(m_fd, SOMAXCONN) != 0)
-        refuse(std::strerror(errno));
-    sockaddr_storage bound{};
-    socklen_t boundLength = sizeof bound;
-    ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&bound), &boundLength);
-    m_port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 &>(bound).sin6_port
-                                               : reinterpret_cast<sockaddr_in &>(bound).sin_port);
+    // Bound by the same rule as the Telnet port beside it.
+    const platform::ListeningSocket bound = platform::listenOn(m_setup.address, m_setup.port, "listen for SSH");
+    m_fd = bound.fd;
+    m_port = bound.port;
     m_loop.watch(m_fd, EPOLLIN, [this](std::uint32_t) { accept(); });
 }
 

@@ -1,10 +1,16 @@
 // ssh_peer.cpp: one SSH client: key exchange, login and its one channel, driven from the event loop.
 #include "ssh/ssh_peer.h"
 
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/epoll.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace zentrel::ssh {
@@ -18,7 +24,7 @@ constexpr double CloseGrace = 5;
 
 SshPeer::SshPeer(platform::PosixLoop &loop, ssh_session session, SshAccount account,
                  std::string peer, Hooks hooks)
-    : m_loop(loop), m_session(session), m_fd(ssh_get_fd(session)), m_account(std::move(account)),
+    : m_loop(loop), m_session(session), m_account(std::move(account)),
       m_peer(std::move(peer)), m_hooks(std::move(hooks))
 {
     // Set before the key exchange: a login request can come in the same read as its end.
@@ -50,6 +56,11 @@ SshPeer::~SshPeer()
 void SshPeer::start()
 {
     ssh_set_blocking(m_session, 0);
+    m_watchFd = ::fcntl(ssh_get_fd(m_session), F_DUPFD_CLOEXEC, 0);
+    if (m_watchFd < 0) {
+        fail(false, std::string("cannot watch the socket: ") + std::strerror(errno));
+        return;
+    }
     m_timer = m_loop.at(m_loop.now() + HandshakeTimeout, [this] {
         m_timer = 0;
         fail(false, "no shell within 30 s of the connect");
@@ -68,9 +79,7 @@ void SshPeer::abandon()
     if (m_timer)
         m_loop.cancel(m_timer);
     m_timer = 0;
-    if (m_watched)
-        m_loop.unwatch(m_fd);
-    m_watched = false;
+    releaseSocket();
     m_events = {};
     if (m_event) {
         ssh_event_remove_session(m_event, m_session);
@@ -108,25 +117,51 @@ void SshPeer::fail(bool authFailed, const std::string &why)
     end();
 }
 
+bool SshPeer::libsshClosed() const
+{
+    return ssh_get_fd(m_session) == SSH_INVALID_SOCKET;
+}
+
 void SshPeer::watchSocket()
 {
-    if (m_state == State::Done)
+    if (m_state == State::Done || m_watchFd < 0)
         return;
+    // Once libssh has closed its side nothing more can come in or go out:
+    // watching our duplicate further would only wake the loop for nothing.
+    if (libsshClosed()) {
+        releaseSocket();
+        return;
+    }
     std::uint32_t events = EPOLLIN;
     if (ssh_get_poll_flags(m_session) & SSH_WRITE_PENDING)
         events |= EPOLLOUT;
-    if (!m_watched) {
-        m_loop.watch(m_fd, events, [this](std::uint32_t) { onReady(); });
-        m_watched = true;
-    } else {
-        m_loop.modify(m_fd, events);
-    }
+    if (!m_loop.watching(m_watchFd))
+        m_loop.watch(m_watchFd, events, [this](std::uint32_t) { onReady(); });
+    else
+        m_loop.modify(m_watchFd, events);
+}
+
+void SshPeer::releaseSocket()
+{
+    if (m_watchFd < 0)
+        return;
+    m_loop.unwatch(m_watchFd);
+    ::close(m_watchFd);
+    m_watchFd = -1;
 }
 
 void SshPeer::onReady()
 {
     if (m_state == State::Done)
         return;
+    // Until the shell is open the client sends packets in pairs that it
+    // holds back (Nagle) until the first is acknowledged, and we answer the
+    // first with nothing: acknowledge at once instead of 40 ms later.
+    // The kernel leaves quick-ack mode on its own, so it is asked afresh.
+    if (m_state != State::Open && m_state != State::Closing) {
+        const int on = 1;
+        ::setsockopt(m_watchFd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+    }
     if (m_state == State::KeyExchange) {
         handshake();
         if (m_state == State::Done)
@@ -164,7 +199,7 @@ void SshPeer::afterPoll()
         watchSocket();
         return;
     }
-    const bool closed = ssh_get_status(m_session) & (SSH_CLOSED | SSH_CLOSED_ERROR);
+    const bool closed = libsshClosed() || (ssh_get_status(m_session) & (SSH_CLOSED | SSH_CLOSED_ERROR));
     if (!m_handedOver) {
         if (m_authFailures >= MaxAuthFailures) {
             ssh_session_set_disconnect_message(m_session, "Too many authentication failures");

@@ -2,6 +2,7 @@
 #pragma once
 #include "console/connection.h"
 #include "platform/posix/posix_loop.h"
+#include "ssh/login_packets.h"
 
 #include <libssh/callbacks.h>
 #include <libssh/libssh.h>
@@ -10,6 +11,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 
 namespace zentrel::ssh {
 
@@ -75,7 +78,10 @@ private:
     void fail(bool authFailed, const std::string &why);
     void end();
     void watchSocket();
-    bool accepts(const char *user, const char *password) const;
+    void releaseSocket();
+    bool libsshClosed() const;
+    bool accepts(std::string_view user, std::string_view password) const;
+    int interactive(ssh_session session, ssh_message message);
 
     static int onPassword(ssh_session, const char *user, const char *password, void *self);
     static int onMessage(ssh_session, ssh_message message, void *self);
@@ -94,7 +100,12 @@ private:
     ssh_session m_session;
     ssh_event m_event = nullptr;
     ssh_channel m_channel = nullptr;
-    int m_fd;
+    // Our own duplicate of the client's socket, the one the loop watches.
+    // libssh closes its descriptor whenever it decides the connection is
+    // over, from inside any of its calls; this one only we close, so the
+    // loop never holds a watch on a number that may already name another
+    // client's socket.
+    int m_watchFd = -1;
     SshAccount m_account;
     std::string m_peer;
     Hooks m_hooks;
@@ -106,6 +117,8 @@ private:
 
     State m_state = State::KeyExchange;
     std::string m_user;
+    LoginPackets m_login;           // whether a login's strings came whole
+    bool m_userWhole = false;       // the keyboard-interactive request's user name
     std::string m_in;               // typed, not yet given to the session
     std::string m_out;              // for the channel, beyond its window
     int m_authFailures = 0;
@@ -118,7 +131,6 @@ private:
     bool m_gone = false;
     bool m_goneReported = false;
     bool m_aboveHighWater = false;
-    bool m_watched = false;
     bool m_inPoll = false;
 };
 

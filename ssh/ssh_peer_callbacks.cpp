@@ -2,6 +2,7 @@
 #include "ssh/ssh_peer.h"
 
 #include <string>
+#include <string_view>
 
 namespace zentrel::ssh {
 
@@ -11,34 +12,50 @@ SshPeer *peerOf(void *self) { return static_cast<SshPeer *>(self); }
 
 } // namespace
 
-bool SshPeer::accepts(const char *user, const char *password) const
+// Whole strings with their lengths: the packet's size has shown that none
+// of them was cut at a NUL.
+bool SshPeer::accepts(std::string_view user, std::string_view password) const
 {
     if (m_account.user.empty())
         return true;
-    return user && password && m_account.user == user && m_account.password == password;
+    return user == m_account.user && password == m_account.password;
 }
 
 int SshPeer::onPassword(ssh_session, const char *user, const char *password, void *self)
 {
     SshPeer *peer = peerOf(self);
     peer->m_user = user ? user : "";
-    if (peer->accepts(user, password))
+    const std::string_view typed = password ? password : "";
+    const bool whole = peer->m_login.passwordWhole(peer->m_user, typed);
+    peer->m_login.settle();
+    if (whole && peer->accepts(peer->m_user, typed))
         return SSH_AUTH_SUCCESS;
     ++peer->m_authFailures;
     return SSH_AUTH_DENIED;
 }
 
-// Keyboard-interactive login: one password prompt, not echoed.
+// Keyboard-interactive login: one password prompt, not echoed. Every
+// message comes here first (the service request before any login), so the
+// packets are counted from the first one on.
 int SshPeer::onMessage(ssh_session session, ssh_message message, void *self)
 {
     SshPeer *peer = peerOf(self);
+    peer->m_login.watch(session);
+    const int handled = peer->interactive(session, message);
+    peer->m_login.settle();
+    return handled;
+}
+
+int SshPeer::interactive(ssh_session session, ssh_message message)
+{
     if (ssh_message_type(message) != SSH_REQUEST_AUTH
         || ssh_message_subtype(message) != SSH_AUTH_METHOD_INTERACTIVE)
         return 1;   // libssh's default answer
     // The answer carries no user name: it is the one of the request before it.
     if (!ssh_message_auth_kbdint_is_response(message)) {
         const char *user = ssh_message_auth_user(message);
-        peer->m_user = user ? user : "";
+        m_user = user ? user : "";
+        m_userWhole = m_login.interactiveWhole(m_user);
         const char *prompts[] = {"Password: "};
         char echo[] = {0};
         ssh_message_auth_interactive_request(message, "", "", 1, prompts, echo);
@@ -47,11 +64,11 @@ int SshPeer::onMessage(ssh_session session, ssh_message message, void *self)
     const char *answer = ssh_userauth_kbdint_getnanswers(session) == 1
                              ? ssh_userauth_kbdint_getanswer(session, 0)
                              : nullptr;
-    if (answer && peer->accepts(peer->m_user.c_str(), answer)) {
+    if (answer && m_userWhole && m_login.answerWhole(answer) && accepts(m_user, answer)) {
         ssh_message_auth_reply_success(message, 0);
         return 0;
     }
-    ++peer->m_authFailures;
+    ++m_authFailures;
     ssh_message_auth_set_methods(message, SSH_AUTH_METHOD_PASSWORD | SSH_AUTH_METHOD_INTERACTIVE);
     ssh_message_reply_default(message);
     return 0;

@@ -2,6 +2,7 @@
 #include "platform/posix/tcp_listener.h"
 
 #include "platform/error.h"
+#include "platform/posix/listening_socket.h"
 #include "platform/posix/posix_loop.h"
 #include "platform/posix/socket_address.h"
 
@@ -30,40 +31,12 @@ TcpListener::TcpListener(PosixLoop &loop, const std::string &address, int port, 
     : m_loop(loop), m_accepted(std::move(accepted)), m_alive(std::make_shared<bool>(true))
 {
     m_report = [](const std::string &text) { std::fprintf(stderr, "zentrel: %s\n", text.c_str()); };
-    const std::string where = address + " port " + std::to_string(port);
-    auto refuse = [&](const std::string &why) {
-        if (m_fd >= 0)
-            ::close(m_fd), m_fd = -1;
-        throw Error(InvalidPropertyValue, "cannot listen on " + where + ": " + why);
-    };
-    if (port < 0 || port > 65535)
-        refuse("the port is outside 0 to 65535");
-    SocketAddress bindTo;
-    if (!bindTo.parse(address, port))
-        refuse("not an IPv4 or IPv6 address");
-
-    m_fd = ::socket(bindTo.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (m_fd < 0)
-        refuse(std::strerror(errno));
-    const int on = 1;
-    if (::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0)
-        refuse(std::string("SO_REUSEADDR: ") + std::strerror(errno));
-    // Another socket may take the port between bind() and listen().
-    if (::bind(m_fd, bindTo.get(), bindTo.length()) < 0 || ::listen(m_fd, SOMAXCONN) < 0) {
-        if (inUse && errno == EADDRINUSE) {
-            *inUse = true;
-            ::close(m_fd);
-            m_fd = -1;
-            return;
-        }
-        refuse(std::strerror(errno));
-    }
-
-    SocketAddress bound;
-    if (::getsockname(m_fd, bound.buffer(), bound.capacity()) < 0)
-        refuse(std::string("getsockname: ") + std::strerror(errno));
-    m_port = bound.port();
-    m_address = bound.host();
+    const ListeningSocket bound = listenOn(address, port, "listen", inUse);
+    if (bound.fd < 0)
+        return;   // in use, and the caller asked to be told
+    m_fd = bound.fd;
+    m_port = bound.port;
+    m_address = bound.address;
     updateWatch();
 }
 

@@ -10,7 +10,7 @@ def line_matches(expected, typed):
             return re.fullmatch(expected[1:], typed) is not None
         except re.error:
             return False
-    if expected.startswith("\\~"):
+    if re.match(r"\\+~", expected):   # backslashes then ~: exact, less one backslash
         expected = expected[1:]
     return expected == typed
 

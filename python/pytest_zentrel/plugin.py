@@ -1,13 +1,35 @@
 """plugin.py: the pytest side: the --zentrel-serve option, the zentrel fixtures and the end-of-test checks."""
 import os
+import signal
+import threading
 
 import pytest
 
+from . import serve
 from .router import Zentrel
 from .serve import ServeError, find_binary
 
 # The fixtures alive at this moment: the test's own and any module-wide one.
 _live = []
+
+
+def _on_sigterm(signum, frame):
+    """A test run stopped with SIGTERM (a CI cancel, timeout) first stops its routers, then ends as it would have."""
+    serve.stop_all()
+    signal.signal(signal.SIGTERM, signal.SIG_DFL)
+    os.kill(os.getpid(), signal.SIGTERM)
+
+
+def pytest_configure(config):
+    # Only where nobody else handles SIGTERM, and only from the main thread, as Python requires.
+    if threading.current_thread() is threading.main_thread() \
+            and signal.getsignal(signal.SIGTERM) is signal.SIG_DFL:
+        signal.signal(signal.SIGTERM, _on_sigterm)
+
+
+def pytest_unconfigure(config):
+    if signal.getsignal(signal.SIGTERM) is _on_sigterm:
+        signal.signal(signal.SIGTERM, signal.SIG_DFL)
 
 
 def pytest_addoption(parser):

@@ -74,6 +74,11 @@ class Router:
     def events_path(self):
         return self._process.events_path
 
+    @property
+    def pid(self):
+        """zentrel-serve's process id."""
+        return self._process.pid
+
     def _event(self, event):
         kind = event.get("event")
         if kind == "listening":
@@ -140,13 +145,21 @@ class Router:
         """The failures not yet reported: failed checks, and with `final` the sessions still running."""
         self._process.poll()
         found = []
+        running = set()
         if final and self._active():
             # A client that just hung up is seen at the session's next read or item.
             self.wait(count=0, timeout=1.0 + 2 * self.delay)
+            running = {s.number for s in self._active()}
+            if running:
+                # Stopped now, each session still running ends with what it
+                # typed so far and its check, which the report can show.
+                self._process.stop()
         for number, session in sorted(self._sessions.items()):
             if number in self._reported:
                 continue
-            if session.ended:
+            if number in running:
+                text = self._running_text(session)
+            elif session.ended:
                 text = self._check_text(session)
             elif final:
                 text = self._running_text(session)
@@ -179,8 +192,15 @@ class Router:
         return text + self._transcript_line(session)
 
     def _running_text(self, session, state="was still running when the test ended"):
-        return (f"zentrel: router {self.name}, session {session.number} from {session.peer} "
-                f"{state}" + self._transcript_line(session))
+        text = f"zentrel: router {self.name}, session {session.number} from {session.peer} {state}"
+        if session.typed is not None:
+            if self.expect is not None:
+                diff = checks.typed_diff(self.expect, session.typed)
+                text += "; the lines typed so far against the expected ones:\n" + (diff or "(no difference yet)")
+            else:
+                typed = [line for line in session.typed if line]
+                text += f"; {len(typed)} line(s) typed so far:\n" + "\n".join(typed)
+        return text + self._transcript_line(session)
 
     def _transcript_line(self, session):
         path = session.transcript or self._transcript(session.number)

@@ -43,6 +43,19 @@ def help_text(binary):
     return _help_cache[binary]
 
 
+# Every zentrel-serve started and not yet stopped, for a test run that is itself stopped.
+_running = set()
+
+
+def stop_all():
+    """SIGTERM to every zentrel-serve still running, then a moment for each to stop."""
+    for process in list(_running):
+        process.terminate()
+    deadline = time.monotonic() + STOP_SECONDS
+    for process in list(_running):
+        process.reap(max(0.0, deadline - time.monotonic()))
+
+
 class ServeProcess:
     """Runs `zentrel-serve --port P --listen HOST --events FILE [options] DIR...`.
 
@@ -59,6 +72,9 @@ class ServeProcess:
         self.stderr_path = os.path.join(workdir, "stderr.txt")
         self.transcripts = None
         args = [binary, "--port", str(port), "--listen", host, "--events", self.events_path]
+        # A test run killed outright (SIGKILL, a CI cancel) leaves no router running.
+        if "--exit-with-parent" in help_text(binary):
+            args.append("--exit-with-parent")
         if "--transcripts" in help_text(binary):
             self.transcripts = os.path.join(workdir, "transcripts")
             os.makedirs(self.transcripts)
@@ -81,6 +97,7 @@ class ServeProcess:
                                                  stdout=subprocess.DEVNULL, stderr=stderr)
             except OSError as error:
                 raise ServeError(f"cannot start {self.binary}: {error}") from error
+        _running.add(self)
         ready = []
         self._on_ready = lambda: ready.append(True)
         deadline = time.monotonic() + START_SECONDS
@@ -126,6 +143,24 @@ class ServeProcess:
     def running(self):
         return self._process is not None and self._process.poll() is None
 
+    @property
+    def pid(self):
+        return self._process.pid if self._process is not None else None
+
+    def terminate(self):
+        """SIGTERM without waiting, for a test run that is being stopped."""
+        if self.running():
+            self._process.send_signal(signal.SIGTERM)
+
+    def reap(self, seconds):
+        """Waits up to `seconds` for the process to end, then kills it."""
+        try:
+            self._process.wait(seconds)
+        except subprocess.TimeoutExpired:
+            self._process.kill()
+            self._process.wait()
+        _running.discard(self)
+
     def stderr(self):
         try:
             with open(self.stderr_path, "rb") as f:
@@ -134,9 +169,9 @@ class ServeProcess:
             return f"(its stderr could not be read: {error})"
 
     def stop(self):
-        """SIGTERM, as an operator would stop it; returns the exit status."""
-        if self._process is None:
-            return None
+        """SIGTERM, as an operator would stop it; returns the exit status (again when stopped already)."""
+        if self._process is None or self._events_file is None:
+            return self.returncode
         if self._process.poll() is None:
             self._process.send_signal(signal.SIGTERM)
             try:
@@ -145,6 +180,7 @@ class ServeProcess:
                 self.kill()
                 raise ServeError(f"zentrel-serve did not stop within {STOP_SECONDS:.0f} s of "
                                  f"SIGTERM and was killed:\n{self.stderr()}".rstrip())
+        _running.discard(self)
         self.poll()
         self._events_file.close()
         self._events_file = None
@@ -155,3 +191,4 @@ class ServeProcess:
         if self._process is not None and self._process.poll() is None:
             self._process.kill()
             self._process.wait()
+        _running.discard(self)

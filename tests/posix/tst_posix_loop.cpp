@@ -57,7 +57,8 @@ TEST(PosixLoop, timersRunInDeadlineOrderNeverEarly)
     loop.at(t0 + 0.015, [&] {
         ran.push_back("b");
         loop.cancel(dropped);                       // from inside another timer
-        loop.at(loop.now(), note("b-next", t0 + 0.015));
+        // Due at once, and before c however late this timer ran.
+        loop.at(t0 + 0.015, note("b-next", t0 + 0.015));
     });
     loop.at(t0 + 0.040, [&] { loop.quit(); });
     loop.cancel(12345);                             // unknown: left alone

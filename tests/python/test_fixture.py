@@ -1,6 +1,11 @@
 """test_fixture.py: the zentrel fixture end to end against the real zentrel-serve."""
+import signal
 import subprocess
+import sys
 import textwrap
+import time
+
+import pytest
 
 CLIENT = textwrap.dedent('''
     import socket
@@ -68,13 +73,17 @@ def test_unverified_failures_fail_the_test_itself(run_inner):
             router.wait()
 
         def test_leaves_session_running(zentrel):
-            router = zentrel.router(response=["x"] * 100, delay=0.2)
+            router = zentrel.router(response=["x"] * 100, expect=["show version", "exit"], delay=0.2)
             clients.append(socket.create_connection((router.host, router.port)))
             clients[-1].recv(10)
+            clients[-1].sendall(b"show ver\\r\\n")
     '''))
     result.assert_outcomes(failed=2)
     result.stdout.fnmatch_lines(["*test_forgets_verify*", "*+wrong*"])
-    result.stdout.fnmatch_lines(["*session 1 from 127.0.0.1:* was still running when the test ended*"])
+    # What the client typed so far, against what it should have typed.
+    result.stdout.fnmatch_lines(["*session 1 from 127.0.0.1:* was still running when the test ended; the lines "
+                                 "typed so far against the expected ones:",
+                                 "*-show version", "*-exit", "*+show ver"])
     assert "ERROR" not in result.stdout.str()
 
 
@@ -138,3 +147,44 @@ def test_items_reach_the_client_byte_for_byte(run_inner):
             assert router.sessions[0].items == len(ITEMS)
     '''))
     result.assert_outcomes(passed=1)
+
+
+def _gone(pid):
+    """True once the process has ended (a zombie nobody reaps counts as ended)."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except FileNotFoundError:
+        return True
+
+
+@pytest.mark.parametrize("stop", [signal.SIGTERM, signal.SIGKILL])
+def test_no_router_outlives_its_stopped_test_run(serve_binary, tmp_path, stop):
+    """A CI cancel (SIGTERM) or SIGKILL of pytest mid-test leaves no zentrel-serve listening."""
+    pid_file = tmp_path / "serve.pid"
+    (tmp_path / "test_hangs.py").write_text(textwrap.dedent(f'''
+        import time
+
+        def test_hangs(zentrel):
+            router = zentrel.router(response=["x"], delay=100)
+            open({str(pid_file)!r}, "w").write(str(router.pid))
+            time.sleep(120)
+    '''))
+    inner = subprocess.Popen([sys.executable, "-m", "pytest", "-p", "pytest_zentrel", "-p", "no:cacheprovider",
+                              f"--zentrel-serve={serve_binary}", "test_hangs.py"],
+                             cwd=tmp_path, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 30
+        while not pid_file.exists() or not pid_file.read_text():
+            assert inner.poll() is None and time.monotonic() < deadline, "the inner test run did not start"
+            time.sleep(0.05)
+        served = int(pid_file.read_text())
+        inner.send_signal(stop)
+        inner.wait(30)
+        deadline = time.monotonic() + 10
+        while not _gone(served) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        assert _gone(served), f"zentrel-serve {served} still runs after {signal.Signals(stop).name} of pytest"
+    finally:
+        inner.kill()
+        inner.wait()

@@ -3,6 +3,8 @@
 #include "record/recording.h"
 #include "record/router_dir.h"
 #include "console/line_editor.h"
+#include "serve/expect_file.h"
+#include "serve/typed_lines.h"
 #include "tests/support/string_stream.h"
 
 #include <gtest/gtest.h>
@@ -87,6 +89,24 @@ TEST(Recording, silentRouterAndClientsThatTypeOddly)
     EXPECT_DOUBLE_EQ(r.delay, 0.25);
     EXPECT_TRUE(r.warnings.empty());
     EXPECT_EQ(expectText(r, false), "admin\nx\ny\n\\~z\n");
+}
+
+// Every typed line, whatever it starts with, passes the EXPECT.TXT written for it.
+TEST(Recording, everyTypedLineRoundTripsThroughExpectText)
+{
+    const std::vector<std::string> typed = {"~z", "\\~z", "\\\\~z", "\\", "\\z", "a\\~", "~", "\\~",
+                                            "~.*", "plain", "\\\\"};
+    Recording r;
+    for (const std::string &line : typed)
+        r.lines.push_back({line, false});
+    const std::string text = expectText(r, false);
+    const auto expect = zentrel::serve::ExpectFile::parse(text, "EXPECT.TXT");
+    EXPECT_TRUE(expect.check(typed).pass) << text;
+    for (std::size_t i = 0; i < typed.size(); ++i) {
+        std::vector<std::string> other = typed;
+        other[i] += "!";
+        EXPECT_FALSE(expect.check(other).pass) << "line " << i << " matched more than itself:\n" << text;
+    }
 }
 
 TEST(Recording, characterAtATimeEchoIsTakenFromBothSidesOfTheCut)

@@ -81,13 +81,35 @@ TEST(Expect, diffShowsControlBytesAndStaysShort)
     EXPECT_EQ(expectOf("x\n").check({"\x1b[A"}).diff.find('\x1b'), std::string::npos);
 }
 
-TEST(Expect, longLineAgainstPatternFailsWithoutCrashing)
+TEST(Expect, patternsMatchInLinearTimeWhateverTheLine)
 {
-    // The regular expression engine recurses per byte; a flood line must not
-    // take the stack with it.
-    const std::string flood(200'000, 'a');
-    EXPECT_FALSE(expectOf("~.*\n").check({flood}).pass);
-    EXPECT_TRUE(expectOf("~.*\n").check({std::string(ExpectFile::MaxPatternSubject, 'a')}).pass);
+    // A backtracking engine never ends on the first, and recurses per byte
+    // (out of stack) on the second.
+    EXPECT_FALSE(expectOf("~(a+)+$\n").check({std::string(41, 'a') + "!"}).pass);
+    EXPECT_TRUE(expectOf("~.*\n").check({std::string(2'000'000, 'a')}).pass);
+    // Bytes are characters of their own, 0x80 and up included.
+    EXPECT_TRUE(expectOf("~R\xe9.\n").check({"R\xe9\xff"}).pass);
+}
+
+TEST(Expect, refusesWhatRe2Refuses)
+{
+    for (const char *pattern : {"~(a\n", "~(a)\\1\n", "~(?=a)\n", "~a{1001}\n"})
+        EXPECT_THROW(expectOf(pattern), ExpectError) << pattern;
+}
+
+TEST(Expect, diffOfManyPatternsAgainstAFloodIsBounded)
+{
+    // Every cell of an alignment table would scan a long typed line: past
+    // the bound the diff shows the lines without aligning them.
+    std::string file;
+    for (int i = 0; i < 1000; ++i)
+        file += "~.*#\n";
+    const Lines typed(1000, std::string(1000, 'x'));
+    const auto verdict = expectOf(file).check(typed);
+    EXPECT_FALSE(verdict.pass);
+    EXPECT_EQ(verdict.position, 1u);
+    EXPECT_EQ(verdict.diff.rfind("(too many lines to align", 0), 0u) << verdict.diff.substr(0, 200);
+    EXPECT_NE(expectOf("~a\n~b\n").check({"a", "c"}).diff.find("-~b\n+c\n"), std::string::npos);
 }
 
 TEST(Expect, invalidPatternNamesFileLineAndReason)

@@ -200,16 +200,23 @@ TEST(Serve, refusesBadInputWithOneLineAndStatus2BeforeListening)
     }
 
     // A port in use stops the whole fleet: the router before it does not listen either.
-    ServeProcess holder({"--port", "0", dir});
-    const int taken = holder.ports().at("r");
-    ServeProcess serve({"--port", std::to_string(taken - 1), "--copies", "2", dir});
-    EXPECT_EQ(serve.wait(), 2);
-    const std::string text = serve.stderrText();
-    EXPECT_NE(text.find("'r-2'"), std::string::npos) << text;
-    EXPECT_NE(text.find(std::to_string(taken)), std::string::npos) << text;
-    EXPECT_NE(text.find("in use"), std::string::npos) << text;
-    EXPECT_TRUE(named(serve.events(), "listening").empty());
-    EXPECT_FALSE(Client(taken - 1).connected());
+    // The port below the held one must be free for that; when another program on this
+    // machine holds it too, the fleet is tried again beside a new holder.
+    for (int attempt = 1;; ++attempt) {
+        ServeProcess holder({"--port", "0", dir});
+        const int taken = holder.ports().at("r");
+        ServeProcess serve({"--port", std::to_string(taken - 1), "--copies", "2", dir});
+        EXPECT_EQ(serve.wait(), 2);
+        const std::string text = serve.stderrText();
+        if (text.find("port " + std::to_string(taken - 1) + ":") != std::string::npos && attempt < 5)
+            continue;
+        EXPECT_NE(text.find("'r-2'"), std::string::npos) << text;
+        EXPECT_NE(text.find(std::to_string(taken)), std::string::npos) << text;
+        EXPECT_NE(text.find("in use"), std::string::npos) << text;
+        EXPECT_TRUE(named(serve.events(), "listening").empty());
+        EXPECT_FALSE(Client(taken - 1).connected());
+        break;
+    }
 }
 
 TEST(Serve, listensOnIpv6Loopback)

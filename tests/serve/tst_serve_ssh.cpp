@@ -229,3 +229,38 @@ sys.exit(1 if t.is_active() else 0)
     EXPECT_EQ(field(*ended, "reason"), "script-exhausted");
     EXPECT_EQ(serve.wait(10), 0) << serve.stderrText();
 }
+
+// An IPv4-mapped address is bound by the same rule for both protocols: the
+// IPv4 clients of that address reach Telnet and SSH alike.
+TEST(ServeSsh, anIpv4MappedAddressServesTelnetAndSsh)
+{
+    ScratchDir scratch;
+    const std::string dir = scratch.router("edge", "\"R1>\"\r\n", "[Settings]\r\nDelay=0\r\n");
+    ServeProcess serve({"--port", "0", "--ssh-port", "0", "--listen", "::ffff:127.0.0.1", dir});
+    const auto ports = portsByProtocol(serve);
+    ASSERT_EQ(ports.size(), 2u) << serve.stderrText();
+    EXPECT_EQ(Client(ports.at("telnet")).readAll(), "R1>");
+    Client ssh(ports.at("ssh"));
+    EXPECT_EQ(joined(ssh.read(16)).substr(0, 16), "SSH-2.0-Zentrel_");
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0);
+}
+
+// libssh hands the login's strings over cut at their first NUL; zentrel-serve
+// must still compare them whole.
+TEST(ServeSsh, credentialsAreComparedWhole)
+{
+    if (std::system("/usr/bin/python3 -c 'import paramiko' 2>/dev/null") != 0)
+        GTEST_SKIP() << "python3-paramiko is not installed";
+    ScratchDir scratch;
+    const std::string dir = scratch.router("edge", "\"R1#\"\r\n",
+                                           "[Settings]\r\nDelay=0\r\nSSH-User=admin\r\nSSH-Password=secret\r\n");
+    ServeProcess serve({"--port", "0", "--ssh-port", "0", "--sessions", "10", dir});
+    const auto ports = portsByProtocol(serve);
+    ASSERT_EQ(ports.count("ssh"), 1u) << serve.stderrText();
+    const std::string command = "/usr/bin/python3 " ZENTREL_SOURCE_DIR "/tests/ssh/clients/nul_logins.py "
+                                + std::to_string(ports.at("ssh"));
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0);
+}

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # with_router.sh: runs one client against a real zentrel-serve router and checks how its session ended.
 # Usage: with_router.sh SERVE ROUTER_DIR REASON CLIENT [ARG]...
-# The client finds the ports in TELNET_PORT and SSH_PORT; the router serves
-# one connection, then zentrel-serve must exit 0 with a session-end of REASON.
+# The client finds the ports in TELNET_PORT and SSH_PORT (and the server in SERVE_PID); the router serves
+# CONNECTIONS connections (default 1), then zentrel-serve must exit 0 with a
+# session-end of REASON, one session-end per connection, none failed, and
+# nothing on stderr.
 set -uo pipefail
 serve=$1 dir=$2 reason=$3
 shift 3
@@ -20,7 +22,8 @@ fail() {
     exit 1
 }
 
-"$serve" --port 0 --ssh-port 0 --connections 1 --timeout 90 --events "$work/events" "$dir" \
+connections=${CONNECTIONS:-1}
+"$serve" --port 0 --ssh-port 0 --connections "$connections" --timeout 90 --events "$work/events" "$dir" \
     2>"$work/stderr" &
 pid=$!
 for _ in $(seq 200); do
@@ -29,7 +32,7 @@ for _ in $(seq 200); do
 done
 grep -q '"event":"ready"' "$work/events" || fail "zentrel-serve did not get ready"
 port() { grep "\"protocol\":\"$1\"" "$work/events" | grep -o '"port":[0-9]*' | cut -d: -f2; }
-export TELNET_PORT=$(port telnet) SSH_PORT=$(port ssh) WORK=$work
+export TELNET_PORT=$(port telnet) SSH_PORT=$(port ssh) WORK=$work SERVE_PID=$pid
 
 "$@" || fail "client exited with status $?: $*"
 
@@ -39,4 +42,8 @@ pid=
 [[ $status -eq 0 ]] || fail "zentrel-serve exited with status $status"
 grep -q "\"event\":\"session-end\".*\"reason\":\"$reason\"" "$work/events" \
     || fail "no session-end with reason $reason"
+ended=$(grep -c '"event":"session-end"' "$work/events")
+[[ $ended -eq $connections ]] || fail "$ended sessions ended, not $connections"
+! grep -q '"reason":"failed"' "$work/events" || fail "a session failed"
+[[ ! -s "$work/stderr" ]] || fail "zentrel-serve wrote to stderr"
 exit 0

@@ -1,0 +1,273 @@
+// conversation.cpp: one session's stages: the login dialog, command lines, passwords and replies, errors and paging.
+#include "console/commands/conversation.h"
+
+#include <algorithm>
+
+namespace zentrel::console::commands {
+
+namespace {
+
+constexpr std::string_view SecretMask = "***";
+constexpr std::string_view BadSecret = "% Bad secrets\n";
+
+// The width of the prompt's last line, where the typed line starts.
+std::size_t lastLineWidth(std::string_view text)
+{
+    const std::size_t end = text.find_last_of("\r\n");
+    return end == std::string_view::npos ? text.size() : text.size() - end - 1;
+}
+
+} // namespace
+
+Conversation::Conversation(ModelPtr model, std::shared_ptr<RouterState> router, platform::TextFiles &files,
+                           ConversationOptions options)
+    : m_model(std::move(model)), m_router(std::move(router)), m_files(files), m_options(options),
+      m_mode(m_model->start), m_user(m_options.user), m_answersAt(m_model->answersSlots, 0),
+      m_pageLength(m_model->pageLength)
+{
+}
+
+std::string Conversation::fixedText(const Template &text) const
+{
+    return crLf(text.render({.hostname = m_router->hostname(), .user = m_user, .session = sessionName()}));
+}
+
+std::string Conversation::prompt() const
+{
+    std::vector<std::string_view> own(m_promptValues.begin(), m_promptValues.end());
+    return crLf(m_model->modes[std::size_t(m_mode)].prompt.render(
+        {.hostname = m_router->hostname(), .user = m_user, .session = sessionName(), .own = own}));
+}
+
+std::string Conversation::welcome() const
+{
+    return fixedText(m_model->motd) + prompt();
+}
+
+Reply Conversation::start()
+{
+    Reply reply;
+    reply.delay = m_model->delay;
+    if (m_options.ssh || !m_model->login) {
+        m_stage = Stage::Commands;
+        reply.bytes = welcome();
+        return reply;
+    }
+    const Login &login = *m_model->login;
+    m_stage = login.username ? Stage::Username : Stage::Password;
+    reply.bytes = fixedText(login.banner) + fixedText(login.username ? *login.username : login.password);
+    return reply;
+}
+
+Reply Conversation::line(std::string_view typed)
+{
+    std::string erased;
+    if (m_pager.active()) {
+        // A line while paging: the pager gives way, as to q.
+        erased = m_pager.next(Pager::Key::Quit);
+        if (m_closeAfterPaging) {
+            m_stage = Stage::Ended;
+            return Reply{.bytes = erased, .delay = 0, .end = Ending::Closed};
+        }
+    }
+    Reply reply;
+    switch (m_stage) {
+    case Stage::Username:
+    case Stage::Password:
+        reply = loginLine(typed);
+        break;
+    case Stage::Commands:
+        reply = commandLine(typed);
+        break;
+    case Stage::CommandPassword:
+        reply = commandPassword(typed);
+        break;
+    case Stage::Confirm:
+        reply = confirmReply(typed);
+        break;
+    case Stage::Ended:
+        return {};
+    }
+    reply.bytes.insert(0, erased);
+    return reply;
+}
+
+Reply Conversation::key(char c)
+{
+    const bool secondHalf = m_afterCr && (c == '\n' || c == '\0');
+    m_afterCr = c == '\r';
+    if (!m_pager.active() || secondHalf)
+        return {};
+    const Pager::Key key = c == ' ' ? Pager::Key::Page
+        : c == '\r' || c == '\n'    ? Pager::Key::Line
+                                    : Pager::Key::Quit;
+    Reply reply;
+    reply.delay = 0;
+    reply.bytes = m_pager.next(key);
+    if (!m_pager.active())
+        finish(m_closeAfterPaging, reply);
+    return reply;
+}
+
+Reply Conversation::loginLine(std::string_view typed)
+{
+    const Login &login = *m_model->login;
+    Reply reply;
+    reply.delay = m_model->delay;
+    if (m_stage == Stage::Username) {
+        if (typed.empty()) {
+            reply.bytes = fixedText(*login.username);   // a bare Enter asks again
+            return reply;
+        }
+        m_user = std::string(typed);
+        m_stage = Stage::Password;
+        reply.bytes = fixedText(login.password);
+        return reply;
+    }
+    bool accepted = !login.users;
+    if (login.users && login.username) {
+        const auto user = login.users->find(m_user);
+        accepted = user != login.users->end() && user->second == typed;
+    } else if (login.users) {
+        accepted = std::any_of(login.users->begin(), login.users->end(),
+                               [&](const auto &user) { return user.second == typed; });
+    }
+    if (accepted) {
+        m_stage = Stage::Commands;
+        reply.bytes = welcome();
+        return reply;
+    }
+    reply.bytes = fixedText(login.failed);
+    if (++m_loginFailures >= Login::Attempts) {
+        m_stage = Stage::Ended;
+        reply.end = Ending::AuthFailed;
+        return reply;
+    }
+    m_stage = login.username ? Stage::Username : Stage::Password;
+    reply.bytes += fixedText(login.username ? *login.username : login.password);
+    return reply;
+}
+
+Reply Conversation::commandLine(std::string_view typed)
+{
+    Reply reply;
+    reply.delay = m_model->delay;
+    const std::string_view line = trimmedLine(typed);
+    if (line.empty()) {
+        reply.bytes = prompt();
+        return reply;
+    }
+    ++m_commands;
+    CommandRecord record{.mode = mode(), .line = std::string(typed)};
+    const Resolved resolved = resolve(typed);
+    const Match &match = resolved.match;
+    if (match.command) {
+        record.matched = match.command->text;
+        if (!proceed(resolved, typed, {}, reply)) {
+            record.matched.reset();
+            record.error = MatchError::Invalid;
+        }
+    } else if (match.error == MatchError::Invalid && !resolved.nested
+               && m_model->modes[std::size_t(m_mode)].config && applyConfig(line, reply)) {
+        record.config = true;
+    } else {
+        record.error = match.error;
+        const std::string_view part = trimmedLine(resolved.part);
+        error(match.error, match.offset, typed, std::size_t(part.data() - typed.data()), reply);
+    }
+    reply.record = std::move(record);
+    return reply;
+}
+
+Reply Conversation::commandPassword(std::string_view typed)
+{
+    Reply reply;
+    reply.delay = m_model->delay;
+    reply.record = CommandRecord{.mode = mode(), .line = std::string(SecretMask), .secret = true};
+    m_stage = Stage::Commands;
+    const std::string line = std::move(m_pendingLine);
+    m_pendingLine.clear();
+    const Resolved resolved = resolve(line);
+    const Command *command = resolved.match.command;
+    if (!command || !command->password || (!command->anyPassword && typed != *command->password)) {
+        reply.bytes = crLf(BadSecret) + prompt();
+        return reply;
+    }
+    proceed(resolved, line, {.password = true}, reply);
+    return reply;
+}
+
+Reply Conversation::confirmReply(std::string_view typed)
+{
+    Reply reply;
+    reply.delay = m_model->delay;
+    m_stage = Stage::Commands;
+    const std::string line = std::move(m_pendingLine);
+    m_pendingLine.clear();
+    const Resolved resolved = resolve(line);
+    const Command *command = resolved.match.command;
+    reply.record = CommandRecord{.mode = mode(), .line = std::string(typed), .reply = true};
+    if (!command || !command->confirm) {
+        reply.bytes = prompt();
+        return reply;
+    }
+    reply.record->matched = command->text;
+    const std::string_view given = trimmedLine(typed);
+    proceed(resolved, line, {.password = true, .reply = std::string(given.empty() ? command->confirm->defaultReply : given)},
+            reply);
+    return reply;
+}
+
+void Conversation::error(MatchError error, std::size_t offset, std::string_view typed, std::size_t firstWord,
+                         Reply &reply)
+{
+    ++m_errors;
+    TemplateValues values{.hostname = m_router->hostname(), .user = m_user, .session = sessionName(),
+                          .line = trimmedLine(typed)};
+    LineWords words(typed);
+    std::string_view word;
+    std::size_t at = 0;
+    while (words.next(word, at) && at < offset)
+        ++values.position;
+    if (at >= offset && at < typed.size())
+        values.word = word;
+    std::string text;
+    switch (error) {
+    case MatchError::Invalid:
+        if (m_model->caret)
+            text = std::string(lastLineWidth(prompt()) + offset, ' ') + "^\n";
+        text += (offset == firstWord && m_model->unknown ? *m_model->unknown : m_model->invalid).render(values);
+        break;
+    case MatchError::Ambiguous:
+        text = m_model->ambiguous.render(values);
+        break;
+    case MatchError::Incomplete:
+    case MatchError::None:
+        text = m_model->incomplete.render(values);
+        break;
+    }
+    reply.bytes = crLf(text) + prompt();
+}
+
+void Conversation::deliver(std::string answer, bool close, bool paged, Reply &reply)
+{
+    const std::size_t pageLines = !paged || m_pageLength == 0 ? 0 : std::max<std::size_t>(1, m_pageLength - 1);
+    reply.bytes += m_pager.begin(std::move(answer), pageLines, fixedText(m_model->more));
+    if (m_pager.active()) {
+        m_closeAfterPaging = close;
+        return;
+    }
+    finish(close, reply);
+}
+
+void Conversation::finish(bool close, Reply &reply)
+{
+    if (close) {
+        m_stage = Stage::Ended;
+        reply.end = Ending::Closed;
+        return;
+    }
+    reply.bytes += prompt();
+}
+
+} // namespace zentrel::console::commands
