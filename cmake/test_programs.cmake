@@ -89,6 +89,8 @@ function(zentrel_add_test_program kind name)
         set(arg_SOURCES ${name}.cpp)
     endif()
     add_executable(${name} ${arg_SOURCES})
+    # A test's file-local helpers and fixtures keep their short names.
+    set_target_properties(${name} PROPERTIES UNITY_BUILD OFF)
     target_link_libraries(${name} PRIVATE ${arg_UNPARSED_ARGUMENTS})
     zentrel_test_kind_flags(${name} ${kind})
     zentrel_test_pch(${kind} host)

@@ -1,9 +1,18 @@
 // event_loop.h: the one event loop every session and pause runs on: clock, timers, posted work.
 #pragma once
 #include <cstdint>
+#include <ctime>
 #include <functional>
 
 namespace zentrel::platform {
+
+// CLOCK_MONOTONIC in seconds: what every loop's now() reads.
+inline double monotonicSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
 
 class EventLoop
 {

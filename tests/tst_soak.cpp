@@ -96,7 +96,7 @@ void tst_Soak::sequentialConnections_eachExactNoLeak()
           residentBefore, residentAfter, residentAfter - residentBefore, residentPeak, boundKiB,
           added / 1024);
     QCOMPARE(descriptorsAfter, descriptorsBefore);
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef ZENTREL_SANITIZED
     // The sanitizer's quarantine and shadow memory make the resident set
     // meaningless here; LeakSanitizer checks the process at its exit instead.
 #else

@@ -1,5 +1,6 @@
 // command_index.cpp: a trie of fixed words per mode, one RE2 set for its patterns, and the ranking of matches.
 #include "console/commands/command_index.h"
+#include "console/commands/blank.h"
 
 #include "console/commands/model.h"
 #include "console/commands/pattern_options.h"
@@ -14,8 +15,6 @@
 namespace zentrel::console::commands {
 
 namespace {
-
-bool blank(char c) { return c == ' ' || c == '\t'; }
 
 struct Candidate {
     const Command *command;

@@ -1,13 +1,12 @@
 // config_tree.cpp: the configuration's lines and sections, and a typed line applied to them.
 #include "console/commands/config_tree.h"
+#include "console/commands/blank.h"
 
 #include <algorithm>
 
 namespace zentrel::console::commands {
 
 namespace {
-
-bool blank(char c) { return c == ' ' || c == '\t'; }
 
 bool hasKey(std::string_view line, std::string_view key)
 {

@@ -1,12 +1,10 @@
 // statement_tree.cpp: Junos statements: read from braces or set lines, changed by set and delete, shown both ways.
 #include "console/commands/statement_tree.h"
-
+#include "console/commands/blank.h"
 
 namespace zentrel::console::commands {
 
 namespace {
-
-bool blank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view trimmed(std::string_view text)
 {

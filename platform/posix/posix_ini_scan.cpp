@@ -1,5 +1,6 @@
 // posix_ini_scan.cpp: one streaming pass over a settings file in search of one section and key.
 #include "platform/posix/posix_ini_scan.h"
+#include "platform/posix/read_block.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,8 +11,6 @@
 namespace zentrel::platform::ini {
 
 namespace {
-
-constexpr std::size_t BlockSize = 64 * 1024;
 
 // White space within a line; the line feed ends the line instead.
 bool isBlank(char c)
@@ -96,10 +95,10 @@ public:
     // False when the file could not be read.
     bool scan(int fd, Found &found)
     {
-        auto block = std::make_unique<char[]>(BlockSize);
+        auto block = std::make_unique<char[]>(ReadBlockSize);
         std::uint64_t offset = 0;
         for (;;) {
-            const ssize_t got = ::read(fd, block.get(), BlockSize);
+            const ssize_t got = ::read(fd, block.get(), ReadBlockSize);
             if (got < 0) {
                 if (errno == EINTR)
                     continue;

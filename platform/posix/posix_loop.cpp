@@ -122,9 +122,7 @@ void PosixLoop::release()
 
 double PosixLoop::now() const
 {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+    return monotonicSeconds();
 }
 
 EventLoop::TimerId PosixLoop::at(double deadline, std::function<void()> function)

@@ -1,5 +1,6 @@
 // posix_profile.cpp: the private-profile (INI) reader and writer of the settings file.
 #include "platform/posix/posix_profile.h"
+#include "platform/posix/read_block.h"
 
 #include "platform/posix/posix_ini_scan.h"
 #include "platform/posix/posix_save_file.h"
@@ -18,7 +19,6 @@ namespace zentrel::platform {
 
 namespace {
 
-constexpr std::size_t BlockSize = 64 * 1024;
 using ini::Nowhere;
 using ini::trimmed;
 
@@ -74,9 +74,9 @@ std::string followLinks(std::string path)
 // Copies the bytes [from, to) of the file (to the end for Nowhere); false on a failure.
 bool copyRange(int fd, std::uint64_t from, std::uint64_t to, PosixSaveFile &out, char &last)
 {
-    auto block = std::make_unique<char[]>(BlockSize);
+    auto block = std::make_unique<char[]>(ReadBlockSize);
     while (from < to) {
-        const std::size_t want = std::size_t(std::min<std::uint64_t>(BlockSize, to - from));
+        const std::size_t want = std::size_t(std::min<std::uint64_t>(ReadBlockSize, to - from));
         const ssize_t got = ::pread(fd, block.get(), want, off_t(from));
         if (got < 0) {
             if (errno == EINTR)

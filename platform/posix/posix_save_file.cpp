@@ -1,5 +1,6 @@
 // posix_save_file.cpp: a file's new content, put in the file's place only once it was written whole.
 #include "platform/posix/posix_save_file.h"
+#include "platform/posix/read_block.h"
 
 #include <cerrno>
 #include <cstring>
@@ -12,8 +13,6 @@
 namespace zentrel::platform {
 
 namespace {
-
-constexpr std::size_t BlockSize = 64 * 1024;
 
 int closeChecked(int fd)
 {
@@ -169,9 +168,9 @@ bool PosixSaveFile::replaceInPlace()
         if (error != 0 && error != EOPNOTSUPP && error != EINVAL)
             ok = fail("no room for the new content", error);
     }
-    auto block = std::make_unique<char[]>(BlockSize);
+    auto block = std::make_unique<char[]>(ReadBlockSize);
     for (off_t at = 0; ok && at < staged.st_size;) {
-        const ssize_t got = ::pread(from, block.get(), BlockSize, at);
+        const ssize_t got = ::pread(from, block.get(), ReadBlockSize, at);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) {

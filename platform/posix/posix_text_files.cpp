@@ -1,5 +1,6 @@
 // posix_text_files.cpp: sequential text files on POSIX file descriptors.
 #include "platform/posix/posix_text_files.h"
+#include "platform/posix/read_block.h"
 
 #include "platform/error.h"
 
@@ -15,7 +16,6 @@ namespace zentrel::platform {
 
 namespace {
 
-constexpr std::size_t BlockSize = 64 * 1024;
 constexpr std::size_t MinBlockSize = 4 * 1024;
 
 std::string describe(const std::string &path, int error)
@@ -181,8 +181,8 @@ std::unique_ptr<InputStream> openInputFile(const std::string &path)
     }
     // A short script (the usual one) takes a block its size, plus room to
     // see its end; one that grows while it is read takes more reads.
-    std::size_t blockSize = BlockSize;
-    if (info.st_size >= 0 && std::size_t(info.st_size) < BlockSize)
+    std::size_t blockSize = ReadBlockSize;
+    if (info.st_size >= 0 && std::size_t(info.st_size) < ReadBlockSize)
         blockSize = std::max<std::size_t>(std::size_t(info.st_size) + 1, MinBlockSize);
     return std::make_unique<PosixInputFile>(fd, path, blockSize);
 }

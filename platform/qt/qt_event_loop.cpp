@@ -20,13 +20,6 @@ namespace zentrel::platform {
 
 namespace {
 
-double monotonicSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
 // Rounded up, so that the clock reads at least the time when the timer fires.
 timespec toTimespec(double seconds)
 {

@@ -1,6 +1,8 @@
 // qt_socket_closer.cpp: the graceful end of connections that Zentrel closed itself.
 #include "platform/qt/qt_socket_closer.h"
 
+#include "platform/event_loop.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -20,13 +22,6 @@ constexpr double NoProgressLimit = 60.0;
 // A client that has every byte but does not close its side is left this long to do so.
 constexpr double LingerLimit = 2.0;
 constexpr int SweepIntervalMs = 1000;
-
-double monotonicSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
 
 // Bytes this side has sent that the client has not acknowledged yet.
 long unacknowledged(int fd)

@@ -58,7 +58,7 @@ TEST(ScriptCache, aDirectoryIsNoScriptAndOutOfDescriptorsIsTransient)
     ::mkdir((scratch.path() + "/dir").c_str(), 0755);
     EXPECT_THROW(cache.get(scratch.path() + "/dir"), zentrel::platform::Error);
 
-#ifdef __SANITIZE_ADDRESS__
+#ifdef ZENTREL_SANITIZED
     // The sanitizers check each new object through a pipe of their own, which
     // cannot be made while every descriptor is taken.
     GTEST_SKIP() << "out of descriptors, the sanitizers report themselves";

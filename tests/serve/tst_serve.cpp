@@ -239,6 +239,12 @@ TEST(Serve, ridesOutAClientStormBeyondTheDescriptorLimit)
     EXPECT_EQ(tooMany.wait(), 2);
     EXPECT_NE(tooMany.stderrText().find("descriptors"), std::string::npos) << tooMany.stderrText();
 
+#ifdef ZENTREL_SANITIZED
+    // UndefinedBehaviorSanitizer checks a new object's type through a pipe of
+    // its own, which cannot be made while every descriptor is taken: it
+    // reports every session's sink as having no type.
+    GTEST_SKIP() << "out of descriptors, the sanitizers report themselves";
+#endif
     constexpr int Clients = 150;
     ServeProcess serve({"--port", "0", "--sessions", "1000", "--connections", std::to_string(Clients), dir},
                        true, 100);
