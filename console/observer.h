@@ -26,6 +26,7 @@ enum class EndReason {
     Stopped,           // the program is stopping; no further item was sent
     Failed,            // the session could not go on (a failure it reports)
     AuthFailed,        // the client failed to log in; no item was played
+    Mismatch,          // the client typed what its router's check forbids, and the router closes on that
 };
 
 const char *reasonName(EndReason reason);   // "script-exhausted", "client-gone", ...
@@ -75,6 +76,9 @@ public:
     virtual void warning(std::string_view text) { (void)text; }
     // The last report.
     virtual void ended(const SessionEnd &end) { (void)end; }
+    // Asked after typed(): the session ends at once with Mismatch, its
+    // connection closed once what was sent has gone out.
+    virtual bool endNow() const { return false; }
 };
 
 // Hands each session its sink as it starts; null for a session nobody follows.

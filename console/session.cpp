@@ -128,6 +128,11 @@ void Session::onData(std::string_view chunk)
     }
     const Edited &edited = m_editor->feed(chunk);
     m_sink->typed({chunk, edited.shown, edited.telnet, edited.lines});
+    if (m_sink->endNow()) {
+        m_mismatch = true;
+        stop();
+        return;
+    }
     // The echo goes out before any answer: a client that waits for its own
     // line back before it reads the answer sees them in a router's order.
     if (!edited.echo.empty())
@@ -250,7 +255,7 @@ Task Session::play()
                         co_await Typing{*this};
                 }
                 if (m_stopping) {
-                    end(EndReason::Stopped);
+                    endStopped();
                     co_return;
                 }
                 // A client that can type no further line never gets the next item.
@@ -263,7 +268,7 @@ Task Session::play()
             }
             const double delay = m_setup.delay ? m_setup.delay() : 0.0;
             if (!co_await Pause{*this, delay}) {
-                end(EndReason::Stopped);
+                endStopped();
                 co_return;
             }
             // A client that left during the pause: the item is neither sent nor reported.
@@ -276,7 +281,7 @@ Task Session::play()
                 updateHold();
                 co_await Drain{*this};
                 if (m_stopping) {
-                    end(EndReason::Stopped);
+                    endStopped();
                     co_return;
                 }
             }
@@ -290,6 +295,16 @@ Task Session::play()
             connection->close();
         end(EndReason::Failed, failure.what());
     }
+}
+
+// Stopped by the program, or by the client's mismatch: then the client gets
+// what was sent, and the close.
+void Session::endStopped()
+{
+    Connection *connection = m_setup.connection.get();
+    if (m_mismatch && connection && !connection->isGone())
+        connection->close();
+    end(m_mismatch ? EndReason::Mismatch : EndReason::Stopped);
 }
 
 void Session::end(EndReason reason, std::string failure)

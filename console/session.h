@@ -82,6 +82,7 @@ private:
     Turn takeTurn();
     void updateHold();
     void wake();
+    void endStopped();
     void end(EndReason reason, std::string failure = {});
 
     platform::EventLoop &m_loop;
@@ -92,6 +93,7 @@ private:
     std::coroutine_handle<> m_suspended;   // waiting in a pause or for the client to read
     platform::EventLoop::TimerId m_timer = 0;
     bool m_stopping = false;
+    bool m_mismatch = false;           // the sink asked for the end: a stop that closes
     bool m_ended = false;
     SessionEnd m_end;
     std::unique_ptr<LineEditor> m_editor;

@@ -65,6 +65,12 @@ ConsoleSettings readConsoleSettings(platform::Profile &profile, const std::strin
         else
             badWord(router, "Pace", pace, "Clock, Enter");
     }
+    if (const std::string mismatch = readText(profile, "Mismatch", iniPath); !mismatch.empty()) {
+        if (lower(mismatch) == "close")
+            settings.mismatchClose = true;
+        else if (lower(mismatch) != "continue")
+            badWord(router, "Mismatch", mismatch, "Close, Continue");
+    }
     return settings;
 }
 

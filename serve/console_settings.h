@@ -14,10 +14,12 @@ struct ConsoleSettings {
     std::string sshPassword;
     std::optional<bool> echo;           // absent: No on Telnet, Yes on SSH
     console::Pace pace = console::Pace::Clock;
+    bool mismatchClose = false;         // Mismatch=Close: a line that breaks EXPECT.TXT ends the session
 };
 
 // Throws UsageError naming the router, the key and the value for an Echo
-// that is not Yes or No, or a Pace that is not Clock or Enter (either case).
+// that is not Yes or No, a Pace that is not Clock or Enter, or a Mismatch
+// that is not Close or Continue (either case).
 ConsoleSettings readConsoleSettings(platform::Profile &profile, const std::string &iniPath,
                                     const std::string &router);
 

@@ -242,6 +242,22 @@ void EventLog::warning(const console::SessionInfo &info, std::string_view text)
     human(line);
 }
 
+void EventLog::checkFailed(const console::SessionInfo &info, std::string_view reason, bool closing)
+{
+    if (m_setup.eventsFd >= 0) {
+        std::string json = eventHead("check-failed");
+        appendField(json, "router", info.router);
+        appendNumber(json, "session", std::to_string(info.number));
+        appendField(json, "reason", reason);
+        if (closing)
+            appendNumber(json, "closing", "true");
+        appendNumber(json, "time", fixed(unixNow(), 6));
+        emit(std::move(json));
+        return;
+    }
+    human(sessionName(info) + ": failed its check: " + std::string(reason) + (closing ? "; closing it" : ""));
+}
+
 void EventLog::statusChanged()
 {
     if (!m_setup.statusLine || m_redraw)

@@ -70,6 +70,9 @@ public:
                       const SessionOutcome &outcome);
     // Of a session, or of the router alone (info.number 0).
     void warning(const console::SessionInfo &info, std::string_view text);
+    // The line the client just typed broke EXPECT.TXT: `reason` names the
+    // file's line and what it says. `closing`: the session ends for it.
+    void checkFailed(const console::SessionInfo &info, std::string_view reason, bool closing);
 
     std::uint64_t ended() const { return m_ended; }
     bool writeFailed() const { return m_writeFailed; }

@@ -5,47 +5,21 @@
 #include "serve/line_diff.h"
 #include "serve/visible.h"
 
-#include <re2/re2.h>
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <algorithm>
-#include <map>
 #include <sys/stat.h>
 
 namespace zentrel::serve {
-
-namespace {
-
-// Each pattern's compiled program and its DFA cache stay within this; a
-// pattern that needs more does not compile.
-constexpr int64_t PatternMemory = 1 << 20;
-
-std::shared_ptr<const re2::RE2> compile(std::string_view text, std::string &error)
-{
-    re2::RE2::Options options;
-    options.set_encoding(re2::RE2::Options::EncodingLatin1);   // one byte, one character
-    options.set_log_errors(false);
-    options.set_max_mem(PatternMemory);
-    auto pattern = std::make_shared<const re2::RE2>(re2::StringPiece(text.data(), text.size()), options);
-    if (!pattern->ok()) {
-        error = pattern->error();
-        return nullptr;
-    }
-    return pattern;
-}
-
-} // namespace
 
 ExpectFile ExpectFile::parse(std::string_view bytes, const std::string &fileName)
 {
     ExpectFile file;
     file.m_fileName = fileName;
-    // A pattern written many times is compiled once.
-    std::map<std::string_view, std::shared_ptr<const re2::RE2>> compiled;
+    PatternCache patterns;
     std::size_t number = 0;
     std::size_t start = 0;
     while (start < bytes.size()) {
@@ -59,24 +33,15 @@ ExpectFile ExpectFile::parse(std::string_view bytes, const std::string &fileName
             text.remove_suffix(1);
         if (text.empty())
             continue;
-
-        Line line;
-        line.number = number;
-        line.text = std::string(text);
-        if (text.front() == '~') {
-            std::shared_ptr<const re2::RE2> &pattern = compiled[text.substr(1)];
-            std::string error;
-            if (!pattern)
-                pattern = compile(text.substr(1), error);
-            if (!pattern)
-                throw ExpectError(fileName + ":" + std::to_string(number) + ": the pattern "
-                                  + visibleText(text.substr(1)) + " does not compile: " + error);
-            line.pattern = pattern;
-        } else if (isEscapedLine(text)) {
-            line.literal = std::string(text.substr(1));
-        } else {
-            line.literal = std::string(text);
+        if (!ruleWord(text).empty()) {
+            file.m_rules.add(text, number, fileName, patterns);
+            continue;
         }
+        std::string error;
+        Line line{number, std::string(text), patterns.matcher(text, error)};
+        if (!error.empty())
+            throw ExpectError(fileName + ":" + std::to_string(number) + ": the pattern "
+                              + visibleText(text.substr(1)) + " does not compile: " + error);
         file.m_lines.push_back(std::move(line));
     }
     return file;
@@ -107,15 +72,22 @@ std::shared_ptr<const ExpectFile> loadRouterExpect(const std::string &dir)
     return std::make_shared<const ExpectFile>(ExpectFile::load(path));
 }
 
-bool ExpectFile::matches(const Line &line, const std::string &typed) const
+std::string ExpectFile::breaks(std::size_t position, const std::string &typed, bool order) const
 {
-    if (!line.pattern)
-        return typed == line.literal;
-    return re2::RE2::FullMatch(typed, *line.pattern);
+    if (std::string rule = m_rules.brokenBy(typed); !rule.empty())
+        return rule;
+    if (!order || m_lines.empty())
+        return {};
+    if (position >= m_lines.size())
+        return m_fileName + ": a line more than its " + std::to_string(m_lines.size());
+    const Line &line = m_lines[position];
+    if (!line.matcher.matches(typed))
+        return m_fileName + ":" + std::to_string(line.number) + ": expected " + visibleText(line.text);
+    return {};
 }
 
-Verdict ExpectFile::check(const std::vector<std::string> &typedLines,
-                          const std::vector<std::string> &shownLines) const
+Verdict ExpectFile::check(const std::vector<std::string> &typedLines, const std::vector<std::string> &shownLines,
+                          const SessionFacts &facts) const
 {
     std::vector<const std::string *> typed;
     std::vector<const std::string *> shown;
@@ -125,11 +97,27 @@ Verdict ExpectFile::check(const std::vector<std::string> &typedLines,
             shown.push_back(&shownLines.at(i));
         }
     }
+    // A file of rules alone says nothing of the order.
+    Verdict verdict = m_lines.empty() && !m_rules.empty() ? Verdict{} : compare(typed, shown);
+    verdict.rulesFailed = m_rules.failed(typed, facts);
+    if (!verdict.rulesFailed.empty() && verdict.pass) {
+        verdict.pass = false;
+        verdict.diff = "rules broken:\n";
+    } else if (!verdict.rulesFailed.empty()) {
+        verdict.diff += "rules broken:\n";
+    }
+    for (const std::string &rule : verdict.rulesFailed)
+        verdict.diff += "  " + rule + "\n";
+    return verdict;
+}
 
+Verdict ExpectFile::compare(const std::vector<const std::string *> &typed,
+                            const std::vector<const std::string *> &shown) const
+{
     Verdict verdict;
     const std::size_t common = std::min(typed.size(), m_lines.size());
     std::size_t first = 0;
-    while (first < common && matches(m_lines[first], *typed[first]))
+    while (first < common && m_lines[first].matcher.matches(*typed[first]))
         ++first;
     if (first == common && typed.size() == m_lines.size())
         return verdict;
@@ -154,7 +142,7 @@ Verdict ExpectFile::check(const std::vector<std::string> &typedLines,
     // by the typed bytes it would have to scan.
     for (const std::string *line : typed)
         diff.toBytes.push_back(line->size());
-    diff.same = [this, &typed](std::size_t i, std::size_t j) { return matches(m_lines[i], *typed[j]); };
+    diff.same = [this, &typed](std::size_t i, std::size_t j) { return m_lines[i].matcher.matches(*typed[j]); };
     verdict.diff = unifiedDiff(diff);
     return verdict;
 }

@@ -111,6 +111,7 @@ std::vector<RouterPlan> planRouters(const Options &options)
             plan.echoTelnet = console.echo.value_or(false);
             plan.echoSsh = console.echo.value_or(true);
             plan.pace = console.pace;
+            plan.mismatchClose = console.mismatchClose;
             // Names key the reports and transcripts, so two routers may not share one.
             if (!names.insert(plan.name).second)
                 throw UsageError("two routers named '" + plan.name

@@ -23,6 +23,7 @@ struct RouterPlan {
     bool echoTelnet = false;
     bool echoSsh = true;
     console::Pace pace = console::Pace::Clock;
+    bool mismatchClose = false;   // Mismatch=Close
 };
 
 // Reads every DIR's settings file (never writes it) and lays out the

@@ -120,7 +120,8 @@ int serveRouters(const Options &options)
     std::map<std::string, console::SessionObserver *> observers;   // by router
     for (const RouterPlan &plan : plans) {
         try {
-            observers[plan.name] = &records.addRouter({plan.name, plan.port, plan.delay, loadRouterExpect(plan.dir)});
+            observers[plan.name] = &records.addRouter(
+                {plan.name, plan.port, plan.delay, loadRouterExpect(plan.dir), plan.mismatchClose});
         } catch (const ExpectError &error) {
             endEvents();
             return usageError(error.what());

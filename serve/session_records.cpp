@@ -36,8 +36,11 @@ std::string typedArray(const std::vector<std::string> &typed)
     return out + "]";
 }
 
+// The first way the session failed its check: a line out of order, else the first rule it broke.
 std::string firstDifference(const Verdict &verdict)
 {
+    if (verdict.position == 0 && !verdict.rulesFailed.empty())
+        return "broke " + verdict.rulesFailed.front();
     return "line " + std::to_string(verdict.position) + ": expected " + quoted(verdict.expected) + ", typed "
            + quoted(verdict.typed);
 }
@@ -60,12 +63,14 @@ std::string SessionOutcome::jsonFields() const
     if (typedCut)
         out += ",\"typed_cut\":true";
     out += ",\"verdict\":\"" + std::string(verdictName()) + "\"";
-    if (check == Check::Fail) {
+    if (check == Check::Fail && verdict.position > 0) {
         auto side = [](const std::optional<std::string> &line) { return line ? jsonString(*line) : "null"; };
         out += ",\"first_difference\":{\"position\":" + std::to_string(verdict.position)
                + ",\"expect_line\":" + std::to_string(verdict.expectLine) + ",\"expected\":" + side(verdict.expected)
                + ",\"typed\":" + side(verdict.typed) + "}";
     }
+    if (!verdict.rulesFailed.empty())
+        out += ",\"rules_failed\":" + typedArray(verdict.rulesFailed);
     return out;
 }
 
@@ -96,9 +101,12 @@ public:
     void clientGone() override;
     void warning(std::string_view text) override { m_records.m_log.warning(m_info, text); }
     void ended(const console::SessionEnd &end) override;
+    bool endNow() const override { return m_endNow; }
 
 private:
     enum class Output { None, Item, Echo, Prompt };
+
+    void check(const std::string &line);
 
     double since() const { return m_records.m_loop.now() - m_info.startedClock; }
 
@@ -108,6 +116,9 @@ private:
     std::unique_ptr<CastWriter> m_cast;
     TypedLines m_typed;
     Output m_output = Output::None;   // what the last bytes sent were, for the markers
+    std::size_t m_checked = 0;        // typed lines that are not empty, checked as they came
+    bool m_outOfOrder = false;        // one of them broke the file's order
+    bool m_endNow = false;
 };
 
 std::unique_ptr<console::SessionSink> SessionRecords::Router::sessionStarted(const console::SessionInfo &info)
@@ -161,14 +172,31 @@ void SessionRecords::Sink::typed(const console::Typed &typed)
 {
     for (const console::TypedLine &line : typed.lines)
         m_typed.add(line);
-    if (!m_cast)
+    if (m_cast) {
+        const double t = since();
+        const std::string_view bytes = m_records.m_options.keepSecrets ? typed.bytes : typed.shown;
+        if (!bytes.empty())
+            m_cast->input(t, bytes);
+        if (!typed.telnet.empty())
+            m_cast->marker(t, "Telnet: " + spellTelnetCommands(typed.telnet));
+    }
+    for (const console::TypedLine &line : typed.lines)
+        if (m_router.expect && !line.text.empty() && !m_endNow)
+            check(line.text);
+}
+
+// A line that breaks the file is told the moment it is typed: every never:
+// rule it breaks, and the first line out of the order.
+void SessionRecords::Sink::check(const std::string &line)
+{
+    const std::string reason = m_router.expect->breaks(m_checked++, line, !m_outOfOrder);
+    if (reason.empty())
         return;
-    const double t = since();
-    const std::string_view bytes = m_records.m_options.keepSecrets ? typed.bytes : typed.shown;
-    if (!bytes.empty())
-        m_cast->input(t, bytes);
-    if (!typed.telnet.empty())
-        m_cast->marker(t, "Telnet: " + spellTelnetCommands(typed.telnet));
+    m_outOfOrder = m_outOfOrder || !m_router.expect->breaksRule(line);
+    m_endNow = m_router.mismatchClose;
+    m_records.m_log.checkFailed(m_info, reason, m_endNow);
+    if (m_cast)
+        m_cast->marker(since(), "check failed: " + reason);
 }
 
 void SessionRecords::Sink::clientGone()

@@ -19,6 +19,7 @@ struct RecordedRouter {
     int port = 0;
     double delay = 0;
     std::shared_ptr<const ExpectFile> expect;   // null: no EXPECT.TXT, verdict "none"
+    bool mismatchClose = false;                 // a line that breaks it ends the session
 };
 
 // Each session gets a sink of its own from its router's observer: it writes

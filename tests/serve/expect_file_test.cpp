@@ -134,3 +134,104 @@ TEST(Expect, unreadableFileIsAnError)
 }
 
 } // namespace
+
+namespace {
+
+// Each row: the rules, the session's non-empty typed lines, its running
+// config, whether it paged, and the rules it broke ("" for none).
+struct RuleRow {
+    const char *name;
+    const char *file;
+    Lines typed;
+    const char *config;   // null: a router without one
+    bool paged;
+    Lines broken;
+};
+
+class Rules : public testing::TestWithParam<RuleRow> {};
+
+TEST_P(Rules, eachRuleGivesItsVerdict)
+{
+    const RuleRow &row = GetParam();
+    const std::string config = row.config ? row.config : "";
+    const auto verdict = expectOf(row.file).check(row.typed, {row.config ? &config : nullptr, row.paged});
+    EXPECT_EQ(verdict.rulesFailed, row.broken);
+    EXPECT_EQ(verdict.pass, row.broken.empty());
+}
+
+const char *const Running = "hostname R1\n!\ninterface Gi0/1\n description uplink\n shutdown\n!\n"
+                            "interface Gi0/2\n no shutdown\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Rules,
+    testing::Values(
+        RuleRow{"neverKept", "never: reload\nnever: ~write erase.*\n", {"show version", "reload now"}, nullptr,
+                false, {}},
+        RuleRow{"neverBroken", "never: ~write erase.*\n", {"conf t", "write erase all"}, nullptr, false,
+                {"r1/EXPECT.TXT:1: never: ~write erase.* (typed as line 2)"}},
+        RuleRow{"onceAndCount", "once: write memory\ncount: 2 ~sh(ow)? ver(sion)?\n",
+                {"show version", "write memory", "sh ver", "write memory"}, nullptr, false,
+                {"r1/EXPECT.TXT:1: once: write memory (typed 2 times)"}},
+        RuleRow{"countNever", "count: 0 reload\nonce: exit\n", {"show run"}, nullptr, false,
+                {"r1/EXPECT.TXT:2: once: exit (never typed)"}},
+        RuleRow{"beforeKeptAndVacuous", "before: configure terminal, write memory\nbefore: a, b\n",
+                {"configure terminal", "write memory", "a"}, nullptr, false, {}},
+        RuleRow{"beforeBroken", "before: configure terminal, write memory\n",
+                {"write memory", "configure terminal", "write memory"}, nullptr, false,
+                {"r1/EXPECT.TXT:1: before: configure terminal, write memory (the second typed as line 1, "
+                 "the first only as line 2)"}},
+        RuleRow{"configSections", "config-has: interface Gi0/1 > description uplink\n"
+                                  "config-lacks: interface Gi0/2 > shutdown\nconfig-has: hostname R1\n",
+                {}, Running, false, {}},
+        RuleRow{"configBroken", "config-has: interface Gi0/2 > description uplink\nconfig-lacks: hostname R1\n"
+                                "config-has: description uplink\n",
+                {}, Running, false,
+                {"r1/EXPECT.TXT:1: config-has: interface Gi0/2 > description uplink (not in the running config)",
+                 "r1/EXPECT.TXT:2: config-lacks: hostname R1 (in the running config)",
+                 "r1/EXPECT.TXT:3: config-has: description uplink (not in the running config)"}},
+        RuleRow{"configWithoutOne", "config-has: hostname R1\n", {}, nullptr, false,
+                {"r1/EXPECT.TXT:1: config-has: hostname R1 (the router keeps no running config (it has no "
+                 "commands.yaml))"}},
+        RuleRow{"paging", "paging: never\n", {"show run"}, nullptr, true,
+                {"r1/EXPECT.TXT:1: paging: never (an answer was paged)"}}),
+    [](const testing::TestParamInfo<RuleRow> &info) { return std::string(info.param.name); });
+
+TEST(Expect, rulesBesideTheOrderAndEscapedRuleWords)
+{
+    // The order is checked as ever; a rule line is not one of its lines, an escaped one is.
+    const ExpectFile expect = expectOf("enable\n\\never: x\nnever: reload\n");
+    EXPECT_EQ(expect.size(), 2u);
+    EXPECT_TRUE(expect.check({"enable", "never: x"}).pass);
+    const auto verdict = expect.check({"enable", "reload"});
+    EXPECT_FALSE(verdict.pass);
+    EXPECT_EQ(verdict.position, 2u);
+    EXPECT_EQ(verdict.rulesFailed, Lines{"r1/EXPECT.TXT:3: never: reload (typed as line 2)"});
+    EXPECT_NE(verdict.diff.find("rules broken:\n  r1/EXPECT.TXT:3: never: reload"), std::string::npos) << verdict.diff;
+}
+
+TEST(Expect, aLineBreaksTheFileTheMomentItIsTyped)
+{
+    const ExpectFile expect = expectOf("enable\nshow version\nnever: reload\n");
+    EXPECT_EQ(expect.breaks(0, "enable"), "");
+    EXPECT_EQ(expect.breaks(1, "show run"), "r1/EXPECT.TXT:2: expected show version");
+    EXPECT_EQ(expect.breaks(1, "show run", false), "");
+    EXPECT_EQ(expect.breaks(2, "exit"), "r1/EXPECT.TXT: a line more than its 2");
+    EXPECT_EQ(expect.breaks(0, "reload", false), "r1/EXPECT.TXT:3: never: reload");
+    // A file of rules alone checks no order.
+    EXPECT_EQ(expectOf("once: exit\n").breaks(5, "anything"), "");
+}
+
+TEST(Expect, rulesThatMakeNoSenseNameTheirLine)
+{
+    for (const char *bad : {"count: x reload\n", "count: -1 reload\n", "never: \n", "before: a\n",
+                            "config-has: a >  > b\n", "paging: sometimes\n", "never: ~(x\n"}) {
+        try {
+            expectOf(std::string("enable\n") + bad);
+            ADD_FAILURE() << "accepted " << bad;
+        } catch (const ExpectError &error) {
+            EXPECT_EQ(std::string(error.what()).rfind("r1/EXPECT.TXT:2: ", 0), 0u) << error.what();
+        }
+    }
+}
+
+} // namespace

@@ -173,6 +173,7 @@ TEST_F(Records, transcriptHoldsWhatTheClientGotAndSentMarked)
                         "[0.000000, \"i\", \"\\u00ff\\u00fd\\u0003\"]\n"
                         "[0.000000, \"m\", \"Telnet: IAC DO SUPPRESS-GO-AHEAD\"]\n"
                         "[0.000000, \"i\", \"**\\r\\nad\"]\n"
+                        "[0.000000, \"m\", \"check failed: r1/EXPECT.TXT:1: expected admin\"]\n"
                         "[0.000000, \"m\", \"echo\"]\n"
                         "[0.000000, \"o\", \"\\r\\nad\"]\n"
                         "[0.000000, \"i\", \"min\\r\\n\"]\n"

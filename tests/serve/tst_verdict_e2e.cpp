@@ -150,3 +150,51 @@ TEST(Verdicts, lintListsWithoutListening)
         << oddRun.first;
     EXPECT_EQ(shell(ZENTREL_SERVE_BINARY " --lint " + scratch.path() + "/none").second, 2);
 }
+
+// A line that breaks the file is told at once; with Mismatch=Close it also ends the
+// session, so the client meets the close instead of waiting out its read timeout.
+TEST(Verdicts, aBrokenRuleIsToldAtOnceAndMismatchCloseEndsTheSession)
+{
+    ScratchDir scratch;
+    const char *const script = "\"Router#\",\"\r\nVersion 1.0\r\nRouter#\",\"\r\nbye\r\n\"\r\n";
+    const std::string closing =
+        scratch.router("closing", script, ini(0.1) + "Pace=Enter\r\nMismatch=Close\r\n");
+    scratch.write("closing/EXPECT.TXT", "show version\r\nexit\r\n");
+    const std::string going = scratch.router("going", script, ini(0.1) + "Pace=Enter\r\n");
+    scratch.write("going/EXPECT.TXT", "never: reload\r\nonce: show version\r\n");
+    ServeProcess serve({"--port", "0", "--connections", "1", closing, going});
+    const auto ports = serve.ports();
+
+    Client early(ports.at("closing"));
+    std::string prompt;
+    for (const Client::Chunk &chunk : early.read(7))
+        prompt += chunk.bytes;
+    EXPECT_EQ(prompt, "Router#");
+    early.send("show run\r\n");
+    EXPECT_EQ(early.readAll(), "");   // the close, with no answer to the wrong line
+    Client late(ports.at("going"));
+    late.send("reload\r\nshow version\r\n");
+    EXPECT_EQ(late.readAll(), "Router#\r\nVersion 1.0\r\nRouter#\r\nbye\r\n");
+    early.close();
+    late.close();
+    EXPECT_EQ(serve.wait(), 1);
+
+    const auto told = named(serve.events(), "check-failed");
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_NE(field(told[0], "reason").find("closing/EXPECT.TXT:1: expected show version"), std::string::npos);
+    EXPECT_NE(told[0].find("\"closing\":true"), std::string::npos) << told[0];
+    EXPECT_NE(field(told[1], "reason").find("going/EXPECT.TXT:1: never: reload"), std::string::npos);
+    EXPECT_EQ(told[1].find("\"closing\""), std::string::npos) << told[1];
+
+    const auto ends = sessionEnds(serve);
+    ASSERT_EQ(ends.size(), 2u);
+    const auto &closed = field(ends[0], "router") == "closing" ? ends[0] : ends[1];
+    const auto &went = field(ends[0], "router") == "closing" ? ends[1] : ends[0];
+    EXPECT_EQ(field(closed, "reason"), "mismatch");
+    EXPECT_EQ(field(went, "reason"), "script-exhausted");
+    EXPECT_NE(went.find("going/EXPECT.TXT:1: never: reload (typed as line 1)\"]"),
+              std::string::npos)
+        << went;
+    EXPECT_NE(serve.stderrText().find("going/EXPECT.TXT:1: never: reload (typed as line 1)\n"), std::string::npos)
+        << serve.stderrText();
+}
