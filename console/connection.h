@@ -48,6 +48,10 @@ public:
     // Shuts the connection from this side: what was queued still goes out,
     // and no event is raised after it.
     virtual void close() = 0;
+    // Ends the connection with a reset instead of the close, once what was
+    // queued has gone out: the client sees "connection reset by peer". A
+    // transport that cannot reset closes.
+    virtual void reset() { close(); }
     // "address:port" of the client ("[v6]:port" for IPv6), for reports.
     virtual std::string peer() const = 0;
 };

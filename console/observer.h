@@ -26,6 +26,7 @@ enum class EndReason {
     Stopped,           // the program is stopping; no further item was sent
     Failed,            // the session could not go on (a failure it reports)
     AuthFailed,        // the client failed to log in; no item was played
+    Fault,             // the router's Fault ended it on purpose
     Mismatch,          // the client typed what its router's check forbids, and the router closes on that
 };
 
@@ -72,6 +73,8 @@ public:
     virtual void typed(const Typed &typed) { (void)typed; }
     // The client has gone; the session notices at its next item.
     virtual void clientGone() {}
+    // A fault fired on purpose ("close", "reset") after item `item`.
+    virtual void fault(std::string_view kind, std::size_t item) { (void)kind, (void)item; }
     // A failure the engine contained (a script that cannot be read, ...).
     virtual void warning(std::string_view text) { (void)text; }
     // The last report.

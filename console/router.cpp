@@ -174,6 +174,7 @@ void Router::startSession(std::unique_ptr<Waiting> waiting)
     setup.connection = std::move(waiting->connection);
     setup.delay = m_setup.delay;
     setup.pace = m_setup.pace;
+    setup.faults = m_setup.faults;
     setup.typing = waiting->typing;
     // The session holds the input again if it must.
     setup.connection->holdInput(false);

@@ -2,6 +2,7 @@
 #pragma once
 #include "console/connection.h"
 #include "console/line_editor.h"
+#include "console/faults.h"
 #include "console/observer.h"
 #include "console/pace.h"
 #include "console/script.h"
@@ -23,6 +24,7 @@ struct RouterSetup {
     std::size_t maxSessions = 1;     // served at the same time; later clients wait
     std::function<double()> delay;   // read afresh before every item
     Pace pace = Pace::Clock;
+    Faults faults;
     // The script for a session about to start, read afresh (or from a cache
     // that checks the file). Throws platform::Error: TooManyFiles (67) makes
     // the client wait and the router try again shortly; any other failure is

@@ -1,10 +1,19 @@
 // session.cpp: one client served: the script played item by item at the set pace.
 #include "console/session.h"
 
+#include <algorithm>
 #include <exception>
+#include <functional>
 #include <utility>
 
 namespace zentrel::console {
+
+namespace {
+
+// Output at a set rate goes out a slice at a time, this often.
+constexpr double Tick = 0.02;
+
+} // namespace
 
 // The pause before an item: suspends until the timer fires or the session
 // is stopped. A pause of 0 (or one that is not a number) does not suspend.
@@ -57,7 +66,9 @@ struct Session::Typing {
 };
 
 Session::Session(platform::EventLoop &loop, SessionObserver &observer, SessionSetup setup)
-    : m_loop(loop), m_setup(std::move(setup)), m_observer(observer)
+    : m_loop(loop), m_setup(std::move(setup)), m_observer(observer),
+      m_jitter(m_setup.faults.seed ^ std::hash<std::string>{}(m_setup.info.router)
+               ^ (m_setup.info.number * 0x9E3779B97F4A7C15ull))
 {
 }
 
@@ -154,6 +165,31 @@ void Session::onEnded()
         wake();
 }
 
+// The pause before an item: the router's, varied by its jitter.
+double Session::pause()
+{
+    double delay = m_setup.delay ? m_setup.delay() : 0.0;
+    if (m_setup.faults.jitter > 0) {
+        std::uniform_real_distribution<double> within(-m_setup.faults.jitter, m_setup.faults.jitter);
+        delay = std::max(0.0, delay + within(m_jitter));
+    }
+    return delay;
+}
+
+bool Session::faultDue(std::size_t sent) const
+{
+    return m_setup.faults.end != Faults::End::None && sent == m_setup.faults.after && m_setup.connection;
+}
+
+void Session::fireFault(std::size_t sent)
+{
+    m_sink->fault(Faults::name(m_setup.faults.end), sent);
+    Connection *connection = m_setup.connection.get();
+    if (!connection->isGone())
+        m_setup.faults.end == Faults::End::Reset ? connection->reset() : connection->close();
+    end(EndReason::Fault);
+}
+
 void Session::sendItem(std::size_t index, std::string_view item)
 {
     Connection *connection = m_setup.connection.get();
@@ -161,6 +197,11 @@ void Session::sendItem(std::size_t index, std::string_view item)
         connection->send(item);
         m_end.bytesOut += item.size();
     }
+    reportItem(index, item);
+}
+
+void Session::reportItem(std::size_t index, std::string_view item)
+{
     if (!item.empty()) {
         prompted(item);
         if (m_setup.pace == Pace::Enter)
@@ -244,6 +285,10 @@ Task Session::play()
     Connection *connection = m_setup.connection.get();
     try {
         for (std::size_t index = 0; index < items; ++index) {
+            if (faultDue(index)) {
+                fireFault(index);
+                co_return;
+            }
             if (m_setup.pace == Pace::Enter && connection && index > 0) {
                 Turn turn = Turn::None;
                 while ((turn = takeTurn()) != Turn::Line && !m_stopping && !connection->isGone()) {
@@ -266,8 +311,7 @@ Task Session::play()
                     co_return;
                 }
             }
-            const double delay = m_setup.delay ? m_setup.delay() : 0.0;
-            if (!co_await Pause{*this, delay}) {
+            if (!co_await Pause{*this, pause()}) {
                 endStopped();
                 co_return;
             }
@@ -276,7 +320,29 @@ Task Session::play()
                 end(EndReason::ClientGone);
                 co_return;
             }
-            sendItem(index, m_setup.script->item(index));
+            const std::string_view item = m_setup.script->item(index);
+            if (m_setup.faults.rate > 0 && connection && !item.empty()) {
+                // Trickled: a slice each tick, at the router's rate.
+                const auto slice = std::max<std::size_t>(1, std::size_t(m_setup.faults.rate * Tick));
+                for (std::size_t at = 0; at < item.size(); at += slice) {
+                    const std::string_view part = item.substr(at, slice);
+                    connection->send(part);
+                    m_end.bytesOut += part.size();
+                    if (at + slice >= item.size())
+                        break;
+                    if (!co_await Pause{*this, double(part.size()) / m_setup.faults.rate}) {
+                        endStopped();
+                        co_return;
+                    }
+                    if (connection->isGone()) {
+                        end(EndReason::ClientGone);
+                        co_return;
+                    }
+                }
+                reportItem(index, item);
+            } else {
+                sendItem(index, item);
+            }
             if (connection && connection->queued() > Connection::HighWater) {
                 updateHold();
                 co_await Drain{*this};
@@ -285,6 +351,10 @@ Task Session::play()
                     co_return;
                 }
             }
+        }
+        if (faultDue(items)) {
+            fireFault(items);
+            co_return;
         }
         // What was sent still goes out before the connection is shut.
         if (connection)

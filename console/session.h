@@ -1,6 +1,7 @@
 // session.h: one client served: the script played item by item at the set pace.
 #pragma once
 #include "console/connection.h"
+#include "console/faults.h"
 #include "console/line_editor.h"
 #include "console/observer.h"
 #include "console/pace.h"
@@ -12,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 
 namespace zentrel::console {
@@ -22,6 +24,7 @@ struct SessionSetup {
     std::unique_ptr<Connection> connection;  // null: a preview, nothing is sent
     std::function<double()> delay;           // the pause before each item, read afresh each time
     Pace pace = Pace::Clock;
+    Faults faults;
     EditorSetup typing;                // how the client's bytes are read, and echoed
     // Called from the event loop once the session has ended and reported it;
     // the owner may destroy the session from there.
@@ -77,6 +80,10 @@ private:
     void onGone();
     void onEnded();
     void sendItem(std::size_t index, std::string_view item);
+    void reportItem(std::size_t index, std::string_view item);
+    double pause();
+    bool faultDue(std::size_t sent) const;
+    void fireFault(std::size_t sent);
     void sendExtra(Extra kind, std::string_view bytes);
     void prompted(std::string_view prompt);
     Turn takeTurn();
@@ -97,6 +104,7 @@ private:
     bool m_ended = false;
     SessionEnd m_end;
     std::unique_ptr<LineEditor> m_editor;
+    std::mt19937_64 m_jitter;          // seeded from the faults' seed and the session
     bool m_passwordPrompt = false;     // the last prompt shown asks for a password
     // With Pace::Enter: the lines typed and not yet answered, in order (true
     // for a command, false for a bare Enter), and the prompt a bare Enter gets.

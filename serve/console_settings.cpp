@@ -65,6 +65,24 @@ ConsoleSettings readConsoleSettings(platform::Profile &profile, const std::strin
         else
             badWord(router, "Pace", pace, "Clock, Enter");
     }
+    if (const std::string fault = readText(profile, "Fault", iniPath); !fault.empty()) {
+        if (lower(fault) == "close")
+            settings.faults.end = console::Faults::End::Close;
+        else if (lower(fault) == "reset")
+            settings.faults.end = console::Faults::End::Reset;
+        else
+            badWord(router, "Fault", fault, "Close, Reset");
+    }
+    auto notNegative = [&](const char *key) {
+        const double value = console::readSettingNumber(profile, key, iniPath);
+        if (value < 0)
+            throw UsageError("router '" + router + "': " + key + " must not be negative");
+        return value;
+    };
+    if (const double after = notNegative("FaultAfter"); after > 0 || !readText(profile, "FaultAfter", iniPath).empty())
+        settings.faults.after = std::size_t(after);
+    settings.faults.rate = notNegative("Rate");
+    settings.faults.jitter = notNegative("Jitter");
     if (const std::string mismatch = readText(profile, "Mismatch", iniPath); !mismatch.empty()) {
         if (lower(mismatch) == "close")
             settings.mismatchClose = true;

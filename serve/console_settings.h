@@ -1,5 +1,6 @@
 // console_settings.h: a router's SSH account, echo and pace, as its settings file gives them.
 #pragma once
+#include "console/faults.h"
 #include "console/pace.h"
 #include "platform/profile.h"
 
@@ -15,11 +16,13 @@ struct ConsoleSettings {
     std::optional<bool> echo;           // absent: No on Telnet, Yes on SSH
     console::Pace pace = console::Pace::Clock;
     bool mismatchClose = false;         // Mismatch=Close: a line that breaks EXPECT.TXT ends the session
+    console::Faults faults;             // Fault, FaultAfter, Rate, Jitter (the seed is --seed's)
 };
 
 // Throws UsageError naming the router, the key and the value for an Echo
 // that is not Yes or No, a Pace that is not Clock or Enter, or a Mismatch
-// that is not Close or Continue (either case).
+// that is not Close or Continue (either case), a Fault that is not Close or
+// Reset, or a FaultAfter, Rate or Jitter that is negative.
 ConsoleSettings readConsoleSettings(platform::Profile &profile, const std::string &iniPath,
                                     const std::string &router);
 

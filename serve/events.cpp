@@ -141,6 +141,7 @@ void EventLog::ready()
     if (m_setup.eventsFd >= 0) {
         std::string json = eventHead("ready");
         appendNumber(json, "routers", std::to_string(m_listening));
+        appendNumber(json, "seed", std::to_string(m_setup.seed));
         appendNumber(json, "time", fixed(unixNow(), 6));
         emit(std::move(json));
     }
@@ -256,6 +257,19 @@ void EventLog::checkFailed(const console::SessionInfo &info, std::string_view re
         return;
     }
     human(sessionName(info) + ": failed its check: " + std::string(reason) + (closing ? "; closing it" : ""));
+}
+
+void EventLog::fault(const console::SessionInfo &info, std::string_view kind, std::size_t item)
+{
+    if (m_setup.eventsFd < 0)
+        return;   // the session's end line says "fault"
+    std::string json = eventHead("fault");
+    appendField(json, "router", info.router);
+    appendNumber(json, "session", std::to_string(info.number));
+    appendField(json, "fault", kind);
+    appendNumber(json, "item", std::to_string(item));
+    appendNumber(json, "time", fixed(unixNow(), 6));
+    emit(std::move(json));
 }
 
 void EventLog::statusChanged()

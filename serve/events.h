@@ -45,6 +45,7 @@ public:
         // Where the events go when eventsFd is set: a writer that never
         // blocks; null: eventsFd written directly.
         platform::LineWriter *writer = nullptr;
+        std::uint64_t seed = 0;   // --seed, told in the ready event
     };
 
     EventLog(platform::EventLoop &loop, Setup setup);
@@ -73,6 +74,8 @@ public:
     // The line the client just typed broke EXPECT.TXT: `reason` names the
     // file's line and what it says. `closing`: the session ends for it.
     void checkFailed(const console::SessionInfo &info, std::string_view reason, bool closing);
+    // A fault fired on purpose ("close", "reset") after item `item`.
+    void fault(const console::SessionInfo &info, std::string_view kind, std::size_t item);
 
     std::uint64_t ended() const { return m_ended; }
     bool writeFailed() const { return m_writeFailed; }

@@ -33,6 +33,7 @@ Fleet::Fleet(platform::PosixLoop &loop, EventLog &log, const Observers &observer
         routerSetup.maxSessions = m_setup.sessions;
         routerSetup.delay = [delay = member->plan.delay] { return delay; };
         routerSetup.pace = member->plan.pace;
+        routerSetup.faults = member->plan.faults;
         routerSetup.script = [this, path = member->plan.scriptPath] { return m_scripts.get(path); };
         Member *raw = member.get();
         routerSetup.sessionEnded = [this, raw] { sessionEnded(*raw); };

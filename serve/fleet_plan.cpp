@@ -112,6 +112,8 @@ std::vector<RouterPlan> planRouters(const Options &options)
             plan.echoSsh = console.echo.value_or(true);
             plan.pace = console.pace;
             plan.mismatchClose = console.mismatchClose;
+            plan.faults = console.faults;
+            plan.faults.seed = options.seed;
             // Names key the reports and transcripts, so two routers may not share one.
             if (!names.insert(plan.name).second)
                 throw UsageError("two routers named '" + plan.name

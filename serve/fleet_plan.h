@@ -1,5 +1,6 @@
 // fleet_plan.h: the routers a command line asks for: names, directories, ports and pauses.
 #pragma once
+#include "console/faults.h"
 #include "console/pace.h"
 #include "serve/options.h"
 
@@ -24,6 +25,7 @@ struct RouterPlan {
     bool echoSsh = true;
     console::Pace pace = console::Pace::Clock;
     bool mismatchClose = false;   // Mismatch=Close
+    console::Faults faults;       // the router's, with --seed
 };
 
 // Reads every DIR's settings file (never writes it) and lays out the

@@ -108,7 +108,7 @@ int serveRouters(const Options &options)
                                  [](const std::string &text) {
                                      std::fprintf(stderr, "zentrel-serve: events: %s\n", text.c_str());
                                  }});
-    EventLog log(loop, {eventsFd, statusLine, events ? &*events : nullptr});
+    EventLog log(loop, {eventsFd, statusLine, events ? &*events : nullptr, options.seed});
     auto endEvents = [&] {
         log.finish();
         if (events)

@@ -95,6 +95,9 @@ const std::vector<OptionRow> &optionTable()
         {"--keep-secrets", false,
          [](Options &o, const std::string &, const std::string &) { o.keepSecrets = true; }},
         {"--lint", false, [](Options &o, const std::string &, const std::string &) { o.lint = true; }},
+        {"--seed", true, [](Options &o, const std::string &n, const std::string &v) {
+             o.seed = wholeNumber(n, v, UINT64_MAX);
+         }},
         {"--exit-with-parent", false,
          [](Options &o, const std::string &, const std::string &) { o.exitWithParent = true; }},
         {"--ssh-port", true, [](Options &o, const std::string &n, const std::string &v) {
@@ -191,6 +194,8 @@ std::string usageText()
            "                     events, transcripts and report as typed, not as ***\n"
            "  --exit-with-parent stop as on SIGTERM when the process that started this one\n"
            "                     ends, even by SIGKILL (a test runner that was cancelled)\n"
+           "  --seed N           of the routers' Jitter (default 0): a run with the same seed\n"
+           "                     pauses the same\n"
            "  --lint             print each DIR's items, their times and doubtful spots;\n"
            "                     listen on nothing (exit 0 clean, 1 warnings, 2 unreadable\n"
            "                     or a router that would not start)\n"

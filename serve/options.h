@@ -32,6 +32,7 @@ struct Options {
     bool keepSecrets = false;               // --keep-secrets: passwords in the reports as typed
     bool lint = false;                      // --lint: tell what each DIR's files do, listen on nothing
     bool exitWithParent = false;            // --exit-with-parent: stop when the parent process ends
+    std::uint64_t seed = 0;                 // --seed: of the routers' Jitter
     bool help = false;
     bool version = false;
 };

@@ -99,6 +99,7 @@ public:
     void sent(console::Extra kind, std::string_view bytes) override;
     void typed(const console::Typed &typed) override;
     void clientGone() override;
+    void fault(std::string_view kind, std::size_t item) override;
     void warning(std::string_view text) override { m_records.m_log.warning(m_info, text); }
     void ended(const console::SessionEnd &end) override;
     bool endNow() const override { return m_endNow; }
@@ -197,6 +198,13 @@ void SessionRecords::Sink::check(const std::string &line)
     m_records.m_log.checkFailed(m_info, reason, m_endNow);
     if (m_cast)
         m_cast->marker(since(), "check failed: " + reason);
+}
+
+void SessionRecords::Sink::fault(std::string_view kind, std::size_t item)
+{
+    m_records.m_log.fault(m_info, kind, item);
+    if (m_cast)
+        m_cast->marker(since(), "fault: " + std::string(kind) + " after item " + std::to_string(item));
 }
 
 void SessionRecords::Sink::clientGone()

@@ -61,6 +61,7 @@ struct TcpConnection::Socket : std::enable_shared_from_this<Socket> {
     bool gone = false;
     bool closed = false;
     bool shut = false;      // our sending side shut, after close()
+    bool resetting = false; // close with a reset once the queue is out
     bool aboveHigh = false;
     PosixLoop::LingerId lingering = 0;
     EventLoop::TimerId linger = 0;
@@ -200,7 +201,9 @@ struct TcpConnection::Socket : std::enable_shared_from_this<Socket> {
         }
         updateInterest();
         if (closed) {
-            if (queued() == 0 && !shut)
+            if (queued() == 0 && resetting)
+                abort();
+            else if (queued() == 0 && !shut)
                 shutWrite();
             return;
         }
@@ -260,7 +263,25 @@ struct TcpConnection::Socket : std::enable_shared_from_this<Socket> {
             self->finish();
         });
         if (queued() == 0)
-            shutWrite();
+            resetting ? abort() : shutWrite();
+    }
+
+    void reset()
+    {
+        if (closed)
+            return;
+        resetting = true;
+        close();
+    }
+
+    // An RST instead of a FIN: closing with a zero linger drops the
+    // connection at once.
+    void abort()
+    {
+        const struct linger now {1, 0};
+        if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now) < 0)
+            report(peer, "SO_LINGER");
+        finish();
     }
 
     // Then wait for the client's own close, reading and dropping what it still
@@ -328,6 +349,11 @@ bool TcpConnection::isGone() const
 void TcpConnection::close()
 {
     m_socket->close();
+}
+
+void TcpConnection::reset()
+{
+    m_socket->reset();
 }
 
 std::string TcpConnection::peer() const

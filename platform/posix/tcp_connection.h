@@ -40,6 +40,7 @@ public:
     void holdInput(bool held) override;
     bool isGone() const override;
     void close() override;
+    void reset() override;   // SO_LINGER 0 once the queue is out
     std::string peer() const override;
 
 private:
