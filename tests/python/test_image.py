@@ -63,8 +63,12 @@ def test_image_from_scratch_holds_static_programs_and_a_routers_volume(image):
     assert config["config"]["Entrypoint"] == ["/zentrel-image-start"]
     assert "/routers" in config["config"]["Volumes"]
     assert isinstance(files["routers"], tarfile.TarInfo) and files["routers"].isdir()
-    programs = {name for name, data in files.items() if isinstance(data, bytes)}
+    programs = {name for name, data in files.items() if isinstance(data, bytes) and "/" not in name}
     assert programs == {"zentrel-serve", "zentrel-record", "zentrel-image-start"}
+    # The starter routers where zentrel-serve --router looks: beside its own folder.
+    for starter in ("cisco_ios", "cisco_nxos", "arista_eos", "juniper_junos"):
+        with open(os.path.join(SOURCE, "routers", starter, "commands.yaml"), "rb") as source:
+            assert files[f"share/zentrel/routers/{starter}/commands.yaml"] == source.read(), starter
     for name in programs:
         assert is_static(files[name]), name
     commit_time = subprocess.run(["git", "-C", SOURCE, "log", "-1", "--format=%ct"],
