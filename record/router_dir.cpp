@@ -66,9 +66,12 @@ bool writeFile(const fs::path &path, const std::string &bytes, std::string &erro
 
 } // namespace
 
-std::string settingsText(const Recording &recording, int port)
+std::string settingsText(const Recording &recording, Listened listened)
 {
-    return "[Settings]\r\nTCP-Port=" + std::to_string(port) + "\r\nDelay="
+    // A router recorded over SSH is played back over SSH on the same port; its
+    // Telnet port stays the default.
+    return "[Settings]\r\n" + std::string(listened.ssh ? "SSH-Port=" : "TCP-Port=")
+           + std::to_string(listened.port) + "\r\nDelay="
            + delayText(recording.delay) + "\r\nPace=Enter\r\nEcho="
            + (recording.echo ? "Yes" : "No") + "\r\n";
 }
@@ -92,7 +95,7 @@ bool makeDirs(const std::string &dir, std::string &error)
     return true;
 }
 
-bool writeRouterDir(const std::string &dir, const Recording &recording, int port,
+bool writeRouterDir(const std::string &dir, const Recording &recording, Listened listened,
                     bool keepSecrets, std::string &error)
 {
     if (!makeDirs(dir, error))
@@ -100,7 +103,7 @@ bool writeRouterDir(const std::string &dir, const Recording &recording, int port
     const fs::path base(dir);
     return writeFile(base / "RESPONSE.TXT", responseText(recording), error)
         && writeFile(base / "EXPECT.TXT", expectText(recording, keepSecrets), error)
-        && writeFile(base / "zentrel.ini", settingsText(recording, port), error);
+        && writeFile(base / "zentrel.ini", settingsText(recording, listened), error);
 }
 
 bool outputDirUsable(const std::string &dir, bool force, std::string &error)

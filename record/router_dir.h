@@ -12,13 +12,18 @@ std::string responseText(const Recording &recording);
 // line that would read as a pattern or an escape (`~x`, `\~x`) escaped with
 // one more backslash so that it is matched as it stands.
 std::string expectText(const Recording &recording, bool keepSecrets);
-std::string settingsText(const Recording &recording, int port);
+// Where the recorder listened: the recording is played back there.
+struct Listened {
+    int port = 0;
+    bool ssh = false;   // SSH-Port instead of TCP-Port
+};
+std::string settingsText(const Recording &recording, Listened listened);
 // "12 items, 11 lines, Delay=0.5, Echo=Yes"
 std::string summary(const Recording &recording);
 
 // Creates the directory when needed and writes the three files and nothing
 // else; false with `error` naming the file when one cannot be written.
-bool writeRouterDir(const std::string &dir, const Recording &recording, int port,
+bool writeRouterDir(const std::string &dir, const Recording &recording, Listened listened,
                     bool keepSecrets, std::string &error);
 
 // Refuses a directory that exists and holds anything; `error` says why.
