@@ -2,6 +2,7 @@
 #include "record/recorder.h"
 #include "app/version.h"
 #include "platform/error.h"
+#include "record/commands_writer.h"
 #include "record/router_dir.h"
 #include "record/ssh_relay.h"
 
@@ -322,18 +323,32 @@ void Recorder::ended(Session &session, const std::string &why, bool failure)
             session.cast->marker(seconds, why);
         session.cast.reset();   // closed before the router directory; a failure is told by the writer
         std::string error;
-        const Recording recording = buildRecording(*session.log);
-        if (!writeRouterDir(session.dir, recording, {m_port, m_options.ssh}, m_options.keepSecrets, error)) {
+        Recording recording = buildRecording(*session.log);
+        bool written = false;
+        std::string done = summary(recording);
+        if (m_options.commands) {
+            CommandsRecording commands = buildCommands(recording, m_options.ssh);
+            written = writeCommandsDir(session.dir, recording, commands.yaml, {m_port, m_options.ssh}, error);
+            auto count = [](std::size_t n, const char *what) {
+                return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+            };
+            done = count(commands.modes, "mode") + ", " + count(commands.commands, "command") + " from "
+                   + count(recording.lines.size(), "line") + ", " + done.substr(done.find("Delay"));
+            recording.warnings.insert(recording.warnings.end(), commands.warnings.begin(), commands.warnings.end());
+        } else {
+            written = writeRouterDir(session.dir, recording, {m_port, m_options.ssh}, m_options.keepSecrets, error);
+        }
+        if (!written) {
             complain(session, error);
             m_failed = true;
         } else {
             std::printf("session %d from %s: %s in %s (%s)\n", session.number, session.peer.c_str(),
-                        summary(recording).c_str(), session.dir.c_str(), why.c_str());
+                        done.c_str(), session.dir.c_str(), why.c_str());
             std::fflush(stdout);
         }
         for (const std::string &warning : recording.warnings)
             complain(session, "warning: " + warning);
-        for (std::size_t k = 0; k < recording.lines.size(); ++k)
+        for (std::size_t k = 0; k < recording.lines.size() && !m_options.commands; ++k)
             if (recording.lines[k].password && !m_options.keepSecrets)
                 complain(session, "line " + std::to_string(k + 1)
                                       + " answers a password prompt: written as ~.* in EXPECT.TXT"

@@ -106,6 +106,18 @@ bool writeRouterDir(const std::string &dir, const Recording &recording, Listened
         && writeFile(base / "zentrel.ini", settingsText(recording, listened), error);
 }
 
+bool writeCommandsDir(const std::string &dir, const Recording &recording, const std::string &yaml,
+                      Listened listened, std::string &error)
+{
+    if (!makeDirs(dir, error))
+        return false;
+    const fs::path base(dir);
+    const std::string settings = "[Settings]\r\n" + std::string(listened.ssh ? "SSH-Port=" : "TCP-Port=")
+                                 + std::to_string(listened.port) + "\r\nEcho=" + (recording.echo ? "Yes" : "No")
+                                 + "\r\n";
+    return writeFile(base / "commands.yaml", yaml, error) && writeFile(base / "zentrel.ini", settings, error);
+}
+
 bool outputDirUsable(const std::string &dir, bool force, std::string &error)
 {
     std::error_code code;

@@ -25,6 +25,10 @@ std::string summary(const Recording &recording);
 // else; false with `error` naming the file when one cannot be written.
 bool writeRouterDir(const std::string &dir, const Recording &recording, Listened listened,
                     bool keepSecrets, std::string &error);
+// The same for a command-driven router: commands.yaml and zentrel.ini (the
+// port and Echo; the pace is the yaml's delay).
+bool writeCommandsDir(const std::string &dir, const Recording &recording, const std::string &yaml,
+                      Listened listened, std::string &error);
 
 // Refuses a directory that exists and holds anything; `error` says why.
 bool outputDirUsable(const std::string &dir, bool force, std::string &error);
