@@ -39,9 +39,12 @@ std::string startersFolder()
     std::error_code error;
     const fs::path exe = fs::read_symlink("/proc/self/exe", error);
     if (!error) {
-        const fs::path installed = exe.parent_path() / ".." / "share" / "zentrel" / "routers";
-        if (fs::is_directory(installed, error))
-            return installed.lexically_normal().string();
+        // BINDIR/../share, and share beside the program for a flat tree (the
+        // image's programs sit at its root, whose .. is itself).
+        for (const fs::path &installed : {exe.parent_path() / ".." / "share" / "zentrel" / "routers",
+                                          exe.parent_path() / "share" / "zentrel" / "routers"})
+            if (fs::is_directory(installed, error))
+                return installed.lexically_normal().string();
     }
 #ifdef ZENTREL_SOURCE_ROUTERS
     return ZENTREL_SOURCE_ROUTERS;

@@ -12,8 +12,9 @@ struct Starter {
 };
 
 // Where the starters are: $ZENTREL_STARTERS when set, else share/zentrel/routers
-// beside the program's prefix (<exe>/../share/zentrel/routers) when it exists,
-// else the source tree's routers/ of an uninstalled build.
+// beside the program's prefix (<exe>/../share/zentrel/routers, or <exe>/share/...
+// in a flat tree such as the image's root) when it exists, else the source
+// tree's routers/ of an uninstalled build.
 std::string startersFolder();
 
 // The folder's subdirectories that hold commands.yaml, sorted by name.

@@ -107,8 +107,10 @@ def programs(image, tmp_path):
     root.mkdir()
     for name, data in image[2].items():
         if isinstance(data, bytes):
+            (root / name).parent.mkdir(parents=True, exist_ok=True)
             (root / name).write_bytes(data)
-            (root / name).chmod(0o755)
+            if "/" not in name:
+                (root / name).chmod(0o755)
     return root
 
 
@@ -120,6 +122,18 @@ def test_every_program_of_the_image_starts_without_an_environment(image, program
         result = subprocess.run([programs / name, "--version"], capture_output=True, text=True,
                                 env={}, timeout=30)
         assert (result.returncode, result.stdout.split()) == (0, [says, version]), result.stderr
+
+
+def test_the_starters_come_with_the_image(programs):
+    """--routers lists the image's own starters; --router needs nothing in /routers."""
+    listed = subprocess.run([programs / "zentrel-image-start", "--routers"], capture_output=True, text=True,
+                            env={}, timeout=30)
+    assert listed.returncode == 0, listed.stderr
+    assert [line.split()[0] for line in listed.stdout.splitlines()] == [
+        "arista_eos", "cisco_ios", "cisco_nxos", "juniper_junos"]
+    unknown = subprocess.run([programs / "zentrel-image-start", "--router", "nosuch"], capture_output=True,
+                             text=True, env={"ZENTREL_ROUTERS": "/nonexistent"}, timeout=30)
+    assert unknown.returncode == 2 and "the starters are arista_eos, cisco_ios" in unknown.stderr, unknown.stderr
 
 
 def router_dir(tmp_path):
