@@ -38,7 +38,10 @@ void SshRouter::start()
 {
     m_session = ssh_new();
     if (!m_session) {
-        m_loop.post([this] { fail("libssh cannot make a session"); });
+        m_loop.post([this, alive = std::weak_ptr<int>(m_alive)] {
+            if (alive.lock())
+                fail("libssh cannot make a session");
+        });
         return;
     }
     bool processConfig = false;   // the user's ~/.ssh/config is not the router's
@@ -54,7 +57,7 @@ void SshRouter::start()
         m_timer = 0;
         fail("the router's shell did not open within 30 seconds");
     });
-    m_loop.post([this] { step(); });
+    later();
 }
 
 void SshRouter::send(std::string_view bytes)
@@ -63,7 +66,7 @@ void SshRouter::send(std::string_view bytes)
         return;
     m_out.append(bytes);
     if (m_state == State::Open)
-        m_loop.post([this] { step(); });
+        later();
 }
 
 void SshRouter::resize(int cols, int rows)
@@ -78,7 +81,7 @@ void SshRouter::holdOutput(bool held)
 {
     m_held = held;
     if (!held && m_state == State::Open)
-        m_loop.post([this] { step(); });
+        later();
 }
 
 void SshRouter::sendEof()
@@ -97,6 +100,15 @@ void SshRouter::close()
         ssh_channel_close(m_channel);
     }
     release();
+}
+
+// From the loop, unless this router is gone by then.
+void SshRouter::later()
+{
+    m_loop.post([this, alive = std::weak_ptr<int>(m_alive)] {
+        if (alive.lock())
+            step();
+    });
 }
 
 void SshRouter::step()

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -59,6 +60,7 @@ public:
 private:
     enum class State { Connect, Password, Interactive, Channel, Pty, Shell, Open, Done };
 
+    void later();
     void step();
     bool advance();   // one state further; false while libssh waits for the network
     void pump();
@@ -81,6 +83,7 @@ private:
     int m_interactiveRounds = 0;
     bool m_held = false;
     bool m_stepping = false;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);   // what posted steps check
 };
 
 } // namespace zentrel::record
