@@ -151,6 +151,8 @@ int Recorder::run()
             stopAll("stopped by --timeout");
         });
     m_loop.run();
+    // SSH clients that have not closed their side within the drain are let go.
+    m_loop.letGoLingering();
     if (m_refused)
         return 2;
     if (m_timedOut)
@@ -393,8 +395,21 @@ void Recorder::stopAll(const char *why)
 
 void Recorder::quitWhenDone()
 {
-    if (m_listener < 0 && !m_listening && m_sessions.empty())
+    if (m_listener < 0 && !m_listening && m_sessions.empty() && !m_draining) {
+        m_draining = true;
+        drain(m_loop.now() + DrainFor);
+    }
+}
+
+// What was queued for SSH clients (the last answer, why the router refused
+// them) still goes out, as long as they take it within a moment.
+void Recorder::drain(double until)
+{
+    if (m_loop.lingering() == 0 || m_loop.now() >= until) {
         m_loop.quit();
+        return;
+    }
+    m_loop.at(m_loop.now() + DrainPoll, [this, until] { drain(until); });
 }
 
 } // namespace zentrel::record

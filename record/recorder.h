@@ -18,6 +18,9 @@ namespace zentrel::record {
 class Recorder
 {
 public:
+    static constexpr double DrainFor = 2.0;
+    static constexpr double DrainPoll = 0.01;
+
     Recorder(platform::PosixLoop &loop, Options options);
     ~Recorder();
 
@@ -56,6 +59,7 @@ private:
     void stopListening();
     void stopAll(const char *why);
     void quitWhenDone();
+    void drain(double until);
     void complain(const Session &session, const std::string &text);
 
     platform::PosixLoop &m_loop;
@@ -69,7 +73,8 @@ private:
     bool m_failed = false;
     bool m_timedOut = false;
     bool m_refused = false;
-    bool m_listening = false; // the SSH listener takes clients   // SSH or TLS on a Telnet recording: nothing is written
+    bool m_listening = false; // the SSH listener takes clients
+    bool m_draining = false;   // SSH or TLS on a Telnet recording: nothing is written
     std::unique_ptr<ssh::HostKey> m_hostKey;
     std::unique_ptr<ssh::SshListener> m_ssh;
     std::map<int, std::unique_ptr<Session>> m_sessions;
