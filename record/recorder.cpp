@@ -2,7 +2,6 @@
 #include "record/recorder.h"
 #include "app/version.h"
 #include "platform/error.h"
-#include "record/commands_writer.h"
 #include "record/router_dir.h"
 #include "record/ssh_relay.h"
 
@@ -324,37 +323,19 @@ void Recorder::ended(Session &session, const std::string &why, bool failure)
         if (session.cast)
             session.cast->marker(seconds, why);
         session.cast.reset();   // closed before the router directory; a failure is told by the writer
-        std::string error;
-        Recording recording = buildRecording(*session.log);
-        bool written = false;
-        std::string done = summary(recording);
-        if (m_options.commands) {
-            CommandsRecording commands = buildCommands(recording, m_options.ssh);
-            written = writeCommandsDir(session.dir, recording, commands.yaml, {m_port, m_options.ssh}, error);
-            auto count = [](std::size_t n, const char *what) {
-                return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
-            };
-            done = count(commands.modes, "mode") + ", " + count(commands.commands, "command") + " from "
-                   + count(recording.lines.size(), "line") + ", " + done.substr(done.find("Delay"));
-            recording.warnings.insert(recording.warnings.end(), commands.warnings.begin(), commands.warnings.end());
-        } else {
-            written = writeRouterDir(session.dir, recording, {m_port, m_options.ssh}, m_options.keepSecrets, error);
-        }
-        if (!written) {
+        std::string summary, error;
+        std::vector<std::string> warnings;
+        if (!writeSession(session.dir, *session.log, {{m_port, m_options.ssh}, m_options.commands, m_options.keepSecrets},
+                          summary, warnings, error)) {
             complain(session, error);
             m_failed = true;
         } else {
             std::printf("session %d from %s: %s in %s (%s)\n", session.number, session.peer.c_str(),
-                        done.c_str(), session.dir.c_str(), why.c_str());
+                        summary.c_str(), session.dir.c_str(), why.c_str());
             std::fflush(stdout);
         }
-        for (const std::string &warning : recording.warnings)
-            complain(session, "warning: " + warning);
-        for (std::size_t k = 0; k < recording.lines.size() && !m_options.commands; ++k)
-            if (recording.lines[k].password && !m_options.keepSecrets)
-                complain(session, "line " + std::to_string(k + 1)
-                                      + " answers a password prompt: written as ~.* in EXPECT.TXT"
-                                        " (--keep-secrets keeps it)");
+        for (const std::string &warning : warnings)
+            complain(session, warning);
     }
     (void)failure;
     const int number = session.number;
