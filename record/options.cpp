@@ -11,13 +11,22 @@ namespace zentrel::record {
 const char *const Usage =
     "Usage: zentrel-record --listen [ADDR:]PORT --to HOST:PORT [OPTION]...\n"
     "Relays one client to a real router and writes a router directory that\n"
-    "zentrel-serve plays back: RESPONSE.TXT, EXPECT.TXT, zentrel.ini, session.cast.\n"
+    "zentrel-serve plays back: RESPONSE.TXT, EXPECT.TXT, zentrel.ini, session.cast\n"
+    "(Telnet, or SSH with --ssh).\n"
     "\n"
     "  --listen [ADDR:]PORT  where clients connect (ADDR 127.0.0.1 unless given;\n"
     "                        [::1]:PORT for IPv6; PORT 0 takes a free port)\n"
     "  --to HOST:PORT        the router the clients are relayed to\n"
     "  --out DIR             the router directory (default: the current one);\n"
     "                        with --sessions N > 1, DIR/session-1 ... DIR/session-N\n"
+    "  --ssh                 clients connect with SSH (the recorder's own host key,\n"
+    "                        any login) and are relayed to the router's SSH port,\n"
+    "                        logged in with the client's user name and password\n"
+    "  --host-key FILE       the recorder's SSH host key (default: one made for this run)\n"
+    "  --user NAME           log in to the router as NAME instead of the client's name\n"
+    "  --password PASS       and with PASS (else ZENTREL_RECORD_PASSWORD, else the client's)\n"
+    "  --commands            write commands.yaml (answers in any order) instead of\n"
+    "                        RESPONSE.TXT and EXPECT.TXT\n"
     "  --sessions N          stop after N clients (default 1)\n"
     "  --timeout S           stop after S seconds (exit status 124)\n"
     "  --force               write into a DIR that is not empty\n"
@@ -73,6 +82,18 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error)
             options.force = true;
         } else if (arg == "--keep-secrets") {
             options.keepSecrets = true;
+        } else if (arg == "--ssh") {
+            options.ssh = true;
+        } else if (arg == "--commands") {
+            options.commands = true;
+        } else if (arg == "--host-key" || arg == "--user" || arg == "--password") {
+            if (!value(text))
+                return std::nullopt;
+            if (text.empty()) {
+                error = std::string(arg) + " needs a value";
+                return std::nullopt;
+            }
+            (arg == "--host-key" ? options.hostKey : arg == "--user" ? options.user : options.password) = text;
         } else if (arg == "--listen") {
             if (!value(text))
                 return std::nullopt;
@@ -142,6 +163,13 @@ std::optional<Options> parseOptions(int argc, char **argv, std::string &error)
         error = "--to HOST:PORT is required";
         return std::nullopt;
     }
+    if (!options.ssh && (!options.hostKey.empty() || !options.user.empty() || !options.password.empty())) {
+        error = "--host-key, --user and --password go with --ssh";
+        return std::nullopt;
+    }
+    if (const char *password = std::getenv("ZENTREL_RECORD_PASSWORD");
+        options.ssh && options.password.empty() && password && *password)
+        options.password = password;
     return options;
 }
 

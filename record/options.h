@@ -13,6 +13,11 @@ struct Options {
     std::string out = ".";
     int sessions = 1;
     double timeout = 0;   // seconds; 0: none
+    bool ssh = false;          // --ssh: the client's SSH ends here, a second SSH goes to the router
+    std::string hostKey;       // --host-key FILE; empty: a key made for this run
+    std::string user;          // --user, --password: the router's login instead of the client's
+    std::string password;
+    bool commands = false;     // --commands: commands.yaml instead of RESPONSE.TXT and EXPECT.TXT
     bool force = false;
     bool keepSecrets = false;
     bool help = false;

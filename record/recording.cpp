@@ -27,11 +27,24 @@ void SessionLog::add(double time, bool fromClient, std::string_view bytes)
         m_chunks.push_back({time, fromClient, std::string(bytes)});
 }
 
+Start classifyStart(std::string_view head)
+{
+    for (const std::string_view opening : {std::string_view("SSH-"), std::string_view("\x16\x03", 2)}) {
+        const std::size_t n = std::min(head.size(), opening.size());
+        if (head.substr(0, n) != opening.substr(0, n))
+            continue;
+        if (n < opening.size())
+            return Start::Undecided;
+        return opening[0] == 'S' ? Start::Ssh : Start::Tls;
+    }
+    return head.empty() ? Start::Undecided : Start::Plain;
+}
+
 void ClientMask::fromRouter(std::string_view bytes)
 {
     constexpr std::size_t Kept = 64;
     for (const char c : bytes) {
-        const console::TelnetScanner::Byte kind = m_telnet.next(c);
+        const console::TelnetScanner::Byte kind = m_ssh ? console::TelnetScanner::Byte::Data : m_telnet.next(c);
         if (kind == console::TelnetScanner::Byte::Data || kind == console::TelnetScanner::Byte::Escaped255)
             m_tail.push_back(c);
     }
@@ -51,8 +64,12 @@ using console::TelnetScanner;
 class RouterFilter
 {
 public:
+    explicit RouterFilter(bool telnet) : m_telnetOn(telnet) {}
+
     std::string feed(std::string_view bytes)
     {
+        if (!m_telnetOn)
+            return std::string(bytes);
         std::string out;
         for (const char c : bytes) {
             switch (m_telnet.next(c)) {
@@ -76,6 +93,7 @@ public:
     std::size_t commands() const { return m_commands; }
 
 private:
+    bool m_telnetOn;
     TelnetScanner m_telnet;
     std::size_t m_commands = 0;
 };
@@ -102,6 +120,11 @@ struct RawItem {
 class Cutter
 {
 public:
+    explicit Cutter(console::Carrier carrier)
+        : router(carrier == console::Carrier::Telnet), m_editor({carrier, true})
+    {
+    }
+
     std::vector<RawItem> items;
     std::vector<Recording::Line> lines;
     RouterFilter router;
@@ -164,7 +187,7 @@ private:
     }
 
     RawItem m_item;
-    console::LineEditor m_editor{{console::Carrier::Telnet, true}};
+    console::LineEditor m_editor;
     std::string m_echo;   // what the replaying router would echo of the line so far
     std::size_t m_lineStart = std::string::npos;
 };
@@ -182,7 +205,7 @@ double median(std::vector<double> values)
 
 Recording buildRecording(const SessionLog &log)
 {
-    Cutter cutter;
+    Cutter cutter(log.carrier());
     for (const SessionLog::Chunk &chunk : log.chunks()) {
         if (chunk.fromClient)
             cutter.fromClient(chunk.time, chunk.bytes);

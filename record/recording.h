@@ -19,8 +19,9 @@ public:
     // (the transcript keeps it) but recorded only up to here.
     static constexpr std::size_t DefaultLimit = 64u << 20;
 
-    explicit SessionLog(double connected, std::size_t limit = DefaultLimit)
-        : m_connected(connected), m_limit(limit)
+    explicit SessionLog(double connected, console::Carrier carrier = console::Carrier::Telnet,
+                        std::size_t limit = DefaultLimit)
+        : m_connected(connected), m_carrier(carrier), m_limit(limit)
     {
     }
 
@@ -34,6 +35,8 @@ public:
     };
     const std::vector<Chunk> &chunks() const { return m_chunks; }
     double connected() const { return m_connected; }
+    // Over SSH every byte is data; over Telnet the negotiation is taken out.
+    console::Carrier carrier() const { return m_carrier; }
     // Bytes that came after the limit and are not in chunks().
     std::size_t dropped() const { return m_dropped; }
 
@@ -41,6 +44,7 @@ private:
     void add(double time, bool fromClient, std::string_view bytes);
 
     double m_connected;   // when the router accepted the relay's connection
+    console::Carrier m_carrier;
     std::size_t m_limit;
     std::size_t m_kept = 0;
     std::size_t m_dropped = 0;
@@ -52,12 +56,17 @@ private:
 class ClientMask
 {
 public:
+    explicit ClientMask(console::Carrier carrier = console::Carrier::Telnet)
+        : m_editor({carrier, false}), m_ssh(carrier == console::Carrier::Ssh)
+    {
+    }
     void fromRouter(std::string_view bytes);
     // Valid until the next call.
     std::string_view fromClient(std::string_view bytes) { return m_editor.feed(bytes).shown; }
 
 private:
-    console::LineEditor m_editor{{console::Carrier::Telnet, false}};
+    console::LineEditor m_editor;
+    bool m_ssh;
     console::TelnetScanner m_telnet;
     std::string m_tail;   // the router's last data bytes: its prompt
 };
@@ -74,6 +83,13 @@ struct Recording {
     std::size_t telnetCommands = 0;   // negotiation from the router, left out of the items
     std::vector<std::string> warnings;
 };
+
+// What the first bytes of one side of a session say it is: a Telnet
+// recording of SSH ("SSH-" opens its banner) or TLS (a handshake record,
+// 0x16 0x03) would be a router of ciphertext.
+enum class Start { Undecided, Plain, Ssh, Tls };
+constexpr std::size_t StartBytes = 4;
+Start classifyStart(std::string_view head);
 
 // Items are cut at each line the client typed that is not empty. The echo of
 // a line is taken out of the items (the replaying router echoes it again), and

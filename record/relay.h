@@ -1,6 +1,7 @@
 // relay.h: one client and its connection to the router, bytes copied both ways unchanged.
 #pragma once
 #include "platform/posix/posix_loop.h"
+#include "record/session_relay.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,18 +15,10 @@ namespace zentrel::record {
 // Each direction holds at most `capacity` bytes on their way: while the
 // writing side's queue is full, the reading side is not read, so TCP's own
 // flow control slows the sender down and nothing is dropped.
-class Relay
+class Relay : public SessionRelay
 {
 public:
-    struct Events {
-        std::function<void()> connected;                                  // the router accepted
-        std::function<void(double time, std::string_view bytes)> fromClient;
-        std::function<void(double time, std::string_view bytes)> fromRouter;
-        // Once, after both descriptors are closed; `failure` tells a session
-        // that never reached the router. Never called from inside start().
-        // The relay is still in use while this runs: destroy it later (post).
-        std::function<void(const std::string &why, bool failure)> ended;
-    };
+    using Events = SessionRelay::Events;
 
     static constexpr std::size_t DefaultCapacity = 64 * 1024;
     static constexpr double ConnectTimeout = 15;
@@ -39,8 +32,8 @@ public:
     // Connects to the router; the client is not read before it accepts.
     void start(const sockaddr_storage &router, socklen_t length);
     // Ends the session at once; what is still queued is dropped.
-    void stop(const std::string &why);
-    bool done() const { return m_done; }
+    void stop(const std::string &why) override;
+    bool done() const override { return m_done; }
     // Bytes waiting in both directions, never more than twice the capacity.
     std::size_t queued() const { return m_up.size() + m_down.size(); }
 

@@ -1,5 +1,6 @@
 // router_dir.cpp: writes RESPONSE.TXT, EXPECT.TXT and zentrel.ini for a recorded session.
 #include "record/router_dir.h"
+#include "record/commands_writer.h"
 #include "console/item_writer.h"
 #include "platform/posix/output_files.h"
 #include "serve/expect_line.h"
@@ -66,9 +67,12 @@ bool writeFile(const fs::path &path, const std::string &bytes, std::string &erro
 
 } // namespace
 
-std::string settingsText(const Recording &recording, int port)
+std::string settingsText(const Recording &recording, Listened listened)
 {
-    return "[Settings]\r\nTCP-Port=" + std::to_string(port) + "\r\nDelay="
+    // A router recorded over SSH is played back over SSH on the same port; its
+    // Telnet port stays the default.
+    return "[Settings]\r\n" + std::string(listened.ssh ? "SSH-Port=" : "TCP-Port=")
+           + std::to_string(listened.port) + "\r\nDelay="
            + delayText(recording.delay) + "\r\nPace=Enter\r\nEcho="
            + (recording.echo ? "Yes" : "No") + "\r\n";
 }
@@ -92,7 +96,7 @@ bool makeDirs(const std::string &dir, std::string &error)
     return true;
 }
 
-bool writeRouterDir(const std::string &dir, const Recording &recording, int port,
+bool writeRouterDir(const std::string &dir, const Recording &recording, Listened listened,
                     bool keepSecrets, std::string &error)
 {
     if (!makeDirs(dir, error))
@@ -100,7 +104,46 @@ bool writeRouterDir(const std::string &dir, const Recording &recording, int port
     const fs::path base(dir);
     return writeFile(base / "RESPONSE.TXT", responseText(recording), error)
         && writeFile(base / "EXPECT.TXT", expectText(recording, keepSecrets), error)
-        && writeFile(base / "zentrel.ini", settingsText(recording, port), error);
+        && writeFile(base / "zentrel.ini", settingsText(recording, listened), error);
+}
+
+bool writeCommandsDir(const std::string &dir, const Recording &recording, const std::string &yaml,
+                      Listened listened, std::string &error)
+{
+    if (!makeDirs(dir, error))
+        return false;
+    const fs::path base(dir);
+    const std::string settings = "[Settings]\r\n" + std::string(listened.ssh ? "SSH-Port=" : "TCP-Port=")
+                                 + std::to_string(listened.port) + "\r\nEcho=" + (recording.echo ? "Yes" : "No")
+                                 + "\r\n";
+    return writeFile(base / "commands.yaml", yaml, error) && writeFile(base / "zentrel.ini", settings, error);
+}
+
+bool writeSession(const std::string &dir, const SessionLog &log, const OutputSetup &setup, std::string &summary,
+                  std::vector<std::string> &warnings, std::string &error)
+{
+    Recording recording = buildRecording(log);
+    summary = record::summary(recording);
+    bool written = false;
+    if (setup.commands) {
+        CommandsRecording commands = buildCommands(recording, setup.listened.ssh);
+        written = writeCommandsDir(dir, recording, commands.yaml, setup.listened, error);
+        auto count = [](std::size_t n, const char *what) {
+            return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+        };
+        summary = count(commands.modes, "mode") + ", " + count(commands.commands, "command") + " from "
+                  + count(recording.lines.size(), "line") + ", " + summary.substr(summary.find("Delay"));
+        recording.warnings.insert(recording.warnings.end(), commands.warnings.begin(), commands.warnings.end());
+    } else {
+        written = writeRouterDir(dir, recording, setup.listened, setup.keepSecrets, error);
+    }
+    for (const std::string &warning : recording.warnings)
+        warnings.push_back("warning: " + warning);
+    for (std::size_t k = 0; k < recording.lines.size() && !setup.commands && !setup.keepSecrets; ++k)
+        if (recording.lines[k].password)
+            warnings.push_back("line " + std::to_string(k + 1)
+                               + " answers a password prompt: written as ~.* in EXPECT.TXT (--keep-secrets keeps it)");
+    return written;
 }
 
 bool outputDirUsable(const std::string &dir, bool force, std::string &error)

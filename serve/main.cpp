@@ -11,6 +11,7 @@
 #include "serve/lint.h"
 #include "serve/options.h"
 #include "serve/session_records.h"
+#include "serve/starters.h"
 
 #include <cerrno>
 #include <csignal>
@@ -230,6 +231,14 @@ int main(int argc, char **argv)
     }
     if (options.version) {
         std::printf("zentrel-serve %s\n", app::Version);
+        return ExitOk;
+    }
+    if (options.listStarters) {
+        try {
+            std::fputs(startersText().c_str(), stdout);
+        } catch (const UsageError &error) {
+            return usageError(error.what());
+        }
         return ExitOk;
     }
     if (options.lint)

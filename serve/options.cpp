@@ -1,5 +1,6 @@
 // options.cpp: the command line of zentrel-serve, read and checked before anything listens.
 #include "serve/options.h"
+#include "serve/starters.h"
 
 #include <arpa/inet.h>
 #include <cmath>
@@ -94,6 +95,11 @@ const std::vector<OptionRow> &optionTable()
          }},
         {"--keep-secrets", false,
          [](Options &o, const std::string &, const std::string &) { o.keepSecrets = true; }},
+        {"--router", true, [](Options &o, const std::string &, const std::string &v) {
+             o.dirs.push_back(starterDir(v));
+         }},
+        {"--routers", false,
+         [](Options &o, const std::string &, const std::string &) { o.listStarters = true; }},
         {"--lint", false, [](Options &o, const std::string &, const std::string &) { o.lint = true; }},
         {"--seed", true, [](Options &o, const std::string &n, const std::string &v) {
              o.seed = wholeNumber(n, v, UINT64_MAX);
@@ -175,6 +181,8 @@ std::string usageText()
            "Serve each DIR (default: the current directory) as one emulated router:\n"
            "its RESPONSE.TXT played to every Telnet client at the pace of its zentrel.ini.\n"
            "\n"
+           "  --router NAME      also serve the starter router NAME (repeatable), named NAME\n"
+           "  --routers          list the starter routers and exit\n"
            "  --port P           the first router listens on P, each further one on the next\n"
            "                     port; 0: every router takes a free port\n"
            "  --listen ADDR      the address to listen on (default 127.0.0.1; IPv6 works too)\n"

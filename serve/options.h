@@ -18,6 +18,7 @@ public:
 
 struct Options {
     std::vector<std::string> dirs;          // one router (or --copies routers) each; "." by default
+                                            // (--router NAME adds its starter's directory)
     std::optional<int> port;                // --port: the first router's port; 0 for free ports
     std::string listen = "127.0.0.1";       // --listen
     int copies = 0;                         // --copies; 0: one router per DIR, named after it
@@ -30,6 +31,7 @@ struct Options {
     std::optional<std::string> transcripts; // --transcripts DIR: one asciicast file per session
     std::optional<std::string> junit;       // --junit FILE: the JUnit XML report
     bool keepSecrets = false;               // --keep-secrets: passwords in the reports as typed
+    bool listStarters = false;              // --routers: print the starter routers, serve nothing
     bool lint = false;                      // --lint: tell what each DIR's files do, listen on nothing
     bool exitWithParent = false;            // --exit-with-parent: stop when the parent process ends
     std::uint64_t seed = 0;                 // --seed: of the routers' Jitter

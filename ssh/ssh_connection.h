@@ -23,6 +23,7 @@ public:
     std::string peer() const override { return m_peer->peer(); }
 
     const SshPeer &ssh() const { return *m_peer; }
+    void onResize(std::function<void(const SshPeer::Terminal &)> resized) { m_peer->onResize(std::move(resized)); }
 
 private:
     std::shared_ptr<SshPeer> m_peer;

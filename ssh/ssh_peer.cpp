@@ -1,5 +1,6 @@
 // ssh_peer.cpp: one SSH client: key exchange, login and its one channel, driven from the event loop.
 #include "ssh/ssh_peer.h"
+#include "ssh/channel_write.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -243,6 +244,13 @@ void SshPeer::afterPoll()
         if (m_state == State::Done)
             return;
     }
+    if (m_resizePending) {
+        m_resizePending = false;
+        if (auto resized = m_resized)
+            resized(m_terminal);
+        if (m_state == State::Done)
+            return;
+    }
     if (m_inputEnded && !m_endedReported) {
         m_endedReported = true;
         if (auto ended = m_events.ended)
@@ -295,20 +303,8 @@ void SshPeer::send(std::string_view bytes)
 
 void SshPeer::flush()
 {
-    while (m_channel && !m_gone && !m_out.empty()) {
-        const std::size_t window = ssh_channel_window_size(m_channel);
-        if (window == 0)
-            break;   // the client's window adjust arrives as input
-        const std::size_t length = std::min(m_out.size(), window);
-        const int written = ssh_channel_write(m_channel, m_out.data(), static_cast<uint32_t>(length));
-        if (written == SSH_ERROR) {
-            m_gone = true;
-            break;
-        }
-        if (written <= 0)
-            break;
-        m_out.erase(0, static_cast<std::size_t>(written));
-    }
+    if (m_channel && !m_gone && !writeWithinWindow(m_channel, m_out))
+        m_gone = true;
 }
 
 void SshPeer::close()
@@ -344,6 +340,7 @@ void SshPeer::finishClose()
 void SshPeer::detach()
 {
     m_events = {};
+    m_resized = {};
     if (m_state == State::Open)
         close();
 }

@@ -64,6 +64,18 @@ public:
     void detach();   // the router has let go
     const std::string &peer() const { return m_peer; }
     const std::string &user() const { return m_user; }
+    // The password the client logged in with (a recorder logs in to the real
+    // router with it); empty before the login.
+    const std::string &password() const { return m_password; }
+    struct Terminal {
+        std::string type;   // TERM, as the pty request named it
+        int cols = 80;
+        int rows = 24;
+    };
+    // The pty request's terminal, then its latest window change.
+    const Terminal &terminal() const { return m_terminal; }
+    // Told of each window change, from the loop.
+    void onResize(std::function<void(const Terminal &)> resized) { m_resized = std::move(resized); }
     bool hasPty() const { return m_pty; }
     bool isExec() const { return m_exec; }
 
@@ -89,11 +101,11 @@ private:
     static int onData(ssh_session, ssh_channel, void *data, uint32_t length, int isStderr, void *self);
     static void onEof(ssh_session, ssh_channel, void *self);
     static void onClose(ssh_session, ssh_channel, void *self);
-    static int onPty(ssh_session, ssh_channel, const char *, int, int, int, int, void *self);
+    static int onPty(ssh_session, ssh_channel, const char *term, int cols, int rows, int, int, void *self);
     static int onShell(ssh_session, ssh_channel, void *self);
     static int onExec(ssh_session, ssh_channel, const char *command, void *self);
     static int onEnv(ssh_session, ssh_channel, const char *, const char *, void *);
-    static int onWindowChange(ssh_session, ssh_channel, int, int, int, int, void *);
+    static int onWindowChange(ssh_session, ssh_channel, int cols, int rows, int, int, void *self);
 
     platform::PosixLoop &m_loop;
     std::shared_ptr<SshPeer> m_keepAlive;   // from the hand-over to the end
@@ -117,6 +129,10 @@ private:
 
     State m_state = State::KeyExchange;
     std::string m_user;
+    std::string m_password;
+    Terminal m_terminal;
+    std::function<void(const Terminal &)> m_resized;
+    bool m_resizePending = false;
     LoginPackets m_login;           // whether a login's strings came whole
     bool m_userWhole = false;       // the keyboard-interactive request's user name
     std::string m_in;               // typed, not yet given to the session

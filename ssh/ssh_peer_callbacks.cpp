@@ -28,8 +28,10 @@ int SshPeer::onPassword(ssh_session, const char *user, const char *password, voi
     const std::string_view typed = password ? password : "";
     const bool whole = peer->m_login.passwordWhole(peer->m_user, typed);
     peer->m_login.settle();
-    if (whole && peer->accepts(peer->m_user, typed))
+    if (whole && peer->accepts(peer->m_user, typed)) {
+        peer->m_password = typed;
         return SSH_AUTH_SUCCESS;
+    }
     ++peer->m_authFailures;
     return SSH_AUTH_DENIED;
 }
@@ -65,6 +67,7 @@ int SshPeer::interactive(ssh_session session, ssh_message message)
                              ? ssh_userauth_kbdint_getanswer(session, 0)
                              : nullptr;
     if (answer && m_userWhole && m_login.answerWhole(answer) && accepts(m_user, answer)) {
+        m_password = answer;
         ssh_message_auth_reply_success(message, 0);
         return 0;
     }
@@ -103,9 +106,11 @@ void SshPeer::onClose(ssh_session, ssh_channel, void *self)
     peerOf(self)->m_gone = true;
 }
 
-int SshPeer::onPty(ssh_session, ssh_channel, const char *, int, int, int, int, void *self)
+int SshPeer::onPty(ssh_session, ssh_channel, const char *term, int cols, int rows, int, int, void *self)
 {
-    peerOf(self)->m_pty = true;
+    SshPeer *peer = peerOf(self);
+    peer->m_pty = true;
+    peer->m_terminal = {term ? term : "", cols, rows};
     return 0;
 }
 
@@ -135,8 +140,12 @@ int SshPeer::onEnv(ssh_session, ssh_channel, const char *, const char *, void *)
     return 0;
 }
 
-int SshPeer::onWindowChange(ssh_session, ssh_channel, int, int, int, int, void *)
+int SshPeer::onWindowChange(ssh_session, ssh_channel, int cols, int rows, int, int, void *self)
 {
+    SshPeer *peer = peerOf(self);
+    peer->m_terminal.cols = cols;
+    peer->m_terminal.rows = rows;
+    peer->m_resizePending = true;
     return 0;
 }
 

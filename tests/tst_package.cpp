@@ -71,6 +71,7 @@ private slots:
     void files_installed_data();
     void files_installed();
     void demoFiles_sameAsRepository();
+    void starters_foundBesideTheInstalledProgram();
     void desktopEntry_validatesAndLaunchesInstalledCommand();
     void manPage_carriesVersion();
     void manual_isTheGuideF1Shows();
@@ -183,6 +184,27 @@ void tst_Package::demoFiles_sameAsRepository()
         QVERIFY2(shipped == fileBytes(Source + "/demo/" + name), name);
     }
     QVERIFY(QFileInfo(installed("usr/share/zentrel/demo/login.exp")).isExecutable());
+}
+
+// zentrel-serve finds the starters in share/zentrel/routers beside its own
+// prefix, not in the source tree it was built from: a starter added to the
+// unpacked tree is listed.
+void tst_Package::starters_foundBesideTheInstalledProgram()
+{
+    const QString routers = installed("usr/share/zentrel/routers/");
+    for (const char *name : {"cisco_ios", "cisco_nxos", "arista_eos", "juniper_junos"})
+        QVERIFY2(fileBytes(routers + name + "/commands.yaml")
+                     == fileBytes(Source + "/routers/" + name + "/commands.yaml"),
+                 name);
+    QVERIFY(QDir().mkpath(routers + "package_probe"));
+    QFile probe(routers + "package_probe/commands.yaml");
+    QVERIFY(probe.open(QIODevice::WriteOnly));
+    probe.write("# package_probe: made by this test\n");
+    probe.close();
+    const Run list = run(installed("usr/bin/zentrel-serve"), {"--routers"});
+    QVERIFY2(list.failure.isEmpty() && list.exitCode == 0, list.output.constData());
+    QVERIFY2(list.output.contains("package_probe  made by this test\n"), list.output.constData());
+    QVERIFY2(list.output.contains("\ncisco_ios "), list.output.constData());
 }
 
 void tst_Package::desktopEntry_validatesAndLaunchesInstalledCommand()

@@ -5,8 +5,9 @@
 // the image's defaults (--listen 0.0.0.0, --events -) unless the operator gave
 // their own, and replaces itself with zentrel-serve from its own folder.
 // /routers may be one router (it holds RESPONSE.TXT or zentrel.ini) or a folder
-// of routers, one subdirectory each. ZENTREL_ROUTERS names another folder, for
-// running the image's programs outside a container.
+// of routers, one subdirectory each; with --router, the image's starter
+// routers need none. ZENTREL_ROUTERS names another folder, for running the
+// image's programs outside a container.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -69,12 +70,14 @@ int main(int argc, char **argv)
     const char *override = std::getenv("ZENTREL_ROUTERS");
     const fs::path root = override && *override ? override : "/routers";
     std::vector<std::string> options(argv + 1, argv + argc);
-    const bool onlyAsking = given(options, "--help") || given(options, "--version");
+    const bool onlyAsking = given(options, "--help") || given(options, "--version") || given(options, "--routers");
+    // Starter routers come with the image: /routers may stay empty for them.
+    const bool starters = given(options, "--router");
 
     std::string problem;
     const std::vector<std::string> routers = onlyAsking ? std::vector<std::string>{}
                                                         : findRouters(root, problem);
-    if (!onlyAsking && routers.empty()) {
+    if (!onlyAsking && !starters && routers.empty()) {
         if (problem.empty())
             problem = "no router directory in " + root.string();
         std::fprintf(stderr, "zentrel-serve: %s; mount one, e.g. -v ./myrouter:/routers:ro\n",

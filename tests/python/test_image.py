@@ -63,8 +63,12 @@ def test_image_from_scratch_holds_static_programs_and_a_routers_volume(image):
     assert config["config"]["Entrypoint"] == ["/zentrel-image-start"]
     assert "/routers" in config["config"]["Volumes"]
     assert isinstance(files["routers"], tarfile.TarInfo) and files["routers"].isdir()
-    programs = {name for name, data in files.items() if isinstance(data, bytes)}
+    programs = {name for name, data in files.items() if isinstance(data, bytes) and "/" not in name}
     assert programs == {"zentrel-serve", "zentrel-record", "zentrel-image-start"}
+    # The starter routers where zentrel-serve --router looks: beside its own folder.
+    for starter in ("cisco_ios", "cisco_nxos", "arista_eos", "juniper_junos"):
+        with open(os.path.join(SOURCE, "routers", starter, "commands.yaml"), "rb") as source:
+            assert files[f"share/zentrel/routers/{starter}/commands.yaml"] == source.read(), starter
     for name in programs:
         assert is_static(files[name]), name
     commit_time = subprocess.run(["git", "-C", SOURCE, "log", "-1", "--format=%ct"],
@@ -103,8 +107,10 @@ def programs(image, tmp_path):
     root.mkdir()
     for name, data in image[2].items():
         if isinstance(data, bytes):
+            (root / name).parent.mkdir(parents=True, exist_ok=True)
             (root / name).write_bytes(data)
-            (root / name).chmod(0o755)
+            if "/" not in name:
+                (root / name).chmod(0o755)
     return root
 
 
@@ -116,6 +122,18 @@ def test_every_program_of_the_image_starts_without_an_environment(image, program
         result = subprocess.run([programs / name, "--version"], capture_output=True, text=True,
                                 env={}, timeout=30)
         assert (result.returncode, result.stdout.split()) == (0, [says, version]), result.stderr
+
+
+def test_the_starters_come_with_the_image(programs):
+    """--routers lists the image's own starters; --router needs nothing in /routers."""
+    listed = subprocess.run([programs / "zentrel-image-start", "--routers"], capture_output=True, text=True,
+                            env={}, timeout=30)
+    assert listed.returncode == 0, listed.stderr
+    assert [line.split()[0] for line in listed.stdout.splitlines()] == [
+        "arista_eos", "cisco_ios", "cisco_nxos", "juniper_junos"]
+    unknown = subprocess.run([programs / "zentrel-image-start", "--router", "nosuch"], capture_output=True,
+                             text=True, env={"ZENTREL_ROUTERS": "/nonexistent"}, timeout=30)
+    assert unknown.returncode == 2 and "the starters are arista_eos, cisco_ios" in unknown.stderr, unknown.stderr
 
 
 def router_dir(tmp_path):

@@ -218,6 +218,16 @@ def record_a_real_router(top):
     assert "TCP-Port=2323" in ini and "Pace=Enter" in ini
 
 
+def starter_routers(top):
+    """The list of the starter routers, from the build that was not installed."""
+    name = write_snippet(top, "zentrel-serve --routers          # the starters, one a line: the name and what it is")
+    result = run(top, f"bash {name}")
+    assert result.returncode == 0, result.stdout + result.stderr
+    for starter in ("arista_eos", "cisco_ios", "cisco_nxos", "juniper_junos"):
+        assert f"\n{starter} " in "\n" + result.stdout, result.stdout
+    assert "cisco_ios      a small lab router running IOS" in result.stdout
+
+
 RUN_BACKUP = '''\
 import socket
 
@@ -253,6 +263,7 @@ def routers_in_pytest(top):
 
 RUNS = [
     Case(point_a_script_at_it, "telnet localhost 1101          # watch the demo script play, type anything"),
+    Case(starter_routers, "zentrel-serve --routers          # the starters, one a line: the name and what it is"),
     Case(ci_step, "set -eu"),
     Case(checks_transcripts_and_report,
          "zentrel-serve --connections 1 --transcripts casts --junit report.xml edge"),

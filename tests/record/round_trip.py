@@ -1,15 +1,18 @@
 #!/usr/bin/python3
 """round_trip.py: records a real client against zentrel-serve, replays the recording, compares.
 
-Usage: round_trip.py SERVE RECORD SOURCE_DIR CASE   (CASE: expect, netmiko, awkward, bad-input)
+Usage: round_trip.py SERVE RECORD SOURCE_DIR CASE
+       (CASE: expect, netmiko, netmiko-ssh, awkward, bad-input)
 
 The original router is a zentrel-serve router with Pace=Enter and Echo=Yes.
 zentrel-record sits between the client and it and writes a router directory;
 then zentrel-serve plays that directory, the same client runs again through a
 second zentrel-record, and the two sessions must show the client the same
 bytes, the replay's typed lines must pass the recorded EXPECT.TXT, and the
-recorded Delay must be within 10 % of the original's. The bad-input case runs
-the recorder against what it must refuse or survive.
+recorded Delay must be within 10 % of the original's. netmiko-ssh does the same
+over SSH (zentrel-record --ssh, the original router taking only admin/secret,
+and the password in none of the written files). The bad-input case runs the
+recorder against what it must refuse or survive.
 """
 import json
 import os
@@ -21,6 +24,8 @@ import sys
 import tempfile
 import time
 
+import paramiko
+
 SERVE, RECORD, SOURCE, CASE = sys.argv[1:5]
 ORIGINAL_DELAY = 0.3
 HERE = os.path.join(SOURCE, "tests", "record")
@@ -31,22 +36,26 @@ def fail(message):
     sys.exit(1)
 
 
-def router_dir(path, script_bytes):
+SSH = CASE == "netmiko-ssh"
+PASSWORD = "secret"
+
+
+def router_dir(path, script_bytes, settings=""):
     os.makedirs(path)
     with open(os.path.join(path, "RESPONSE.TXT"), "wb") as f:
         f.write(script_bytes)
     with open(os.path.join(path, "zentrel.ini"), "w") as f:
-        f.write("[Settings]\nTCP-Port=0\nDelay=%s\nPace=Enter\nEcho=Yes\n" % ORIGINAL_DELAY)
+        f.write("[Settings]\nTCP-Port=0\nDelay=%s\nPace=Enter\nEcho=Yes\n%s" % (ORIGINAL_DELAY, settings))
 
 
-def start_serve(directory):
+def start_serve(directory, ssh=SSH):
     process = subprocess.Popen([SERVE, "--port", "0", "--connections", "1", "--events", "-",
-                                "--timeout", "120", directory],
+                                "--timeout", "120", *(["--ssh-port", "0"] if ssh else []), directory],
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     port = None
     for line in process.stdout:
         event = json.loads(line)
-        if event.get("event") == "listening":
+        if event.get("event") == "listening" and (event.get("protocol") == "ssh") == ssh:
             port = event["port"]
         if event.get("event") == "ready":
             break
@@ -58,10 +67,10 @@ def start_serve(directory):
 def start_record(router_port, out, *extra):
     process = subprocess.Popen([RECORD, "--listen", "127.0.0.1:0", "--to",
                                 "127.0.0.1:%d" % router_port, "--out", out, "--timeout", "120",
-                                *extra],
+                                *(["--ssh"] if SSH else []), *extra],
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     line = process.stderr.readline()
-    found = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
+    found = re.search(r"listening (?:for SSH )?on 127\.0\.0\.1(?::| port )(\d+)", line)
     if not found:
         fail("zentrel-record did not listen: " + line + process.stderr.read())
     return process, int(found.group(1))
@@ -87,7 +96,8 @@ def run_expect(port):
 
 def run_netmiko(port):
     result = subprocess.run(["/usr/bin/python3", os.path.join(HERE, "netmiko_client.py"),
-                             str(port)], capture_output=True, text=True, timeout=90)
+                             str(port), "cisco_ios" if SSH else "cisco_ios_telnet"],
+                            capture_output=True, text=True, timeout=90)
     if result.returncode != 0:
         fail("netmiko client failed: " + result.stdout + result.stderr)
     return result.stdout
@@ -176,6 +186,55 @@ def bad_input(work):
         fail("an unreachable router: %d %r, written: %s" % (record.returncode, err,
                                                             os.path.exists(nowhere)))
 
+    # An SSH router (its banner) or a TLS client (its ClientHello) on a Telnet
+    # recording: one line naming it, status 2, nothing written.
+    for speaker, opening in (("router", b"SSH-2.0-OpenSSH_9.2p1 Debian-2\r\n"),
+                             ("client", b"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03")):
+        with socket.socket() as fake:
+            fake.bind(("127.0.0.1", 0))
+            fake.listen(1)
+            out = os.path.join(work, "not-telnet-" + speaker)
+            record, port = start_record(fake.getsockname()[1], out)
+            with socket.create_connection(("127.0.0.1", port), timeout=10) as client:
+                router, _ = fake.accept()
+                with router:
+                    (router if speaker == "router" else client).sendall(opening)
+                    _, err = record.communicate(timeout=10)
+        lines = err.splitlines()   # after the "listening" line
+        if (record.returncode != 2 or len(lines) != 1
+                or not lines[0].startswith("zentrel-record: the %s speaks %s, not Telnet"
+                                           % (speaker, "SSH" if speaker == "router" else "TLS"))
+                or os.path.exists(out)):
+            fail("%s from the %s: %d %r, written: %s" % (opening[:3], speaker, record.returncode, err,
+                                                         os.path.exists(out)))
+
+    # Over SSH, a login the router refuses: the client hears why, nothing is written, status 1.
+    guarded = os.path.join(work, "guarded")
+    with open(os.path.join(SOURCE, "tests", "ssh", "routers", "netmiko-ssh", "RESPONSE.TXT"), "rb") as f:
+        router_dir(guarded, f.read(), "SSH-User=admin\nSSH-Password=%s\n" % PASSWORD)
+    refused = os.path.join(work, "refused")
+    serve, router_port = start_serve(guarded, ssh=True)
+    record, port = start_record(router_port, refused, "--ssh")
+    client = paramiko.SSHClient()
+    client.set_missing_host_key_policy(paramiko.AutoAddPolicy())
+    client.connect("127.0.0.1", port, username="admin", password="wrong", look_for_keys=False,
+                   allow_agent=False, timeout=20)
+    shell = client.invoke_shell()
+    heard = b""
+    while True:
+        chunk = shell.recv(4096)
+        if not chunk:
+            break
+        heard += chunk
+    client.close()
+    out, err = record.communicate(timeout=20)
+    serve.terminate()
+    serve.communicate(timeout=10)
+    if (record.returncode != 1 or b"refused the login as \"admin\"" not in heard
+            or "refused the login" not in err or os.path.exists(refused) or "wrong" in err):
+        fail("a refused SSH login: %d %r %r, written: %s" % (record.returncode, heard, err,
+                                                             os.path.exists(refused)))
+
     # SIGTERM in the middle of a session: what was recorded is written, status 0.
     original = os.path.join(work, "original")
     with open(os.path.join(SOURCE, "demo", "RESPONSE.TXT"), "rb") as f:
@@ -214,6 +273,12 @@ def main():
             with open(os.path.join(HERE, "netmiko_router.txt"), "rb") as f:
                 router_dir(original, f.read())
             client = run_netmiko
+        elif CASE == "netmiko-ssh":
+            # The login is SSH's own, so the script starts at the prompt; the
+            # router lets in only the account the client logs in with.
+            with open(os.path.join(SOURCE, "tests", "ssh", "routers", "netmiko-ssh", "RESPONSE.TXT"), "rb") as f:
+                router_dir(original, f.read(), "SSH-User=admin\nSSH-Password=%s\n" % PASSWORD)
+            client = run_netmiko
         elif CASE == "awkward":
             with open(os.path.join(HERE, "awkward_router.txt"), "rb") as f:
                 router_dir(original, f.read())
@@ -246,8 +311,13 @@ def main():
                     fail(name + " of the replay differs from the recording")
         expect_check(os.path.join(recorded, "EXPECT.TXT"), os.path.join(replayed, "EXPECT.TXT"))
         ini = settings(recorded)
-        if ini.get("Pace") != "Enter" or ini.get("Echo") != "Yes":
+        if ini.get("Pace") != "Enter" or ini.get("Echo") != "Yes" or ("SSH-Port" in ini) != SSH:
             fail("zentrel.ini: %r" % ini)
+        if SSH:
+            for name in os.listdir(recorded):
+                with open(os.path.join(recorded, name), "rb") as f:
+                    if PASSWORD.encode() in f.read():
+                        fail("the login's password is in the recorded " + name)
         delay = float(ini["Delay"])
         if abs(delay - ORIGINAL_DELAY) > 0.1 * ORIGINAL_DELAY:
             fail("Delay %.3f is not within 10 %% of %.3f" % (delay, ORIGINAL_DELAY))

@@ -47,6 +47,19 @@ TEST(RecordOptions, addressesAndValues)
     EXPECT_EQ(o->sessions, 3);
     EXPECT_DOUBLE_EQ(o->timeout, 2.5);
     EXPECT_TRUE(o->force && o->keepSecrets);
+    EXPECT_FALSE(o->ssh || o->commands);
+
+    ::setenv("ZENTREL_RECORD_PASSWORD", "from-env", 1);
+    o = parse({"--listen", "0", "--to", "r:22", "--ssh", "--host-key", "k", "--user", "ops", "--commands"}, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_TRUE(o->ssh && o->commands);
+    EXPECT_EQ(o->hostKey, "k");
+    EXPECT_EQ(o->user, "ops");
+    EXPECT_EQ(o->password, "from-env");
+    o = parse({"--listen", "0", "--to", "r:22", "--ssh", "--password", "given"}, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->password, "given");
+    ::unsetenv("ZENTREL_RECORD_PASSWORD");
 }
 
 TEST(RecordOptions, mistakesAreOneLineNamingThem)
@@ -64,6 +77,8 @@ TEST(RecordOptions, mistakesAreOneLineNamingThem)
          "--timeout -1: expected a number of seconds above 0"},
         {{"--listen", "1", "--to", "h:1", "--out"}, "--out needs a value"},
         {{"--listen", "1", "--to", "h:1", "--bogus"}, "unknown option --bogus (see --help)"},
+        {{"--listen", "1", "--to", "h:1", "--user", "ops"}, "--host-key, --user and --password go with --ssh"},
+        {{"--listen", "1", "--to", "h:1", "--ssh", "--user", ""}, "--user needs a value"},
     };
     for (const auto &[words, message] : cases) {
         std::string error;

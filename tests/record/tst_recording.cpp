@@ -72,7 +72,8 @@ TEST(Recording, echoingRouterGivesItemsWithoutEchoAndPromptRepeats)
     EXPECT_EQ(expectText(r, false), "admin\n~.*\nshow version\nexit\n");
     EXPECT_EQ(expectText(r, true), "admin\nsecret\nshow version\nexit\n");
     EXPECT_EQ(readBack(responseText(r)), r.items);
-    EXPECT_EQ(settingsText(r, 2323), "[Settings]\r\nTCP-Port=2323\r\nDelay=0.3\r\nPace=Enter\r\nEcho=Yes\r\n");
+    EXPECT_EQ(settingsText(r, {2323}), "[Settings]\r\nTCP-Port=2323\r\nDelay=0.3\r\nPace=Enter\r\nEcho=Yes\r\n");
+    EXPECT_EQ(settingsText(r, {2222, true}), "[Settings]\r\nSSH-Port=2222\r\nDelay=0.3\r\nPace=Enter\r\nEcho=Yes\r\n");
 }
 
 TEST(Recording, silentRouterAndClientsThatTypeOddly)
@@ -137,6 +138,42 @@ TEST(Recording, telnetNegotiationIsLeftOutButEscapesStay)
     EXPECT_EQ(r.telnetCommands, 2u);
     ASSERT_EQ(r.warnings.size(), 1u);
     EXPECT_NE(r.warnings[0].find("negotiation"), std::string::npos);
+}
+
+TEST(Recording, overSshEveryByteIsData)
+{
+    SessionLog log(10.0, zentrel::console::Carrier::Ssh);
+    log.fromRouter(10.1, "\xff\xfb\x01Hi\r\nR>");
+    log.fromClient(11.0, "go\xff\r\n");
+    log.fromRouter(11.001, "go\xff\r\n");
+    log.fromRouter(11.3, "done\r\nR>");
+    const Recording r = buildRecording(log);
+    EXPECT_EQ(r.items, (Items{"\xff\xfb\x01Hi\r\nR>", "done\r\nR>"}));
+    EXPECT_EQ(lineTexts(r), (std::vector<std::string>{"go\xff"}));
+    EXPECT_TRUE(r.echo);
+    EXPECT_EQ(r.telnetCommands, 0u);
+    EXPECT_TRUE(r.warnings.empty());
+}
+
+// A Telnet recording that finds SSH or TLS at the start of either side stops.
+TEST(Recording, theFirstBytesTellSshAndTlsFromTelnet)
+{
+    const std::pair<std::string, Start> rows[] = {
+        {"", Start::Undecided},
+        {"SS", Start::Undecided},
+        {"SSH-", Start::Ssh},
+        {"SSH-2.0-OpenSSH_9.2\r\n", Start::Ssh},
+        {"\x16", Start::Undecided},
+        {"\x16\x03", Start::Tls},
+        {"\x16\x03\x01\x02", Start::Tls},
+        {"SSH:", Start::Plain},
+        {"\x16\x04", Start::Plain},
+        {"\xff\xfb\x01", Start::Plain},   // Telnet negotiation
+        {"\r\nUser Access", Start::Plain},
+        {"ssh-", Start::Plain},
+    };
+    for (const auto &[head, start] : rows)
+        EXPECT_EQ(classifyStart(head), start) << head;
 }
 
 TEST(Recording, sessionsWithoutLinesOrWithSurprises)
@@ -238,7 +275,7 @@ TEST(Recording, linesAreTheTypedLinesZentrelServeChecks)
 
 TEST(Recording, floodBeyondTheLimitIsCutAndSaid)
 {
-    SessionLog log(0, 10);
+    SessionLog log(0, zentrel::console::Carrier::Telnet, 10);
     log.fromRouter(0.1, "R>");
     log.fromClient(1, "show\r\n");
     log.fromRouter(1.1, "0123456789");
