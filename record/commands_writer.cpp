@@ -16,7 +16,7 @@ namespace {
 
 // A double-quoted YAML scalar that reads back as the same bytes: control
 // bytes escaped, bytes from 0x80 as they are (the model reads bytes).
-std::string quoted(std::string_view bytes)
+std::string yamlQuoted(std::string_view bytes)
 {
     std::string out = "\"";
     for (const char c : bytes) {
@@ -307,24 +307,24 @@ private:
             y += "delay: " + std::string(delay) + "\n";
         }
         if (!m_passwordPrompt.empty()) {
-            y += "login:\n  banner: " + quoted(templateText(m_banner)) + "\n";
+            y += "login:\n  banner: " + yamlQuoted(templateText(m_banner)) + "\n";
             if (!m_userPrompt.empty())
-                y += "  username: " + quoted(templateText(m_userPrompt)) + "\n";
-            y += "  password: " + quoted(templateText(m_passwordPrompt)) + "\n";
+                y += "  username: " + yamlQuoted(templateText(m_userPrompt)) + "\n";
+            y += "  password: " + yamlQuoted(templateText(m_passwordPrompt)) + "\n";
         }
         const std::string &welcome = items()[std::min(m_first, items().size() - 1)];
         const std::string &prompt = m_prompts[std::min(m_first, items().size() - 1)];
-        y += "motd: " + quoted(templateText(welcome.substr(0, welcome.size() - std::min(welcome.size(), prompt.size()))))
+        y += "motd: " + yamlQuoted(templateText(welcome.substr(0, welcome.size() - std::min(welcome.size(), prompt.size()))))
              + "\n";
         y += "start: " + m_modes[std::size_t(std::max(0, modeOf(prompt)))].name + "\nmodes:\n";
         for (const ModeText &mode : m_modes) {
-            y += "  " + mode.name + ":\n    prompt: " + quoted(templateText(mode.prompt)) + "\n";
+            y += "  " + mode.name + ":\n    prompt: " + yamlQuoted(templateText(mode.prompt)) + "\n";
             if (mode.entries.empty())
                 continue;
             y += "    commands:\n";
             for (const Entry &entry : mode.entries) {
                 ++m_out.commands;
-                y += "      " + quoted(entry.key) + ":\n";
+                y += "      " + yamlQuoted(entry.key) + ":\n";
                 if (entry.mode >= 0)
                     y += "        mode: " + m_modes[std::size_t(entry.mode)].name + "\n";
                 if (entry.password)
@@ -333,7 +333,7 @@ private:
                     y += "        close: true\n";
                 const bool raw = !std::all_of(entry.answers.begin(), entry.answers.end(),
                                               [](const std::string &a) { return fitsTemplate(a); });
-                auto text = [&](const std::string &answer) { return quoted(raw ? answer : templateText(answer)); };
+                auto text = [&](const std::string &answer) { return yamlQuoted(raw ? answer : templateText(answer)); };
                 if (raw)
                     y += "        raw: true\n";
                 if (std::all_of(entry.answers.begin(), entry.answers.end(),

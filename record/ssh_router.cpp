@@ -13,7 +13,7 @@ namespace zentrel::record {
 
 namespace {
 
-constexpr std::size_t ReadSize = 16 * 1024;
+constexpr std::size_t ChannelReadSize = 16 * 1024;
 // A keyboard-interactive login that asks again and again is a refusal.
 constexpr int MaxInteractiveRounds = 4;
 
@@ -256,7 +256,7 @@ void SshRouter::pump()
         fail("the router connection failed: " + error());
         return;
     }
-    char buffer[ReadSize];
+    char buffer[ChannelReadSize];
     while (!m_held) {
         int got = ssh_channel_read_nonblocking(m_channel, buffer, sizeof buffer, 0);
         if (got == 0)
