@@ -11,6 +11,7 @@ const char *reasonName(EndReason reason)
     case EndReason::Stopped: return "stopped";
     case EndReason::Failed: return "failed";
     case EndReason::AuthFailed: return "auth-failed";
+    case EndReason::Closed: return "closed";
     }
     return "failed";
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@ struct SessionInfo {
     double startedAt = 0;      // Unix seconds of the accept, with a fraction
     double startedClock = 0;   // the event loop's clock at the accept
     std::size_t items = 0;     // in the script this session plays
+    std::string user;          // the SSH account it logged in with; "" over Telnet
 };
 
 enum class EndReason {
@@ -26,9 +28,17 @@ enum class EndReason {
     Stopped,           // the program is stopping; no further item was sent
     Failed,            // the session could not go on (a failure it reports)
     AuthFailed,        // the client failed to log in; no item was played
+    Closed,            // a command-driven router closed it (a command such as exit)
 };
 
 const char *reasonName(EndReason reason);   // "script-exhausted", "client-gone", ...
+
+// What a command-driven session's end tells besides the bytes.
+struct CommandTotals {
+    std::size_t commands = 0;   // lines typed at a prompt, passwords and replies included
+    std::size_t errors = 0;     // of them, those answered with an error
+    std::string mode;           // the mode the session ended in
+};
 
 struct SessionEnd {
     EndReason reason = EndReason::ScriptExhausted;
@@ -38,6 +48,18 @@ struct SessionEnd {
     std::uint64_t bytesOut = 0;     // items, echo and prompts: every byte sent
     double seconds = 0;             // from the accept to the end
     std::string failure;            // what went wrong, for Failed
+    std::optional<CommandTotals> commands;   // a command-driven session's
+};
+
+// One line a command-driven router answered, as it took it.
+struct CommandReport {
+    std::string mode;                      // the mode it was typed in
+    std::string line;                      // as typed, a password too: the sink masks it
+    std::optional<std::string> matched;    // the command that answered it, as commands.yaml writes it
+    std::string_view error;                // with matched empty: "invalid", "ambiguous", "incomplete"
+    bool config = false;                   // no command: a line of the running config
+    bool secret = false;                   // a password: reports show "***" unless told to keep secrets
+    bool reply = false;                    // the reply to a command's question
 };
 
 // A chunk from the client, and what the line editor made of it. A report
@@ -54,6 +76,8 @@ struct Typed {
 enum class Extra {
     Echo,     // what the client typed, shown back as a router's terminal does
     Prompt,   // the prompt again, for a bare Enter
+    Answer,   // a command-driven router's answer to a line or key, with its prompt
+    Telnet,   // Telnet option negotiation
 };
 
 // One session's reports, in the order things happen, from the event loop.
@@ -69,6 +93,8 @@ public:
     virtual void itemSent(std::size_t index, std::string_view item) { (void)index, (void)item; }
     virtual void sent(Extra kind, std::string_view bytes) { (void)kind, (void)bytes; }
     virtual void typed(const Typed &typed) { (void)typed; }
+    // A command-driven router took a typed line (before its answer's pause).
+    virtual void command(const CommandReport &report) { (void)report; }
     // The client has gone; the session notices at its next item.
     virtual void clientGone() {}
     // A failure the engine contained (a script that cannot be read, ...).

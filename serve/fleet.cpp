@@ -6,6 +6,7 @@
 #include "platform/posix/posix_loop.h"
 #include "platform/posix/tcp_connection.h"
 #include "platform/posix/tcp_listener.h"
+#include "serve/command_router.h"
 #include "ssh/ssh_listener.h"
 
 #include <utility>
@@ -22,7 +23,7 @@ struct Fleet::Member {
 };
 
 Fleet::Fleet(platform::PosixLoop &loop, EventLog &log, const Observers &observers, Setup setup,
-             std::vector<RouterPlan> plans)
+             std::vector<RouterPlan> plans, const Commands &commands)
     : m_loop(loop), m_log(log), m_setup(std::move(setup))
 {
     for (RouterPlan &plan : plans) {
@@ -34,6 +35,10 @@ Fleet::Fleet(platform::PosixLoop &loop, EventLog &log, const Observers &observer
         routerSetup.delay = [delay = member->plan.delay] { return delay; };
         routerSetup.pace = member->plan.pace;
         routerSetup.script = [this, path = member->plan.scriptPath] { return m_scripts.get(path); };
+        if (CommandRouter *router = commands ? commands(member->plan) : nullptr)
+            routerSetup.dialogue = [router](const console::SessionInfo &info, console::Carrier carrier) {
+                return router->dialogue(info, carrier);
+            };
         Member *raw = member.get();
         routerSetup.sessionEnded = [this, raw] { sessionEnded(*raw); };
         routerSetup.idle = [this, raw] { stopped(*raw); };
@@ -160,7 +165,8 @@ void Fleet::listenForSsh(Member &member)
                                                             std::string peer) {
         // An exec request is not typed at a prompt, so nothing of it comes back.
         const bool echoes = echo && !ssh->ssh().isExec();
-        router->connected(std::move(ssh), std::move(peer), {console::Carrier::Ssh, echoes});
+        std::string user = ssh->ssh().user();
+        router->connected(std::move(ssh), std::move(peer), {console::Carrier::Ssh, echoes}, std::move(user));
     };
     events.failed = [this, router, name = member.plan.name](const std::string &peer, bool authFailed,
                                                             const std::string &why) {

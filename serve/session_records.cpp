@@ -93,12 +93,13 @@ public:
     void itemSent(std::size_t index, std::string_view item) override;
     void sent(console::Extra kind, std::string_view bytes) override;
     void typed(const console::Typed &typed) override;
+    void command(const console::CommandReport &report) override;
     void clientGone() override;
     void warning(std::string_view text) override { m_records.m_log.warning(m_info, text); }
     void ended(const console::SessionEnd &end) override;
 
 private:
-    enum class Output { None, Item, Echo, Prompt };
+    enum class Output { None, Item, Echo, Prompt, Answer };
 
     double since() const { return m_records.m_loop.now() - m_info.startedClock; }
 
@@ -147,14 +148,42 @@ void SessionRecords::Sink::itemSent(std::size_t index, std::string_view item)
 // marked where it begins.
 void SessionRecords::Sink::sent(console::Extra kind, std::string_view bytes)
 {
-    const Output output = kind == console::Extra::Echo ? Output::Echo : Output::Prompt;
+    if (kind == console::Extra::Telnet) {
+        if (m_cast)
+            m_cast->marker(since(), "Telnet sent: " + spellTelnetCommands(bytes));
+        return;
+    }
+    const Output output = kind == console::Extra::Echo     ? Output::Echo
+                          : kind == console::Extra::Prompt ? Output::Prompt
+                                                           : Output::Answer;
     const bool changed = std::exchange(m_output, output) != output;
     if (!m_cast)
         return;
     const double t = since();
-    if (changed)
+    // An answer is marked by its command.
+    if (changed && output != Output::Answer)
         m_cast->marker(t, output == Output::Echo ? "echo" : "prompt again");
     m_cast->output(t, bytes);
+}
+
+// The command event, and the transcript's mark: the mode the line was typed in and what it matched.
+void SessionRecords::Sink::command(const console::CommandReport &report)
+{
+    console::CommandReport shown = report;
+    if (report.secret && !m_records.m_options.keepSecrets)
+        shown.line = "***";
+    m_records.m_log.command(m_info, shown);
+    if (!m_cast)
+        return;
+    std::string mark = "command in " + shown.mode + ": \"" + visibleText(shown.line) + "\"";
+    if (shown.matched)
+        mark += " is " + *shown.matched;
+    else if (shown.config)
+        mark += " is a config line";
+    else if (!shown.error.empty())
+        mark += " is " + std::string(shown.error);
+    m_cast->marker(since(), mark);
+    m_output = Output::Answer;
 }
 
 void SessionRecords::Sink::typed(const console::Typed &typed)
@@ -188,10 +217,13 @@ void SessionRecords::Sink::ended(const console::SessionEnd &end)
         outcome.check = outcome.verdict.pass ? SessionOutcome::Check::Pass : SessionOutcome::Check::Fail;
     }
     if (m_cast) {
-        m_cast->marker(since(), "end: " + std::string(console::reasonName(end.reason)) + ", "
-                                    + std::to_string(end.itemsSent) + " of " + std::to_string(end.items)
-                                    + " items sent; verdict " + outcome.verdictName() + "; typed "
-                                    + typedArray(outcome.typed));
+        const std::string done = end.commands ? std::to_string(end.commands->commands) + " commands, "
+                                                    + std::to_string(end.commands->errors) + " errors, in mode "
+                                                    + end.commands->mode
+                                              : std::to_string(end.itemsSent) + " of " + std::to_string(end.items)
+                                                    + " items sent";
+        m_cast->marker(since(), "end: " + std::string(console::reasonName(end.reason)) + ", " + done + "; verdict "
+                                    + outcome.verdictName() + "; typed " + typedArray(outcome.typed));
         m_cast.reset();
     }
     m_records.ended(m_info, end, outcome);
