@@ -55,10 +55,12 @@ const Edited &LineEditor::read(std::string_view chunk, Until until)
             }
         }
         if (until == Until::Key) {
-            m_out.key = c;
-            m_afterCr = c == '\r';
             if (masking)
                 m_masked.push_back(c);
+            // The second half of an Enter is no key of its own.
+            if (std::exchange(m_afterCr, c == '\r') && (c == '\n' || c == '\0'))
+                continue;
+            m_out.key = c;
             break;
         }
         const bool secret = m_secret;

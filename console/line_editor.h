@@ -67,8 +67,8 @@ public:
     const Edited &feedLine(std::string_view chunk) { return read(chunk, Until::Line); }
     // Reads up to the first data byte (or all of it) and hands it over as a
     // key, not typed into the line and not echoed: a long answer being paged
-    // reads Space, Enter and q. A CR key still pairs with an LF or NUL that
-    // comes after it.
+    // reads Space, Enter and q. The LF or NUL of an Enter whose CR ended a
+    // line or was a key is passed over, here and in the next line alike.
     const Edited &feedKey(std::string_view chunk) { return read(chunk, Until::Key); }
     // The client will type nothing more: the line it left unended, when not
     // empty. The editor starts afresh.

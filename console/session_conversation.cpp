@@ -82,12 +82,13 @@ std::optional<Answer> Session::takeInput()
         const Edited &edited = keys ? m_editor->feedKey(rest) : m_editor->feedLine(rest);
         m_pendingAt += edited.read;
         m_sink->typed({rest.substr(0, edited.read), edited.shown, edited.telnet, edited.lines});
-        if (!edited.echo.empty())
-            sendExtra(Extra::Echo, edited.echo);
+        // The Telnet commands came before the line they were read with.
         if (!edited.telnet.empty() && m_setup.typing.carrier == Carrier::Telnet) {
             if (const std::string replies = m_telnetOptions.answer(edited.telnet); !replies.empty())
                 sendExtra(Extra::Telnet, replies);
         }
+        if (!edited.echo.empty())
+            sendExtra(Extra::Echo, edited.echo);
         Answer answer;
         if (edited.key)
             answer = dialogue.key(*edited.key);
