@@ -35,7 +35,7 @@ const char *reasonName(EndReason reason);   // "script-exhausted", "client-gone"
 
 // What a command-driven session's end tells besides the bytes.
 struct CommandTotals {
-    std::size_t commands = 0;   // lines typed at a prompt, passwords and replies included
+    std::size_t commands = 0;   // command lines typed (not the login, passwords or empty lines)
     std::size_t errors = 0;     // of them, those answered with an error
     std::string mode;           // the mode the session ended in
 };
