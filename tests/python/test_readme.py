@@ -218,6 +218,22 @@ def record_a_real_router(top):
     assert "TCP-Port=2323" in ini and "Pace=Enter" in ini
 
 
+def routers_that_answer(top):
+    """The README's netmiko script against demo/commands, run by the README's lines."""
+    (top / "netmiko_demo.py").write_text(snippet("# netmiko_demo.py: two show commands, an interface "
+                                                 "description, the save, the change read back."))
+    name = write_snippet(top, "build/zentrel-serve --port 0 --ssh-port 0 --events events.jsonl --configs "
+                              "configs demo/commands &")
+    result = run(top, f"bash {name}")
+    assert result.returncode == 0, result.stdout + result.stderr
+    shown = re.search(r"^```sh\nbuild/zentrel-serve --port 0 --ssh-port 0 .*?^```\n.*?^```text\n(.*?)^```$",
+                      README.read_text(encoding="utf-8"), re.MULTILINE | re.DOTALL).group(1)
+    assert result.stdout == shown, result.stdout
+    events = (top / "events.jsonl").read_text(encoding="latin-1")
+    assert '"line":"sh ver","matched":"show version"' in events
+    assert '"line":"***","matched":null,"secret":true' in events
+
+
 RUN_BACKUP = '''\
 import socket
 
@@ -258,6 +274,9 @@ RUNS = [
          "zentrel-serve --connections 1 --transcripts casts --junit report.xml edge"),
     Case(netmiko_over_ssh, "rm -f events.jsonl"),
     Case(record_a_real_router, "mkdir rec"),
+    Case(routers_that_answer,
+         "# netmiko_demo.py: two show commands, an interface description, the save, the change read back.",
+         "build/zentrel-serve --port 0 --ssh-port 0 --events events.jsonl --configs configs demo/commands &"),
     Case(routers_in_pytest, "def test_backup_script(zentrel):",
          "PYTHONPATH=python /usr/bin/python3 -m pytest -p pytest_zentrel --zentrel-serve=build/zentrel-serve "
          "my_tests/"),
