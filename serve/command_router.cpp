@@ -4,6 +4,7 @@
 #include "console/commands/conversation.h"
 #include "serve/config_files.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace zentrel::serve {
@@ -89,6 +90,17 @@ std::unique_ptr<console::Dialogue> CommandRouter::dialogue(const console::Sessio
     commands::ConversationOptions options{.ssh = carrier == console::Carrier::Ssh, .user = info.user};
     return std::make_unique<ConversationDialogue>(
         *this, std::make_unique<commands::Conversation>(m_model, m_state, m_files, std::move(options)));
+}
+
+bool CommandRouter::lets(std::string_view user, std::string_view password) const
+{
+    if (!m_model->login || !m_model->login->users)
+        return true;
+    const auto &users = *m_model->login->users;
+    if (!m_model->login->username)
+        return std::any_of(users.begin(), users.end(), [&](const auto &entry) { return entry.second == password; });
+    const auto found = users.find(std::string(user));
+    return found != users.end() && found->second == password;
 }
 
 void CommandRouter::saveConfig()

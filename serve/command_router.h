@@ -30,6 +30,10 @@ public:
                   const ConfigFiles *configs, std::function<void(const std::string &)> problem);
 
     std::unique_ptr<console::Dialogue> dialogue(const console::SessionInfo &info, console::Carrier carrier);
+    // Whether the login's `users:` let this account in over SSH: true
+    // when it lists none. A login that asks no user name takes any name
+    // with one of its passwords, as its Telnet dialog does.
+    bool lets(std::string_view user, std::string_view password) const;
     // With --configs: the running config to NAME.cfg, when it changed since
     // it was last written (or was never written). Failures go to `problem`.
     void saveConfig();

@@ -19,6 +19,7 @@ struct Fleet::Member {
     std::unique_ptr<platform::TcpListener> listener;
     std::unique_ptr<ssh::SshListener> sshListener;
     const ssh::HostKey *hostKey = nullptr;
+    CommandRouter *commands = nullptr;   // null: the router plays its script
     std::uint64_t ended = 0;
 };
 
@@ -35,7 +36,8 @@ Fleet::Fleet(platform::PosixLoop &loop, EventLog &log, const Observers &observer
         routerSetup.delay = [delay = member->plan.delay] { return delay; };
         routerSetup.pace = member->plan.pace;
         routerSetup.script = [this, path = member->plan.scriptPath] { return m_scripts.get(path); };
-        if (CommandRouter *router = commands ? commands(member->plan) : nullptr)
+        member->commands = commands ? commands(member->plan) : nullptr;
+        if (CommandRouter *router = member->commands)
             routerSetup.dialogue = [router](const console::SessionInfo &info, console::Carrier carrier) {
                 return router->dialogue(info, carrier);
             };
@@ -156,7 +158,12 @@ void Fleet::listenForSsh(Member &member)
     ssh::SshSetup setup;
     setup.address = m_setup.address;
     setup.port = member.plan.sshPort;
-    setup.account = {member.plan.sshUser, member.plan.sshPassword};
+    setup.account = {member.plan.sshUser, member.plan.sshPassword, {}};
+    // SSH-User wins over the users of commands.yaml.
+    if (CommandRouter *commands = member.commands)
+        setup.account.check = [commands](std::string_view user, std::string_view password) {
+            return commands->lets(user, password);
+        };
     setup.hostKey = member.hostKey;
     setup.version = app::Version;
     console::Router *router = member.router.get();

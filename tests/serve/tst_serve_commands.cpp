@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 
 using namespace zentrel::tests;
 
@@ -132,4 +134,48 @@ TEST(ServeCommands, aBrokenCommandsFileStopsTheRunBeforeAnythingListens)
     EXPECT_EQ(serve.wait(), 2);
     EXPECT_EQ(serve.stderrText(), "zentrel-serve: " + bad + "/commands.yaml:4:13: error: unknown mode 'nowhere'\n");
     EXPECT_TRUE(named(serve.events(), "listening").empty());
+}
+
+// Over SSH the login's users are the accounts let in, unless zentrel.ini names its own.
+TEST(ServeCommands, sshLetsInTheUsersOfTheLoginUnlessSshUserIsSet)
+{
+    if (std::system("/usr/bin/python3 -c 'import paramiko' 2>/dev/null") != 0)
+        GTEST_SKIP() << "python3-paramiko is not installed";
+    ScratchDir scratch;
+    const std::string own = commandRouter(scratch, "own");
+    const std::string set = commandRouter(scratch, "set");
+    scratch.write("set/zentrel.ini", "[Settings]\r\nDelay=0\r\nSSH-User=ops\r\nSSH-Password=pw\r\n");
+    // Prints, per line "PORT USER PASSWORD", whether the login was taken.
+    scratch.write("logins.py", R"(import sys, paramiko
+for line in sys.stdin:
+    port, user, password = line.split()
+    client = paramiko.SSHClient()
+    client.set_missing_host_key_policy(paramiko.AutoAddPolicy())
+    try:
+        client.connect("127.0.0.1", port=int(port), username=user, password=password,
+                       look_for_keys=False, allow_agent=False, timeout=10)
+        print("in")
+    except paramiko.AuthenticationException:
+        print("out")
+    client.close()
+)");
+    ServeProcess serve({"--port", "0", "--ssh-port", "0", own, set});
+    ASSERT_TRUE(serve.until("ready")) << serve.stderrText();
+    std::map<std::string, std::string> ssh;
+    for (const std::string &event : named(serve.events(), "listening"))
+        if (field(event, "protocol") == "ssh")
+            ssh[field(event, "router")] = field(event, "port");
+    std::string rows;
+    for (const char *row : {"own admin lab", "own admin wrong", "own root lab", "set ops pw", "set admin lab"}) {
+        const std::string text = row;
+        rows += ssh[text.substr(0, 3)] + text.substr(3) + "\n";
+    }
+    scratch.write("rows", rows);
+    const std::string out = scratch.path() + "/out";
+    ASSERT_EQ(std::system(("/usr/bin/python3 " + scratch.path() + "/logins.py <" + scratch.path() + "/rows >" + out)
+                              .c_str()),
+              0);
+    EXPECT_EQ(scratch.read("out"), "in\nout\nout\nin\nout\n");
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0);
 }
