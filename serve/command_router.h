@@ -63,7 +63,7 @@ public:
     void load(const std::vector<RouterPlan> &plans);
     // Null for a router that plays RESPONSE.TXT.
     CommandRouter *find(const std::string &name) const;
-    // At the exit: every router's running config, where it changed.
+    // At the start and the exit: every router's running config, where it changed.
     void saveConfigs();
     bool anySaveFailed() const;
 

@@ -152,6 +152,8 @@ int serveRouters(const Options &options)
         endEvents();
         return usageError(failure);
     }
+    // From the start, each router's file holds its config as it stands.
+    commandRouters.saveConfigs();
     Fleet fleet(loop, log, [&](const RouterPlan &plan) -> console::SessionObserver & { return *observers.at(plan.name); },
                 {options.listen, options.sessions, options.connections}, plans,
                 [&](const RouterPlan &plan) { return commandRouters.find(plan.name); });

@@ -267,6 +267,33 @@ def routers_in_pytest(top):
     assert "1 passed" in result.stdout
 
 
+SET_DESCRIPTION = '''\
+import socket
+
+
+def set_description(host, port, interface, text):
+    """The code under test: configures an interface's description and leaves."""
+    with socket.create_connection((host, port), timeout=10) as s:
+        s.sendall(f"configure terminal\\r\\ninterface {interface}\\r\\ndescription {text}\\r\\n"
+                  "end\\r\\nexit\\r\\n".encode())
+        while s.recv(4096):
+            pass
+
+
+'''
+
+
+def command_driven_router_in_pytest(top):
+    """The README's test of a command-driven router, with a set_description to test."""
+    (top / "my_tests").mkdir()
+    (top / "my_tests" / "test_description.py").write_text(
+        SET_DESCRIPTION + snippet("def test_interface_description(zentrel):"))
+    result = run(top, "PYTHONPATH=python /usr/bin/python3 -m pytest -p pytest_zentrel "
+                      "--zentrel-serve=build/zentrel-serve my_tests/")
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "1 passed" in result.stdout
+
+
 RUNS = [
     Case(point_a_script_at_it, "telnet localhost 1101          # watch the demo script play, type anything"),
     Case(ci_step, "set -eu"),
@@ -277,6 +304,7 @@ RUNS = [
     Case(routers_that_answer,
          "# netmiko_demo.py: two show commands, an interface description, the save, the change read back.",
          "build/zentrel-serve --port 0 --ssh-port 0 --events events.jsonl --configs configs demo/commands &"),
+    Case(command_driven_router_in_pytest, "def test_interface_description(zentrel):"),
     Case(routers_in_pytest, "def test_backup_script(zentrel):",
          "PYTHONPATH=python /usr/bin/python3 -m pytest -p pytest_zentrel --zentrel-serve=build/zentrel-serve "
          "my_tests/"),
