@@ -222,13 +222,14 @@ void EventLog::sessionEnded(const console::SessionInfo &info, const console::Ses
         statusChanged();
         return;
     }
+    // A command-driven router plays no items: its lines are what it answered.
+    const std::string done = end.commands
+        ? counted(end.commands->commands, "command") + " (" + counted(end.commands->errors, "error")
+              + "), in mode " + end.commands->mode
+        : std::to_string(end.itemsSent) + " of " + std::to_string(end.items) + " items";
     std::string line = sessionName(info) + ": " + console::reasonName(end.reason) + " after "
-                       + fixed(end.seconds, 3) + " s, " + std::to_string(end.itemsSent) + " of "
-                       + std::to_string(end.items) + " items, " + std::to_string(end.bytesOut)
+                       + fixed(end.seconds, 3) + " s, " + done + ", " + std::to_string(end.bytesOut)
                        + " bytes out, " + std::to_string(end.bytesIn) + " bytes in";
-    if (end.commands)
-        line += ", " + counted(end.commands->commands, "command") + " (" + counted(end.commands->errors, "error")
-                + "), in mode " + end.commands->mode;
     if (!end.failure.empty())
         line += " (" + end.failure + ")";
     human(line);
