@@ -2,6 +2,7 @@
 #pragma once
 #include "console/connection.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -23,7 +24,7 @@ public:
     std::size_t queued() const override { return reads ? 0 : m_sent.size(); }
     void holdInput(bool held) override { m_held = held; }
     bool isGone() const override { return m_gone; }
-    void close() override { m_closed = true; }
+    void close() override { *m_closed = true; }
     std::string peer() const override { return "127.0.0.1:40000"; }
 
     void type(std::string_view chunk) { m_events.data(chunk); }
@@ -49,7 +50,9 @@ public:
         return sent;
     }
     std::size_t sentSize() const { return m_sent.size(); }
-    bool closed() const { return m_closed; }
+    bool closed() const { return *m_closed; }
+    // Still says whether it was closed once the router has destroyed the connection.
+    std::shared_ptr<const bool> closedFlag() const { return m_closed; }
     bool held() const { return m_held; }
     bool hasEvents() const { return static_cast<bool>(m_events.data); }
 
@@ -59,7 +62,7 @@ private:
     Events m_events;
     std::string m_sent;
     bool m_gone = false;
-    bool m_closed = false;
+    std::shared_ptr<bool> m_closed = std::make_shared<bool>(false);
     bool m_held = false;
     bool m_aboveHigh = false;
 };
