@@ -28,11 +28,12 @@ void LineEditor::setSecret(bool secret)
     }
 }
 
-const Edited &LineEditor::read(std::string_view chunk, bool oneLine)
+const Edited &LineEditor::read(std::string_view chunk, Until until)
 {
     m_out.echo.clear();
     m_out.lines.clear();
     m_out.telnet.clear();
+    m_out.key.reset();
     bool masking = false;
     std::size_t at = 0;
     while (at < chunk.size()) {
@@ -53,6 +54,15 @@ const Edited &LineEditor::read(std::string_view chunk, bool oneLine)
                 continue;
             }
         }
+        if (until == Until::Key) {
+            if (masking)
+                m_masked.push_back(c);
+            // The second half of an Enter is no key of its own.
+            if (std::exchange(m_afterCr, c == '\r') && (c == '\n' || c == '\0'))
+                continue;
+            m_out.key = c;
+            break;
+        }
         const bool secret = m_secret;
         const Took took = data(static_cast<unsigned char>(c), escaped);
         // Every byte typed into a secret line is shown as '*', an escaped
@@ -68,7 +78,7 @@ const Edited &LineEditor::read(std::string_view chunk, bool oneLine)
         } else if (masking) {
             m_masked.push_back(c);
         }
-        if (took == Took::End && oneLine)
+        if (took == Took::End && until == Until::Line)
             break;
     }
     m_out.read = at;

@@ -31,6 +31,7 @@ struct Edited {
     std::string echo;                // for the client, when echo is on
     std::vector<TypedLine> lines;    // the lines those bytes ended, in order
     std::string telnet;              // the Telnet commands they completed, back to back, as sent
+    std::optional<char> key;         // feedKey(): the data byte it read
 };
 
 // Fed with a client's chunks exactly as they arrive, split anywhere:
@@ -59,11 +60,16 @@ public:
     explicit LineEditor(EditorSetup setup = {}) : m_setup(setup) {}
 
     // Reads the whole chunk.
-    const Edited &feed(std::string_view chunk) { return read(chunk, false); }
+    const Edited &feed(std::string_view chunk) { return read(chunk, Until::End); }
     // Reads up to the end of the first line the chunk ends (or all of it):
     // a caller that answers line by line changes echo or secret in between
     // and feeds the rest, chunk.substr(read).
-    const Edited &feedLine(std::string_view chunk) { return read(chunk, true); }
+    const Edited &feedLine(std::string_view chunk) { return read(chunk, Until::Line); }
+    // Reads up to the first data byte (or all of it) and hands it over as a
+    // key, not typed into the line and not echoed: a long answer being paged
+    // reads Space, Enter and q. The LF or NUL of an Enter whose CR ended a
+    // line or was a key is passed over, here and in the next line alike.
+    const Edited &feedKey(std::string_view chunk) { return read(chunk, Until::Key); }
     // The client will type nothing more: the line it left unended, when not
     // empty. The editor starts afresh.
     std::optional<TypedLine> finish();
@@ -77,7 +83,8 @@ public:
     const std::string &partial() const { return m_line; }
 
 private:
-    const Edited &read(std::string_view chunk, bool oneLine);
+    enum class Until { End, Line, Key };
+    const Edited &read(std::string_view chunk, Until until);
     enum class Took { Line, End, Pair };   // typed into the line, ended it, or the pair of an Enter
     Took data(unsigned char byte, bool escaped);
     void endLine();

@@ -89,7 +89,7 @@ Listener::Listener(platform::Platform &platform, Shared &shared, WindowObserver 
       m_router(platform.loop, *this,
                RouterSetup{.name = {}, .maxSessions = 1, .delay = [&shared] { return shared.responseDelay; },
                            .pace = Pace::Clock, .script = [this] { return readScript(); },
-                           .sessionEnded = {}, .idle = {}})
+                           .dialogue = {}, .sessionEnded = {}, .idle = {}})
 {
     m_router.onRoom = [this] { serveWaiting(); };
 }

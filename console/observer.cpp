@@ -13,6 +13,7 @@ const char *reasonName(EndReason reason)
     case EndReason::AuthFailed: return "auth-failed";
     case EndReason::Fault: return "fault";
     case EndReason::Mismatch: return "mismatch";
+    case EndReason::Closed: return "closed";
     }
     return "failed";
 }

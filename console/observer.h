@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@ struct SessionInfo {
     double startedAt = 0;      // Unix seconds of the accept, with a fraction
     double startedClock = 0;   // the event loop's clock at the accept
     std::size_t items = 0;     // in the script this session plays
+    std::string user;          // the SSH account it logged in with; "" over Telnet
 };
 
 enum class EndReason {
@@ -28,9 +30,19 @@ enum class EndReason {
     AuthFailed,        // the client failed to log in; no item was played
     Fault,             // the router's Fault ended it on purpose
     Mismatch,          // the client typed what its router's check forbids, and the router closes on that
+    Closed,            // a command-driven router closed it (a command such as exit)
 };
 
 const char *reasonName(EndReason reason);   // "script-exhausted", "client-gone", ...
+
+// What a command-driven session's end tells besides the bytes.
+struct CommandTotals {
+    std::size_t commands = 0;   // command lines typed (not the login, passwords or empty lines)
+    std::size_t errors = 0;     // of them, those answered with an error
+    std::string mode;           // the mode the session ended in
+    std::string runningConfig;  // the router's, as the session left it
+    bool paged = false;         // an answer was cut into pages
+};
 
 struct SessionEnd {
     EndReason reason = EndReason::ScriptExhausted;
@@ -40,6 +52,18 @@ struct SessionEnd {
     std::uint64_t bytesOut = 0;     // items, echo and prompts: every byte sent
     double seconds = 0;             // from the accept to the end
     std::string failure;            // what went wrong, for Failed
+    std::optional<CommandTotals> commands;   // a command-driven session's
+};
+
+// One line a command-driven router answered, as it took it.
+struct CommandReport {
+    std::string mode;                      // the mode it was typed in
+    std::string line;                      // as typed, a password too: the sink masks it
+    std::optional<std::string> matched;    // the command that answered it, as commands.yaml writes it
+    std::string_view error;                // with matched empty: "invalid", "ambiguous", "incomplete"
+    bool config = false;                   // no command: a line of the running config
+    bool secret = false;                   // a password: reports show "***" unless told to keep secrets
+    bool reply = false;                    // the reply to a command's question
 };
 
 // A chunk from the client, and what the line editor made of it. A report
@@ -56,6 +80,8 @@ struct Typed {
 enum class Extra {
     Echo,     // what the client typed, shown back as a router's terminal does
     Prompt,   // the prompt again, for a bare Enter
+    Answer,   // a command-driven router's answer to a line or key, with its prompt
+    Telnet,   // Telnet option negotiation
 };
 
 // One session's reports, in the order things happen, from the event loop.
@@ -71,6 +97,8 @@ public:
     virtual void itemSent(std::size_t index, std::string_view item) { (void)index, (void)item; }
     virtual void sent(Extra kind, std::string_view bytes) { (void)kind, (void)bytes; }
     virtual void typed(const Typed &typed) { (void)typed; }
+    // A command-driven router took a typed line (before its answer's pause).
+    virtual void command(const CommandReport &report) { (void)report; }
     // The client has gone; the session notices at its next item.
     virtual void clientGone() {}
     // A fault fired on purpose ("close", "reset") after item `item`.

@@ -24,6 +24,7 @@ struct Router::Waiting {
     std::unique_ptr<Connection> connection;
     std::string peer;
     EditorSetup typing;
+    std::string user;
     std::string early;   // typed while waiting
     double connectedAt = 0;
     double connectedClock = 0;
@@ -49,7 +50,8 @@ bool Router::hasRoom() const
     return !m_held && !m_stopped && m_sessions.size() < m_setup.maxSessions;
 }
 
-void Router::connected(std::unique_ptr<Connection> connection, std::string peer, EditorSetup typing)
+void Router::connected(std::unique_ptr<Connection> connection, std::string peer, EditorSetup typing,
+                       std::string user)
 {
     if (m_stopped || m_idleTold) {
         connection->close();
@@ -59,6 +61,7 @@ void Router::connected(std::unique_ptr<Connection> connection, std::string peer,
     waiting->connection = std::move(connection);
     waiting->peer = std::move(peer);
     waiting->typing = typing;
+    waiting->user = std::move(user);
     waiting->connectedAt = unixNow();
     waiting->connectedClock = m_loop.now();
     if (hasRoom() && m_waiting.empty() && !m_retry) {
@@ -144,7 +147,7 @@ void Router::startSession(std::unique_ptr<Waiting> waiting)
 {
     ScriptPtr script;
     std::string warning;
-    if (m_setup.script) {
+    if (m_setup.script && !m_setup.dialogue) {
         try {
             script = m_setup.script();
         } catch (const platform::Error &error) {
@@ -170,12 +173,15 @@ void Router::startSession(std::unique_ptr<Waiting> waiting)
     setup.info.startedAt = waiting->connectedAt;
     setup.info.startedClock = waiting->connectedClock;
     setup.info.items = script ? script->size() : 0;
+    setup.info.user = std::move(waiting->user);
     setup.script = std::move(script);
     setup.connection = std::move(waiting->connection);
     setup.delay = m_setup.delay;
     setup.pace = m_setup.pace;
     setup.faults = m_setup.faults;
     setup.typing = waiting->typing;
+    if (m_setup.dialogue)
+        setup.dialogue = m_setup.dialogue(setup.info, setup.typing.carrier);
     // The session holds the input again if it must.
     setup.connection->holdInput(false);
     m_sessions.push_back(std::make_unique<Session>(m_loop, m_observer, std::move(setup)));

@@ -1,6 +1,7 @@
 // router.h: one emulated router: its sessions, and the clients waiting their turn.
 #pragma once
 #include "console/connection.h"
+#include "console/dialogue.h"
 #include "console/line_editor.h"
 #include "console/faults.h"
 #include "console/observer.h"
@@ -30,6 +31,9 @@ struct RouterSetup {
     // the client wait and the router try again shortly; any other failure is
     // reported as a warning and the session plays nothing.
     std::function<ScriptPtr()> script;
+    // Set for a command-driven router: each session's side of the router,
+    // made as the session starts; no script is read.
+    std::function<std::unique_ptr<Dialogue>(const SessionInfo &info, Carrier carrier)> dialogue;
     // Told from the loop after each session has ended and reported it, a
     // refused client's included.
     std::function<void()> sessionEnded;
@@ -58,9 +62,10 @@ public:
     // A client has connected. Served at once when a session is free (and the
     // router is not held), else it waits its turn, in arrival order; a
     // waiting client that leaves is dropped without being served. `typing`
-    // says how its bytes are read and whether they are echoed.
+    // says how its bytes are read and whether they are echoed; `user` is
+    // the account an SSH client logged in with.
     void connected(std::unique_ptr<Connection> connection, std::string peer,
-                   EditorSetup typing = {});
+                   EditorSetup typing = {}, std::string user = {});
     // A client that was turned away before its session could start (a failed
     // login): reported as a session of its own that starts and ends at once.
     void refused(const std::string &peer, EndReason reason, std::string failure = {});

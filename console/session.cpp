@@ -1,5 +1,7 @@
-// session.cpp: one client served: the script played item by item at the set pace.
+// session.cpp: one client served: what both kinds of session share, and the script played item by item.
 #include "console/session.h"
+
+#include "console/session_waits.h"
 
 #include <algorithm>
 #include <exception>
@@ -14,56 +16,6 @@ namespace {
 constexpr double Tick = 0.02;
 
 } // namespace
-
-// The pause before an item: suspends until the timer fires or the session
-// is stopped. A pause of 0 (or one that is not a number) does not suspend.
-struct Session::Pause {
-    Session &session;
-    double delay;
-
-    bool await_ready() const noexcept { return !(delay > 0) || session.m_stopping; }
-    void await_suspend(std::coroutine_handle<> handle)
-    {
-        session.m_suspended = handle;
-        session.m_timer = session.m_loop.at(session.m_loop.now() + delay, [this] {
-            session.m_timer = 0;
-            session.wake();
-        });
-    }
-    // True when the pause is over, false when the session is stopping.
-    bool await_resume() const noexcept { return !session.m_stopping; }
-};
-
-// Waits while the client has more queued than it reads.
-struct Session::Drain {
-    Session &session;
-
-    bool await_ready() const noexcept
-    {
-        const Connection *connection = session.connection();
-        return session.m_stopping || !connection || connection->isGone()
-               || connection->queued() <= Connection::HighWater;
-    }
-    void await_suspend(std::coroutine_handle<> handle)
-    {
-        session.m_draining = true;
-        session.m_suspended = handle;
-    }
-    void await_resume() const noexcept { session.m_draining = false; }
-};
-
-// Waits for the client to type; woken by any line, the client leaving, or a stop.
-struct Session::Typing {
-    Session &session;
-
-    bool await_ready() const noexcept { return false; }
-    void await_suspend(std::coroutine_handle<> handle)
-    {
-        session.m_typing = true;
-        session.m_suspended = handle;
-    }
-    void await_resume() const noexcept { session.m_typing = false; }
-};
 
 Session::Session(platform::EventLoop &loop, SessionObserver &observer, SessionSetup setup)
     : m_loop(loop), m_setup(std::move(setup)), m_observer(observer),
@@ -96,7 +48,7 @@ void Session::start(std::string earlyInput, std::string_view warning)
             if (m_draining)
                 wake();
         };
-        if (m_setup.pace == Pace::Enter)
+        if (m_setup.pace == Pace::Enter || m_setup.dialogue)
             events.ended = [this] { onEnded(); };
         connection->setEvents(std::move(events));
     }
@@ -104,7 +56,7 @@ void Session::start(std::string earlyInput, std::string_view warning)
         m_sink->warning(warning);
     if (!earlyInput.empty())
         onData(earlyInput);
-    m_task = play();
+    m_task = m_setup.dialogue ? converse() : play();
 }
 
 void Session::stop()
@@ -132,6 +84,15 @@ void Session::onData(std::string_view chunk)
     if (m_ended)
         return;
     m_end.bytesIn += chunk.size();
+    if (m_setup.dialogue) {
+        // Read when the router takes its next line; what it has read goes.
+        m_pending.erase(0, std::exchange(m_pendingAt, 0));
+        m_pending.append(chunk);
+        updateHold();
+        if (m_typing)
+            wake();
+        return;
+    }
     // Made with the first bytes: a session whose client types nothing costs none.
     if (!m_editor) {
         m_editor = std::make_unique<LineEditor>(m_setup.typing);
@@ -262,7 +223,8 @@ void Session::updateHold()
     // Full from past the high-water mark until the connection says it has
     // drained to the low one.
     m_full = m_full || connection->queued() > Connection::HighWater;
-    const bool hold = m_full || m_lines.size() >= HeldAfterLines;
+    const bool hold = m_full || m_lines.size() >= HeldAfterLines
+                      || m_pending.size() - m_pendingAt >= HeldAfterBytes;
     if (hold != m_held) {
         m_held = hold;
         connection->holdInput(hold);
@@ -386,6 +348,16 @@ void Session::end(EndReason reason, std::string failure)
         m_loop.cancel(m_timer);
         m_timer = 0;
     }
+    // What the client typed ahead of the router's last answer was typed all the same.
+    if (m_pendingAt < m_pending.size()) {
+        if (!m_editor)
+            m_editor = std::make_unique<LineEditor>(m_setup.typing);
+        m_editor->setEcho(false);
+        const std::string_view rest = std::string_view(m_pending).substr(m_pendingAt);
+        const Edited &edited = m_editor->feed(rest);
+        m_sink->typed({rest, edited.shown, edited.telnet, edited.lines});
+        m_pendingAt = m_pending.size();
+    }
     // A last line the client typed without ending it still counts.
     if (m_setup.connection) {
         if (const std::optional<TypedLine> last = m_editor ? m_editor->finish() : std::nullopt)
@@ -395,6 +367,8 @@ void Session::end(EndReason reason, std::string failure)
     m_end.items = m_setup.script ? m_setup.script->size() : 0;
     m_end.seconds = m_loop.now() - m_setup.info.startedClock;
     m_end.failure = std::move(failure);
+    if (m_setup.dialogue)
+        m_end.commands = m_setup.dialogue->ended();
     m_sink->ended(m_end);
     m_sink.reset();
     if (m_setup.finished)

@@ -1,12 +1,14 @@
-// session.h: one client served: the script played item by item at the set pace.
+// session.h: one client served: the script played item by item at the set pace, or a router's answers to what it types.
 #pragma once
 #include "console/connection.h"
 #include "console/faults.h"
+#include "console/dialogue.h"
 #include "console/line_editor.h"
 #include "console/observer.h"
 #include "console/pace.h"
 #include "console/script.h"
 #include "console/task.h"
+#include "console/telnet_options.h"
 #include "platform/event_loop.h"
 
 #include <coroutine>
@@ -14,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <optional>
 #include <string>
 
 namespace zentrel::console {
@@ -21,8 +24,9 @@ namespace zentrel::console {
 struct SessionSetup {
     SessionInfo info;
     ScriptPtr script;                        // null: nothing to play, the connection just closes
+    std::unique_ptr<Dialogue> dialogue;      // set: the router answers each line; no script
     std::unique_ptr<Connection> connection;  // null: a preview, nothing is sent
-    std::function<double()> delay;           // the pause before each item, read afresh each time
+    std::function<double()> delay;           // the pause before each item or answer, read afresh each time
     Pace pace = Pace::Clock;
     Faults faults;
     EditorSetup typing;                // how the client's bytes are read, and echoed
@@ -40,6 +44,14 @@ struct SessionSetup {
 // lines are answered in the order they were typed: a bare Enter typed while
 // an answer is on its way gets the prompt after it, as a router's console does.
 //
+// With a dialogue the session converses instead (session_conversation.cpp):
+// the router's first words a pause after start(), then each line the client
+// types answered a pause after it was taken. Lines are taken one at a time:
+// what the client types ahead waits, unread and unechoed, until the answer
+// before it is out, as on a router's console, so that each is read as the
+// router then stands (a password unechoed, a key for a paged answer). Over
+// Telnet the session negotiates as a router does (TelnetOptions).
+//
 // What the client types goes through the session's line editor once: the
 // echo goes back at once, the lines go to the turns, and the chunk, its
 // Telnet commands and its lines go to the sink. What is queued for a client
@@ -51,6 +63,8 @@ class Session
 public:
     // Lines typed ahead and not yet answered, past which the input is held.
     static constexpr std::size_t HeldAfterLines = 256;
+    // Bytes typed ahead of a command-driven router's answers, past which the input is held.
+    static constexpr std::size_t HeldAfterBytes = 64 * 1024;
 
     Session(platform::EventLoop &loop, SessionObserver &observer, SessionSetup setup);
     ~Session();
@@ -76,7 +90,12 @@ private:
     enum class Turn { None, Line, Full };
 
     Task play();
+    Task converse();
     void onData(std::string_view chunk);
+    // What the client typed ahead, read up to the next line or key that
+    // gets an answer; none when it has typed no more.
+    std::optional<Answer> takeInput();
+    void told(const Answer &answer);
     void onGone();
     void onEnded();
     void sendItem(std::size_t index, std::string_view item);
@@ -115,6 +134,11 @@ private:
     bool m_inputEnded = false;         // the client will type nothing more
     bool m_full = false;               // more queued for the client than it reads
     bool m_held = false;               // the client's input is held
+    // Command-driven: what the client typed and the session has not read yet,
+    // from m_pendingAt, and the Telnet options negotiated.
+    std::string m_pending;
+    std::size_t m_pendingAt = 0;
+    TelnetOptions m_telnetOptions;
 };
 
 } // namespace zentrel::console

@@ -213,18 +213,52 @@ void EventLog::sessionEnded(const console::SessionInfo &info, const console::Ses
         appendNumber(json, "seconds", fixed(end.seconds, 6));
         if (!end.failure.empty())
             appendField(json, "failure", end.failure);
+        if (end.commands) {
+            appendNumber(json, "commands", std::to_string(end.commands->commands));
+            appendNumber(json, "errors", std::to_string(end.commands->errors));
+            appendField(json, "mode", end.commands->mode);
+        }
         json += outcome.jsonFields();
         emit(std::move(json));
         statusChanged();
         return;
     }
+    // A command-driven router plays no items: its lines are what it answered.
+    const std::string done = end.commands
+        ? counted(end.commands->commands, "command") + " (" + counted(end.commands->errors, "error")
+              + "), in mode " + end.commands->mode
+        : std::to_string(end.itemsSent) + " of " + std::to_string(end.items) + " items";
     std::string line = sessionName(info) + ": " + console::reasonName(end.reason) + " after "
-                       + fixed(end.seconds, 3) + " s, " + std::to_string(end.itemsSent) + " of "
-                       + std::to_string(end.items) + " items, " + std::to_string(end.bytesOut)
+                       + fixed(end.seconds, 3) + " s, " + done + ", " + std::to_string(end.bytesOut)
                        + " bytes out, " + std::to_string(end.bytesIn) + " bytes in";
     if (!end.failure.empty())
         line += " (" + end.failure + ")";
     human(line);
+}
+
+void EventLog::command(const console::SessionInfo &info, const console::CommandReport &report)
+{
+    if (m_setup.eventsFd < 0)
+        return;
+    std::string json = eventHead("command");
+    appendField(json, "router", info.router);
+    appendNumber(json, "session", std::to_string(info.number));
+    appendField(json, "mode", report.mode);
+    appendField(json, "line", report.line);
+    if (report.matched)
+        appendField(json, "matched", *report.matched);
+    else
+        appendNumber(json, "matched", "null");
+    if (!report.error.empty())
+        appendField(json, "error", report.error);
+    if (report.config)
+        appendNumber(json, "config", "true");
+    if (report.secret)
+        appendNumber(json, "secret", "true");
+    if (report.reply)
+        appendNumber(json, "reply", "true");
+    appendNumber(json, "time", fixed(unixNow(), 6));
+    emit(std::move(json));
 }
 
 void EventLog::warning(const console::SessionInfo &info, std::string_view text)

@@ -69,6 +69,9 @@ public:
     // With what the client typed and the verdict on it.
     void sessionEnded(const console::SessionInfo &info, const console::SessionEnd &end,
                       const SessionOutcome &outcome);
+    // A line a command-driven router took: `command` events. The line as
+    // the report shows it (a password already masked).
+    void command(const console::SessionInfo &info, const console::CommandReport &report);
     // Of a session, or of the router alone (info.number 0).
     void warning(const console::SessionInfo &info, std::string_view text);
     // The line the client just typed broke EXPECT.TXT: `reason` names the

@@ -6,6 +6,7 @@
 #include "platform/posix/posix_loop.h"
 #include "platform/posix/tcp_connection.h"
 #include "platform/posix/tcp_listener.h"
+#include "serve/command_router.h"
 #include "ssh/ssh_listener.h"
 
 #include <utility>
@@ -18,11 +19,12 @@ struct Fleet::Member {
     std::unique_ptr<platform::TcpListener> listener;
     std::unique_ptr<ssh::SshListener> sshListener;
     const ssh::HostKey *hostKey = nullptr;
+    CommandRouter *commands = nullptr;   // null: the router plays its script
     std::uint64_t ended = 0;
 };
 
 Fleet::Fleet(platform::PosixLoop &loop, EventLog &log, const Observers &observers, Setup setup,
-             std::vector<RouterPlan> plans)
+             std::vector<RouterPlan> plans, const Commands &commands)
     : m_loop(loop), m_log(log), m_setup(std::move(setup))
 {
     for (RouterPlan &plan : plans) {
@@ -35,6 +37,11 @@ Fleet::Fleet(platform::PosixLoop &loop, EventLog &log, const Observers &observer
         routerSetup.pace = member->plan.pace;
         routerSetup.faults = member->plan.faults;
         routerSetup.script = [this, path = member->plan.scriptPath] { return m_scripts.get(path); };
+        member->commands = commands ? commands(member->plan) : nullptr;
+        if (CommandRouter *router = member->commands)
+            routerSetup.dialogue = [router](const console::SessionInfo &info, console::Carrier carrier) {
+                return router->dialogue(info, carrier);
+            };
         Member *raw = member.get();
         routerSetup.sessionEnded = [this, raw] { sessionEnded(*raw); };
         routerSetup.idle = [this, raw] { stopped(*raw); };
@@ -152,7 +159,12 @@ void Fleet::listenForSsh(Member &member)
     ssh::SshSetup setup;
     setup.address = m_setup.address;
     setup.port = member.plan.sshPort;
-    setup.account = {member.plan.sshUser, member.plan.sshPassword};
+    setup.account = {member.plan.sshUser, member.plan.sshPassword, {}};
+    // SSH-User wins over the users of commands.yaml.
+    if (CommandRouter *commands = member.commands)
+        setup.account.check = [commands](std::string_view user, std::string_view password) {
+            return commands->lets(user, password);
+        };
     setup.hostKey = member.hostKey;
     setup.version = app::Version;
     console::Router *router = member.router.get();
@@ -161,7 +173,8 @@ void Fleet::listenForSsh(Member &member)
                                                             std::string peer) {
         // An exec request is not typed at a prompt, so nothing of it comes back.
         const bool echoes = echo && !ssh->ssh().isExec();
-        router->connected(std::move(ssh), std::move(peer), {console::Carrier::Ssh, echoes});
+        std::string user = ssh->ssh().user();
+        router->connected(std::move(ssh), std::move(peer), {console::Carrier::Ssh, echoes}, std::move(user));
     };
     events.failed = [this, router, name = member.plan.name](const std::string &peer, bool authFailed,
                                                             const std::string &why) {

@@ -22,6 +22,8 @@ class PosixLoop;
 
 namespace zentrel::serve {
 
+class CommandRouter;
+
 // A router whose port cannot be opened; nothing of the fleet listens.
 class StartError : public std::runtime_error
 {
@@ -41,9 +43,11 @@ public:
     };
     // The observer a router's sessions report to.
     using Observers = std::function<console::SessionObserver &(const RouterPlan &plan)>;
+    // The command-driven side of a router; null for one that plays its script.
+    using Commands = std::function<CommandRouter *(const RouterPlan &plan)>;
 
     Fleet(platform::PosixLoop &loop, EventLog &log, const Observers &observers, Setup setup,
-          std::vector<RouterPlan> plans);
+          std::vector<RouterPlan> plans, const Commands &commands = {});
     ~Fleet();
 
     // Reads every SSH router's host key (warning about one that others can

@@ -1,6 +1,7 @@
 // fleet_plan.cpp: the routers a command line asks for: names, directories, ports and pauses.
 #include "serve/fleet_plan.h"
 
+#include "console/commands/model.h"
 #include "console/router_settings.h"
 #include "console/script.h"
 #include "platform/posix/posix_profile.h"
@@ -86,6 +87,7 @@ std::vector<RouterPlan> planRouters(const Options &options)
         struct stat script {};
         const std::string scriptPath = dir + "/" + console::ResponseFile;
         const bool missing = ::stat(scriptPath.c_str(), &script) != 0 && errno == ENOENT;
+        const bool commandDriven = console::commands::hasCommandsFile(dir);
 
         for (int copy = 1; copy <= copies; ++copy) {
             RouterPlan plan;
@@ -93,7 +95,8 @@ std::vector<RouterPlan> planRouters(const Options &options)
             plan.dir = dir;
             plan.scriptPath = scriptPath;
             plan.delay = settings.delay;
-            plan.scriptMissing = missing;
+            plan.scriptMissing = missing && !commandDriven;
+            plan.commandDriven = commandDriven;
             // Copies take the ports after the first; 0 asks each for a free one.
             auto copyPort = [&](const std::optional<int> &option, long long first, const char *what) {
                 const long long port = option && *option == 0 ? 0 : first + copy - 1;
@@ -108,7 +111,8 @@ std::vector<RouterPlan> planRouters(const Options &options)
             plan.sshUser = console.sshUser;
             plan.sshPassword = console.sshPassword;
             plan.hostKeyPath = hostKeyPath;
-            plan.echoTelnet = console.echo.value_or(false);
+            // A command-driven router echoes over Telnet as a router's console does.
+            plan.echoTelnet = commandDriven || console.echo.value_or(false);
             plan.echoSsh = console.echo.value_or(true);
             plan.pace = console.pace;
             plan.mismatchClose = console.mismatchClose;

@@ -16,6 +16,7 @@ struct RouterPlan {
     int port = 0;            // 0: a free port from the system
     double delay = 0;        // seconds before each item
     bool scriptMissing = false;
+    bool commandDriven = false;  // dir/commands.yaml exists: it answers, RESPONSE.TXT is not played
 
     int sshPort = -1;        // -1: no SSH; 0: a free port
     std::string sshUser;     // empty: any account

@@ -1,9 +1,11 @@
 // lint.cpp: each router directory read as zentrel-serve would read it, and told back plainly.
 #include "serve/lint.h"
 
+#include "console/commands/model.h"
 #include "console/number_text.h"
 #include "console/script.h"
 #include "platform/posix/posix_profile.h"
+#include "platform/posix/posix_text_files.h"
 #include "serve/expect_file.h"
 #include "serve/visible.h"
 
@@ -119,6 +121,7 @@ private:
     }
     void settings();
     void script();
+    void commands();
     void expectations();
 
     std::string m_dir;
@@ -139,8 +142,30 @@ void RouterLint::run()
         name = name.parent_path();
     m_result.text += "router " + name.filename().string() + " (" + m_dir + ")\n";
     settings();
-    script();
+    if (console::commands::hasCommandsFile(m_dir))
+        commands();
+    else
+        script();
     expectations();
+}
+
+// A command-driven router: commands.yaml instead of the script, checked as
+// zentrel-serve loads it, every finding with its file and line.
+void RouterLint::commands()
+{
+    const std::string file = path(console::commands::CommandsFile);
+    platform::PosixTextFiles files;
+    const std::vector<console::commands::Finding> findings = console::commands::lintModel(m_dir, files);
+    const bool broken = std::any_of(findings.begin(), findings.end(), [](const auto &f) { return f.error; });
+    m_result.text += "  " + std::string(console::commands::CommandsFile) + ": command-driven"
+                     + (broken ? ", but zentrel-serve would not start" : "") + "\n";
+    for (const console::commands::Finding &finding : findings) {
+        m_result.text += finding.toString() + "\n";
+        m_result.status = std::max(m_result.status, finding.error ? 2 : 1);
+    }
+    struct stat info {};
+    if (::stat(path(console::ResponseFile).c_str(), &info) == 0)
+        warn(path(console::ResponseFile), 0, "not played: commands.yaml makes the router command-driven");
 }
 
 void RouterLint::settings()

@@ -3,6 +3,9 @@
 #include "platform/posix/line_writer.h"
 #include "platform/posix/output_files.h"
 #include "platform/posix/posix_loop.h"
+#include "platform/posix/posix_text_files.h"
+#include "serve/command_router.h"
+#include "serve/config_files.h"
 #include "serve/events.h"
 #include "serve/exit_status.h"
 #include "serve/expect_file.h"
@@ -133,8 +136,29 @@ int serveRouters(const Options &options)
         return usageError(failure);
     }
     records.onCheckFailed = [](const std::string &report) { std::fputs(report.c_str(), stderr); };
+
+    // Each commands.yaml is read once, before anything listens.
+    platform::PosixTextFiles files;
+    std::optional<ConfigFiles> configs;
+    if (options.configs)
+        configs.emplace(*options.configs);
+    CommandRouters commandRouters(files, configs ? &*configs : nullptr,
+                                  [&](const std::string &failure) { log.error(failure); });
+    try {
+        commandRouters.load(plans);
+    } catch (const console::commands::ModelError &error) {
+        endEvents();
+        return usageError(error.what());
+    }
+    if (const std::string failure = configs ? configs->prepare() : ""; !failure.empty()) {
+        endEvents();
+        return usageError(failure);
+    }
+    // From the start, each router's file holds its config as it stands.
+    commandRouters.saveConfigs();
     Fleet fleet(loop, log, [&](const RouterPlan &plan) -> console::SessionObserver & { return *observers.at(plan.name); },
-                {options.listen, options.sessions, options.connections}, plans);
+                {options.listen, options.sessions, options.connections}, plans,
+                [&](const RouterPlan &plan) { return commandRouters.find(plan.name); });
 
     // Read before any signal is blocked: until the loop runs, SIGTERM ends
     // the program as it would any other.
@@ -195,8 +219,9 @@ int serveRouters(const Options &options)
     loop.run();
     // Clients that did not take what was theirs within the drain are let go.
     loop.letGoLingering();
+    commandRouters.saveConfigs();
     records.finish();
-    if (status == ExitOk && (records.anyCheckFailed() || records.anyWriteFailed()))
+    if (status == ExitOk && (records.anyCheckFailed() || records.anyWriteFailed() || commandRouters.anySaveFailed()))
         status = ExitFailed;
     log.exiting(status);
     endEvents();

@@ -93,6 +93,11 @@ const std::vector<OptionRow> &optionTable()
                  throw UsageError(n + ": needs a file name");
              o.junit = v;
          }},
+        {"--configs", true, [](Options &o, const std::string &n, const std::string &v) {
+             if (v.empty())
+                 throw UsageError(n + ": needs a directory");
+             o.configs = v;
+         }},
         {"--keep-secrets", false,
          [](Options &o, const std::string &, const std::string &) { o.keepSecrets = true; }},
         {"--router", true, [](Options &o, const std::string &, const std::string &v) {
@@ -179,7 +184,9 @@ std::string usageText()
 {
     return "Usage: zentrel-serve [OPTION]... [DIR]...\n"
            "Serve each DIR (default: the current directory) as one emulated router:\n"
-           "its RESPONSE.TXT played to every Telnet client at the pace of its zentrel.ini.\n"
+           "its RESPONSE.TXT played to every Telnet client at the pace of its zentrel.ini,\n"
+           "or, when DIR holds commands.yaml, each line a client types answered as that\n"
+           "file says (modes, prompts, a running config; RESPONSE.TXT is then not played).\n"
            "\n"
            "  --router NAME      also serve the starter router NAME (repeatable), named NAME\n"
            "  --routers          list the starter routers and exit\n"
@@ -198,13 +205,17 @@ std::string usageText()
            "                     else an ed25519 key made for this run)\n"
            "  --transcripts DIR  one asciicast v2 transcript per session, DIR/NAME-SESSION.cast\n"
            "  --junit FILE       a JUnit XML report: a suite per router, a case per session\n"
+           "  --configs DIR      each command-driven router's running config in DIR/NAME.cfg,\n"
+           "                     written at the start, when a session that changed it ends\n"
+           "                     and at the exit\n"
            "  --keep-secrets     what a client types at a password prompt appears in the\n"
            "                     events, transcripts and report as typed, not as ***\n"
            "  --exit-with-parent stop as on SIGTERM when the process that started this one\n"
            "                     ends, even by SIGKILL (a test runner that was cancelled)\n"
            "  --seed N           of the routers' Jitter (default 0): a run with the same seed\n"
            "                     pauses the same\n"
-           "  --lint             print each DIR's items, their times and doubtful spots;\n"
+           "  --lint             print each DIR's items, their times and doubtful spots\n"
+           "                     (commands.yaml: its errors and warnings, each with its line);\n"
            "                     listen on nothing (exit 0 clean, 1 warnings, 2 unreadable\n"
            "                     or a router that would not start)\n"
            "  --help             this text\n"

@@ -30,6 +30,7 @@ struct Options {
     std::optional<std::string> hostKey;     // --host-key FILE: every router's SSH host key
     std::optional<std::string> transcripts; // --transcripts DIR: one asciicast file per session
     std::optional<std::string> junit;       // --junit FILE: the JUnit XML report
+    std::optional<std::string> configs;     // --configs DIR: command-driven routers' running configs
     bool keepSecrets = false;               // --keep-secrets: passwords in the reports as typed
     bool listStarters = false;              // --routers: print the starter routers, serve nothing
     bool lint = false;                      // --lint: tell what each DIR's files do, listen on nothing

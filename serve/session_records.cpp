@@ -98,6 +98,7 @@ public:
     void itemSent(std::size_t index, std::string_view item) override;
     void sent(console::Extra kind, std::string_view bytes) override;
     void typed(const console::Typed &typed) override;
+    void command(const console::CommandReport &report) override;
     void clientGone() override;
     void fault(std::string_view kind, std::size_t item) override;
     void warning(std::string_view text) override { m_records.m_log.warning(m_info, text); }
@@ -105,7 +106,7 @@ public:
     bool endNow() const override { return m_endNow; }
 
 private:
-    enum class Output { None, Item, Echo, Prompt };
+    enum class Output { None, Item, Echo, Prompt, Answer };
 
     void check(const std::string &line);
 
@@ -159,14 +160,42 @@ void SessionRecords::Sink::itemSent(std::size_t index, std::string_view item)
 // marked where it begins.
 void SessionRecords::Sink::sent(console::Extra kind, std::string_view bytes)
 {
-    const Output output = kind == console::Extra::Echo ? Output::Echo : Output::Prompt;
+    if (kind == console::Extra::Telnet) {
+        if (m_cast)
+            m_cast->marker(since(), "Telnet sent: " + spellTelnetCommands(bytes));
+        return;
+    }
+    const Output output = kind == console::Extra::Echo     ? Output::Echo
+                          : kind == console::Extra::Prompt ? Output::Prompt
+                                                           : Output::Answer;
     const bool changed = std::exchange(m_output, output) != output;
     if (!m_cast)
         return;
     const double t = since();
-    if (changed)
+    // An answer is marked by its command.
+    if (changed && output != Output::Answer)
         m_cast->marker(t, output == Output::Echo ? "echo" : "prompt again");
     m_cast->output(t, bytes);
+}
+
+// The command event, and the transcript's mark: the mode the line was typed in and what it matched.
+void SessionRecords::Sink::command(const console::CommandReport &report)
+{
+    console::CommandReport shown = report;
+    if (report.secret && !m_records.m_options.keepSecrets)
+        shown.line = "***";
+    m_records.m_log.command(m_info, shown);
+    if (!m_cast)
+        return;
+    std::string mark = "command in " + shown.mode + ": \"" + visibleText(shown.line) + "\"";
+    if (shown.matched)
+        mark += " is " + *shown.matched;
+    else if (shown.config)
+        mark += " is a config line";
+    else if (!shown.error.empty())
+        mark += " is " + std::string(shown.error);
+    m_cast->marker(since(), mark);
+    m_output = Output::Answer;
 }
 
 void SessionRecords::Sink::typed(const console::Typed &typed)
@@ -220,14 +249,23 @@ void SessionRecords::Sink::ended(const console::SessionEnd &end)
     outcome.typed = m_records.m_options.keepSecrets ? m_typed.lines() : m_typed.shown();
     outcome.typedCut = m_typed.cut();
     if (m_router.expect) {
-        outcome.verdict = m_router.expect->check(m_typed.lines(), outcome.typed);
+        // A command-driven router's running config and paging, for the rules that ask.
+        SessionFacts facts;
+        if (end.commands) {
+            facts.runningConfig = &end.commands->runningConfig;
+            facts.paged = end.commands->paged;
+        }
+        outcome.verdict = m_router.expect->check(m_typed.lines(), outcome.typed, facts);
         outcome.check = outcome.verdict.pass ? SessionOutcome::Check::Pass : SessionOutcome::Check::Fail;
     }
     if (m_cast) {
-        m_cast->marker(since(), "end: " + std::string(console::reasonName(end.reason)) + ", "
-                                    + std::to_string(end.itemsSent) + " of " + std::to_string(end.items)
-                                    + " items sent; verdict " + outcome.verdictName() + "; typed "
-                                    + typedArray(outcome.typed));
+        const std::string done = end.commands ? std::to_string(end.commands->commands) + " commands, "
+                                                    + std::to_string(end.commands->errors) + " errors, in mode "
+                                                    + end.commands->mode
+                                              : std::to_string(end.itemsSent) + " of " + std::to_string(end.items)
+                                                    + " items sent";
+        m_cast->marker(since(), "end: " + std::string(console::reasonName(end.reason)) + ", " + done + "; verdict "
+                                    + outcome.verdictName() + "; typed " + typedArray(outcome.typed));
         m_cast.reset();
     }
     m_records.ended(m_info, end, outcome);

@@ -16,10 +16,13 @@
 
 namespace zentrel::ssh {
 
-// The one account a router accepts; an empty user accepts any name and password.
+// The one account a router accepts; an empty user accepts any name and
+// password, or those `check` accepts when it is set (a command-driven
+// router's own users).
 struct SshAccount {
     std::string user;
     std::string password;
+    std::function<bool(std::string_view user, std::string_view password)> check;
 };
 
 // Lives from the accept until the client's socket is closed, which can be

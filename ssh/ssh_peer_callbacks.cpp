@@ -17,7 +17,7 @@ SshPeer *peerOf(void *self) { return static_cast<SshPeer *>(self); }
 bool SshPeer::accepts(std::string_view user, std::string_view password) const
 {
     if (m_account.user.empty())
-        return true;
+        return !m_account.check || m_account.check(user, password);
     return user == m_account.user && password == m_account.password;
 }
 

@@ -76,6 +76,7 @@ void Presenter::sessionEnded(const console::SessionEnd &end)
     case console::EndReason::ScriptExhausted:
     case console::EndReason::Failed:
     case console::EndReason::AuthFailed:   // the window has no login of its own
+    case console::EndReason::Closed:       // nor command-driven routers
         // TXT_Input stays in view with the captured commands.
         m_form.FRM_Winsock.setBackColour(Green);
         m_form.setTrafficLampsVisible(false);

@@ -23,6 +23,9 @@ class Session:
     typed: list = None          # the lines the client typed; None when zentrel-serve does not say
     verdict: str = None         # pass, fail, none; None when zentrel-serve does not say
     transcript: str = None      # the session's .cast file, when zentrel-serve writes one
+    commands: int = None        # a command-driven router's: command lines typed,
+    errors: int = None          # those answered with an error,
+    mode: str = None            # and the mode the session ended in
     event: dict = field(default_factory=dict, repr=False)  # the session-end event as it came
 
     @property
@@ -34,14 +37,17 @@ class Router:
     """A router served by its own zentrel-serve on a free loopback port."""
 
     def __init__(self, binary, workdir, name, response=None, expect=None, delay=None,
-                 pace=None, echo=None, files=None, host="127.0.0.1", port=0, args=()):
-        if files is not None and (response is not None or expect is not None):
-            raise ValueError("give either files=PATH or response=/expect=, not both")
+                 pace=None, echo=None, files=None, host="127.0.0.1", port=0, args=(),
+                 commands=None):
+        if files is not None and (response is not None or expect is not None or commands is not None):
+            raise ValueError("give either files=PATH or response=/commands=/expect=, not both")
+        if response is not None and commands is not None:
+            raise ValueError("give either response=[items] or commands={...}, not both")
         if files is None:
-            if response is None:
-                raise ValueError("a router needs response=[items] or files=PATH")
+            if response is None and commands is None:
+                raise ValueError("a router needs response=[items], commands={...} or files=PATH")
             files = os.path.join(workdir, name)
-            write_router_dir(files, response, expect, delay, pace, echo)
+            write_router_dir(files, response, expect, delay, pace, echo, commands)
             self.expect = list(expect) if expect is not None else None
         else:
             files = os.fspath(files)
@@ -54,8 +60,15 @@ class Router:
         self.ports = {}            # protocol -> port, e.g. {"telnet": 40123}
         self._sessions = {}
         self._reported = set()
-        self._process = ServeProcess(binary, [files], os.path.join(workdir, name + ".serve"),
-                                     self._event, host=host, port=port, extra_args=args)
+        self._commands = []
+        serve_dir = os.path.join(workdir, name + ".serve")
+        # A command-driven router's running config, as zentrel-serve keeps it written.
+        self._configs = None
+        if os.path.exists(os.path.join(files, "commands.yaml")):
+            self._configs = os.path.join(serve_dir, "configs")
+            args = ["--configs", self._configs, *args]
+        self._process = ServeProcess(binary, [files], serve_dir, self._event, host=host, port=port,
+                                     extra_args=args)
         try:
             self._process.start()
         except ServeError as error:
@@ -69,6 +82,22 @@ class Router:
         """The ended sessions, in the order they began."""
         self._process.poll()
         return [s for _, s in sorted(self._sessions.items()) if s.ended]
+
+    @property
+    def commands(self):
+        """A command-driven router's `command` events (dicts) so far, in the order lines were typed."""
+        self._process.poll()
+        return list(self._commands)
+
+    @property
+    def running_config(self):
+        """A command-driven router's running config as text: as it started, then as the last
+        session that changed it left it (call wait() or verify() first); None for a router
+        that plays a script."""
+        if self._configs is None:
+            return None
+        with open(os.path.join(self._configs, self.name + ".cfg"), "rb") as f:
+            return f.read().decode("latin-1")
 
     @property
     def events_path(self):
@@ -89,6 +118,8 @@ class Router:
         elif kind == "session-start":
             number = event.get("session")
             self._sessions[number] = Session(number, event.get("peer"))
+        elif kind == "command":
+            self._commands.append(event)
         elif kind == "session-end":
             number = event.get("session")
             session = self._sessions.setdefault(number, Session(number, event.get("peer")))
@@ -97,6 +128,9 @@ class Router:
             session.items = event.get("items")
             session.typed = event.get("typed")
             session.verdict = event.get("verdict")
+            session.commands = event.get("commands")
+            session.errors = event.get("errors")
+            session.mode = event.get("mode")
             session.transcript = event.get("transcript") or self._transcript(number)
             session.event = event
 
@@ -217,6 +251,8 @@ class Router:
                 facts.append(f"{s.items_sent} of {s.items} items sent")
             if s.typed is not None:
                 facts.append(f"{len(s.typed)} lines typed")
+            if s.commands is not None:
+                facts.append(f"{s.commands} commands ({s.errors} errors), ending in mode {s.mode}")
             if s.verdict is not None:
                 facts.append(f"verdict {s.verdict}")
             lines.append(f"  session {number} from {s.peer}: " + ", ".join(facts))
@@ -252,19 +288,21 @@ class Zentrel:
         self.routers = []
 
     def router(self, response=None, expect=None, delay=None, pace=None, echo=None,
-               files=None, name=None, host="127.0.0.1", port=0, args=()):
+               files=None, name=None, host="127.0.0.1", port=0, args=(), commands=None):
         """A router listening on HOST (loopback) and a free port, or PORT when given.
 
-        response: the items, str (one character a byte) or bytes; expect: the lines
-        the client must type (~ begins a pattern); delay: seconds between items;
-        pace: "clock" or "enter"; echo: True or False; files: an existing router
-        directory instead; args: more zentrel-serve options, e.g. ["--sessions", "4"].
+        response: the items, str (one character a byte) or bytes; commands: instead, a
+        command-driven router's commands.yaml as a dict (or YAML text), whose
+        running_config and commands the test can read; expect: the lines the client
+        must type (~ begins a pattern); delay: seconds between items; pace: "clock" or
+        "enter"; echo: True or False; files: an existing router directory instead (a
+        command-driven one too); args: more zentrel-serve options, e.g. ["--sessions", "4"].
         """
         __tracebackhide__ = True
         name = name or f"r{len(self.routers) + 1}"
         try:
             router = Router(self.binary, self.workdir, name, response, expect, delay, pace,
-                            echo, files, host, port, args)
+                            echo, files, host, port, args, commands)
         except ServeError as error:
             pytest.fail(f"zentrel: {error}", pytrace=False)
         self.routers.append(router)

@@ -1,4 +1,5 @@
-"""router_files.py: writes a router directory (RESPONSE.TXT, EXPECT.TXT, zentrel.ini) for zentrel-serve."""
+"""router_files.py: writes a router directory (RESPONSE.TXT or commands.yaml, EXPECT.TXT, zentrel.ini) for zentrel-serve."""
+import json
 import os
 
 _BLANKS = (" ", "\t")
@@ -69,10 +70,25 @@ def ini_text(delay=None, pace=None, echo=None):
     return ("\r\n".join(lines) + "\r\n").encode("ascii")
 
 
-def write_router_dir(path, response, expect=None, delay=None, pace=None, echo=None):
+def commands_text(commands):
+    """commands.yaml from a dict (written as JSON, which YAML reads as it is) or from YAML text."""
+    if isinstance(commands, dict):
+        return json.dumps(commands, indent=1).encode("latin-1")
+    if isinstance(commands, (str, bytes, bytearray)):
+        return as_bytes(commands)
+    raise TypeError(f"commands is a dict or YAML text, not {type(commands).__name__}")
+
+
+def write_router_dir(path, response=None, expect=None, delay=None, pace=None, echo=None,
+                     commands=None):
+    """A router directory that plays `response`, or answers as `commands` (commands.yaml) says."""
     os.makedirs(path)
-    with open(os.path.join(path, "RESPONSE.TXT"), "wb") as f:
-        f.write(response_text(response))
+    if commands is not None:
+        with open(os.path.join(path, "commands.yaml"), "wb") as f:
+            f.write(commands_text(commands))
+    else:
+        with open(os.path.join(path, "RESPONSE.TXT"), "wb") as f:
+            f.write(response_text(response))
     if expect is not None:
         with open(os.path.join(path, "EXPECT.TXT"), "wb") as f:
             f.write(expect_text(expect))

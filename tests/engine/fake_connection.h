@@ -51,7 +51,7 @@ public:
     }
     std::size_t sentSize() const { return m_sent.size(); }
     bool closed() const { return *m_closed; }
-    // For a connection the router may destroy: whether it was closed, readable after.
+    // Still says whether it was closed once the router has destroyed the connection.
     std::shared_ptr<const bool> closedFlag() const { return m_closed; }
     bool held() const { return m_held; }
     bool hasEvents() const { return static_cast<bool>(m_events.data); }

@@ -92,7 +92,7 @@ protected:
         router->connected(std::move(connection), peer);
         return client;
     }
-    // Whether the router closed the client's connection; also after it let the connection go.
+    // Whether the client's connection was closed, also once the router has destroyed it.
     bool closed(const std::string &peer) const { return *closedFlags.at(peer); }
 
     FakeEventLoop loop;
@@ -178,7 +178,7 @@ TEST_F(Routing, aWaitingClientThatLeavesIsDroppedUnserved)
     quiet->stopTyping();              // shut its sending side, typed nothing: nothing to serve
     saidSomething->type("x\r");
     saidSomething->stopTyping();      // its line is still to be served
-    loop.runPosted();
+    loop.runPosted();                 // the dropped clients' connections are gone now
     EXPECT_TRUE(closed("c2"));
     EXPECT_TRUE(closed("c4"));
     EXPECT_EQ(router->waiting(), 2u);
@@ -206,7 +206,7 @@ TEST_F(Routing, aScriptThatCannotBeReadIsAWarningAndAnEmptySession)
     build();
     scriptFailure = zentrel::platform::PathFileAccess;
     connect("c1");
-    loop.advance(0);
+    loop.advance(0);                  // the session has ended and its connection is gone
     ASSERT_EQ(sessions.byPeer["c1"].warnings.size(), 1u);
     EXPECT_NE(sessions.byPeer["c1"].warnings[0].find("cannot open"), std::string::npos);
     ASSERT_TRUE(sessions.byPeer["c1"].end);
@@ -241,7 +241,7 @@ TEST_F(Routing, aRetiredRouterIsIdleOnceItsClientsAreServed)
     loop.advance(1);
     EXPECT_EQ(idle, 1) << "told once";
     connect("late");
-    EXPECT_TRUE(closed("late"));
+    EXPECT_TRUE(closed("late")) << "closed and let go at once";
 }
 
 TEST_F(Routing, aStoppedRouterEndsItsSessionsDropsItsQueueAndIsIdle)
@@ -250,7 +250,7 @@ TEST_F(Routing, aStoppedRouterEndsItsSessionsDropsItsQueueAndIsIdle)
     connect("c1");
     connect("c2");
     router->stop();
-    EXPECT_TRUE(closed("c2"));
+    EXPECT_TRUE(closed("c2")) << "closed and dropped from the queue";
     EXPECT_EQ(idle, 0) << "told from the loop";
     loop.runPosted();
     ASSERT_TRUE(sessions.byPeer["c1"].end);

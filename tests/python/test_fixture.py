@@ -188,3 +188,48 @@ def test_no_router_outlives_its_stopped_test_run(serve_binary, tmp_path, stop):
     finally:
         inner.kill()
         inner.wait()
+
+
+COMMANDS = {
+    "hostname": "p1",
+    "modes": {
+        "exec": {"prompt": "{hostname}#", "commands": {
+            "show version": {"answer": "Version 1\n"},
+            "configure terminal": {"mode": "config"},
+            "exit": {"close": True}}},
+        "config": {"prompt": "{hostname}(config)#", "config": True,
+                   "commands": {"end": {"mode": "exec"}}},
+    },
+}
+
+
+def test_command_driven_router_shows_its_commands_and_running_config(zentrel):
+    import socket
+    router = zentrel.router(commands=COMMANDS, expect=["sh ver", "conf t", "~hostname .*", "end", "bogus",
+                                                       "exit"])
+    assert "hostname p1\n" in router.running_config
+    with socket.create_connection((router.host, router.port), timeout=10) as s:
+        s.sendall(b"sh ver\r\nconf t\r\nhostname p2\r\nend\r\nbogus\r\nexit\r\n")
+        got = b""
+        while chunk := s.recv(4096):
+            got += chunk
+    router.verify()
+    assert b"sh ver\r\nVersion 1\r\np1#" in got and got.endswith(b"p2#exit\r\n")
+    assert [(c["mode"], c["line"], c["matched"], c.get("error"), c.get("config"))
+            for c in router.commands] == [
+        ("exec", "sh ver", "show version", None, None),
+        ("exec", "conf t", "configure terminal", None, None),
+        ("config", "hostname p2", None, None, True),
+        ("config", "end", "end", None, None),
+        ("exec", "bogus", None, "invalid", None),
+        ("exec", "exit", "exit", None, None),
+    ]
+    assert "hostname p2\n" in router.running_config
+    [session] = router.sessions
+    assert (session.reason, session.commands, session.errors, session.mode) == ("closed", 6, 1, "exec")
+
+
+def test_a_router_is_either_command_driven_or_scripted(zentrel):
+    with pytest.raises(ValueError, match="not both"):
+        zentrel.router(response=["R>"], commands=COMMANDS)
+    assert zentrel.router(response=["R>"]).running_config is None

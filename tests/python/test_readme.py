@@ -226,6 +226,20 @@ def starter_routers(top):
     for starter in ("arista_eos", "cisco_ios", "cisco_nxos", "juniper_junos"):
         assert f"\n{starter} " in "\n" + result.stdout, result.stdout
     assert "cisco_ios      a small lab router running IOS" in result.stdout
+def routers_that_answer(top):
+    """The README's netmiko script against demo/commands, run by the README's lines."""
+    (top / "netmiko_demo.py").write_text(snippet("# netmiko_demo.py: two show commands, an interface "
+                                                 "description, the save, the change read back."))
+    name = write_snippet(top, "build/zentrel-serve --port 0 --ssh-port 0 --events events.jsonl --configs "
+                              "configs demo/commands &")
+    result = run(top, f"bash {name}")
+    assert result.returncode == 0, result.stdout + result.stderr
+    shown = re.search(r"^```sh\nbuild/zentrel-serve --port 0 --ssh-port 0 .*?^```\n.*?^```text\n(.*?)^```$",
+                      README.read_text(encoding="utf-8"), re.MULTILINE | re.DOTALL).group(1)
+    assert result.stdout == shown, result.stdout
+    events = (top / "events.jsonl").read_text(encoding="latin-1")
+    assert '"line":"sh ver","matched":"show version"' in events
+    assert '"line":"***","matched":null,"secret":true' in events
 
 
 RUN_BACKUP = '''\
@@ -261,6 +275,33 @@ def routers_in_pytest(top):
     assert "1 passed" in result.stdout
 
 
+SET_DESCRIPTION = '''\
+import socket
+
+
+def set_description(host, port, interface, text):
+    """The code under test: configures an interface's description and leaves."""
+    with socket.create_connection((host, port), timeout=10) as s:
+        s.sendall(f"configure terminal\\r\\ninterface {interface}\\r\\ndescription {text}\\r\\n"
+                  "end\\r\\nexit\\r\\n".encode())
+        while s.recv(4096):
+            pass
+
+
+'''
+
+
+def command_driven_router_in_pytest(top):
+    """The README's test of a command-driven router, with a set_description to test."""
+    (top / "my_tests").mkdir()
+    (top / "my_tests" / "test_description.py").write_text(
+        SET_DESCRIPTION + snippet("def test_interface_description(zentrel):"))
+    result = run(top, "PYTHONPATH=python /usr/bin/python3 -m pytest -p pytest_zentrel "
+                      "--zentrel-serve=build/zentrel-serve my_tests/")
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "1 passed" in result.stdout
+
+
 RUNS = [
     Case(point_a_script_at_it, "telnet localhost 1101          # watch the demo script play, type anything"),
     Case(starter_routers, "zentrel-serve --routers          # the starters, one a line: the name and what it is"),
@@ -269,6 +310,10 @@ RUNS = [
          "zentrel-serve --connections 1 --transcripts casts --junit report.xml edge"),
     Case(netmiko_over_ssh, "rm -f events.jsonl"),
     Case(record_a_real_router, "mkdir rec"),
+    Case(routers_that_answer,
+         "# netmiko_demo.py: two show commands, an interface description, the save, the change read back.",
+         "build/zentrel-serve --port 0 --ssh-port 0 --events events.jsonl --configs configs demo/commands &"),
+    Case(command_driven_router_in_pytest, "def test_interface_description(zentrel):"),
     Case(routers_in_pytest, "def test_backup_script(zentrel):",
          "PYTHONPATH=python /usr/bin/python3 -m pytest -p pytest_zentrel --zentrel-serve=build/zentrel-serve "
          "my_tests/"),

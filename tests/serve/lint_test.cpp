@@ -108,6 +108,27 @@ TEST(Lint, unreadableFilesExitTwo)
     EXPECT_EQ(lintRouters({dir.path("missing")}, profile).status, 2);
 }
 
+// A command-driven router is linted by its commands.yaml, each finding with
+// its file and line; a RESPONSE.TXT beside it is not played, and lint says so.
+TEST(Lint, commandsFileFindingsReplaceTheScriptsItems)
+{
+    TempDir dir;
+    dir.write("c1/commands.yaml", "modes:\n  exec:\n    prompt: \">\"\n    commands:\n      show x: {answer: a}\n");
+    dir.write("c1/RESPONSE.TXT", "R>\r\n");
+    dir.write("c2/commands.yaml", "modes:\n  exec:\n    prompt: \">\"\n    parent: nowhere\n");
+    zentrel::platform::PosixProfile profile;
+    const auto both = lintRouters({dir.path("c1")}, profile);
+    EXPECT_EQ(both.status, 1) << both.text;
+    EXPECT_NE(both.text.find("  commands.yaml: command-driven\n"), std::string::npos) << both.text;
+    EXPECT_NE(both.text.find(dir.path("c1/RESPONSE.TXT") + ": warning: not played: commands.yaml makes the router "
+                             "command-driven\n"), std::string::npos) << both.text;
+    EXPECT_EQ(both.text.find("item(s)"), std::string::npos) << "the script is not listed";
+    const auto broken = lintRouters({dir.path("c2")}, profile);
+    EXPECT_EQ(broken.status, 2);
+    EXPECT_NE(broken.text.find(dir.path("c2/commands.yaml") + ":4:13: error: unknown mode 'nowhere'\n"),
+              std::string::npos) << broken.text;
+}
+
 } // namespace
 
 // The router directories the README recommends for netmiko and Ansible: an

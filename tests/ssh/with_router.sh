@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # with_router.sh: runs one client against a real zentrel-serve router and checks how its session ended.
-# Usage: with_router.sh SERVE ROUTER_DIR REASON CLIENT [ARG]...
+# Usage: with_router.sh SERVE ROUTER_DIR REASON CLIENT [ARG]...   (REASON: one, or a|b for either)
 # The client finds the ports in TELNET_PORT and SSH_PORT (and the server in SERVE_PID); the router serves
 # CONNECTIONS connections (default 1), then zentrel-serve must exit 0 with a
 # session-end of REASON, one session-end per connection, none failed, and
@@ -40,7 +40,7 @@ wait "$pid"
 status=$?
 pid=
 [[ $status -eq 0 ]] || fail "zentrel-serve exited with status $status"
-grep -q "\"event\":\"session-end\".*\"reason\":\"$reason\"" "$work/events" \
+grep -Eq "\"event\":\"session-end\".*\"reason\":\"($reason)\"" "$work/events" \
     || fail "no session-end with reason $reason"
 ended=$(grep -c '"event":"session-end"' "$work/events")
 [[ $ended -eq $connections ]] || fail "$ended sessions ended, not $connections"

@@ -1,7 +1,10 @@
 # netmiko_starters.py: netmiko drives a starter router as a script would: two show commands,
 # an unknown command, an interface description, the save, and the description read back.
 # Usage: netmiko_starters.py DEVICE_TYPE   (the ports come in SSH_PORT and TELNET_PORT)
+# The show commands go in an order drawn afresh each run (ZENTREL_SEED repeats one): a
+# command-driven router answers what it is asked, whatever came before.
 import os
+import random
 import re
 import sys
 
@@ -70,7 +73,11 @@ device.enable()
 prompt = device.find_prompt()
 check(prompt.endswith("#") or kind.startswith("juniper"), "privileged prompt", prompt)
 
-for command, expected in row["shows"].items():
+seed = int(os.environ.get("ZENTREL_SEED", random.randrange(1 << 30)))
+shows = list(row["shows"].items())
+random.Random(seed).shuffle(shows)
+print(f"{kind}: ZENTREL_SEED={seed}: {', '.join(command for command, _ in shows)}")
+for command, expected in shows:
     output = device.send_command(command)
     check(expected in output, f"{command} holds {expected!r}", output)
     check(prompt not in output, f"{command} without the prompt", output)

@@ -50,7 +50,8 @@ shell.send("show running-config\n")
 answer = read_until(shell, MORE)
 check(answer.startswith(b"show running-config\r\nBuilding configuration..."), "the first page",
       answer)
-check(answer.count(b"\r\n") == 25, "24 lines after the echoed command", answer)
+# A page of 24 lines: 23 of the answer and --More-- on the last, after the echoed command.
+check(answer.count(b"\r\n") == 24, "23 lines after the echoed command", answer)
 while not answer.endswith(b"R1#"):
     check(answer.count(MORE) < 10, "the pages end", answer)
     shell.send(" ")
