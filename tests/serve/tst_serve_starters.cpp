@@ -33,15 +33,23 @@ std::string joinedLines(const std::vector<std::string> &lines)
 TEST(ServeStarters, servesAStarterByNameBesideADirectoryWithCopies)
 {
     ScratchDir scratch;
-    scratch.router("starters/lab1", "lab one\r\n", Ini);
-    scratch.write("starters/lab1/commands.yaml", "# lab1: a router of this test\n");
+    scratch.router("starters/lab1", nullptr, Ini);
+    scratch.write("starters/lab1/commands.yaml", "# lab1: a router of this test\n"
+                                                 "start: exec\n"
+                                                 "modes:\n"
+                                                 "  exec:\n"
+                                                 "    prompt: \"lab one>\"\n"
+                                                 "    commands:\n"
+                                                 "      exit: {close: true}\n");
     const std::string dir = scratch.router("edge", "edge\r\n", Ini);
     StartersFolder folder(scratch.path() + "/starters");
 
     ServeProcess serve({"--port", "0", "--copies", "2", dir, "--router", "lab1"});
     const auto ports = serve.ports();
     ASSERT_EQ(ports.size(), 4u) << serve.stderrText();
-    EXPECT_EQ(Client(ports.at("lab1-2")).readAll(), "lab one");
+    Client lab(ports.at("lab1-2"));
+    lab.send("exit\r\n");
+    EXPECT_NE(lab.readAll().find("lab one>exit\r\n"), std::string::npos);
     EXPECT_EQ(Client(ports.at("edge-1")).readAll(), "edge");
     serve.signal(SIGTERM);
     EXPECT_EQ(serve.wait(), 0);
