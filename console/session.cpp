@@ -131,8 +131,13 @@ double Session::pause()
 {
     double delay = m_setup.delay ? m_setup.delay() : 0.0;
     if (m_setup.faults.jitter > 0) {
-        std::uniform_real_distribution<double> within(-m_setup.faults.jitter, m_setup.faults.jitter);
-        delay = std::max(0.0, delay + within(m_jitter));
+        // SplitMix64: eight bytes of state a session, the same draws for the same seed.
+        std::uint64_t z = (m_jitter += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        z ^= z >> 31;
+        const double unit = double(z >> 11) * 0x1.0p-53;   // [0, 1)
+        delay = std::max(0.0, delay + (2 * unit - 1) * m_setup.faults.jitter);
     }
     return delay;
 }

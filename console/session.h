@@ -12,10 +12,10 @@
 #include "platform/event_loop.h"
 
 #include <coroutine>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <random>
 #include <optional>
 #include <string>
 
@@ -123,7 +123,7 @@ private:
     bool m_ended = false;
     SessionEnd m_end;
     std::unique_ptr<LineEditor> m_editor;
-    std::mt19937_64 m_jitter;          // seeded from the faults' seed and the session
+    std::uint64_t m_jitter = 0;        // the state of the pauses' variation, from the seed and the session
     bool m_passwordPrompt = false;     // the last prompt shown asks for a password
     // With Pace::Enter: the lines typed and not yet answered, in order (true
     // for a command, false for a bare Enter), and the prompt a bare Enter gets.
