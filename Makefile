@@ -63,7 +63,7 @@ bench-fleet: configure
 # Each stage says how long it took, on the clock and in CPU; the list comes again at the end.
 # The tests mostly wait on sockets, timers and the programs they start, so CTest runs more
 # of them at once than there are cores.
-TEST_JOBS ?= 4
+TEST_JOBS ?= 6
 STAGE_TIMES = $(abspath $(BUILD))/stage-times
 stage = scripts/stage-time $(STAGE_TIMES) $(1)
 
