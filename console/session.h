@@ -110,6 +110,7 @@ private:
     // session_faults.cpp: a command-driven router's faults and messages.
     bool shaped(const Answer &answer) const;
     std::size_t piece(const Answer &answer, std::size_t at, std::size_t size, std::size_t stallAt) const;
+    void shutFor(const FaultReport &report, Faults::End how);
     void faultEnds(const FaultReport &report, Faults::End how);
     bool answered(const Answer &answer);
     void armSchedule();

@@ -31,12 +31,19 @@ std::size_t Session::piece(const Answer &answer, std::size_t at, std::size_t siz
     return n;
 }
 
-void Session::faultEnds(const FaultReport &report, Faults::End how)
+// The fault is told, then the connection goes: with an RST, or with a FIN
+// once what was sent has gone out.
+void Session::shutFor(const FaultReport &report, Faults::End how)
 {
     m_sink->fault(report);
     Connection *connection = m_setup.connection.get();
     if (connection && !connection->isGone())
         how == Faults::End::Reset ? connection->reset() : connection->close();
+}
+
+void Session::faultEnds(const FaultReport &report, Faults::End how)
+{
+    shutFor(report, how);
     end(EndReason::Fault);
 }
 
@@ -94,10 +101,7 @@ void Session::onFaultTimer(Faults::End how)
 {
     if (m_ended)
         return;
-    m_sink->fault({Faults::name(how), {}, m_lastCommand});
-    Connection *connection = m_setup.connection.get();
-    if (connection && !connection->isGone())
-        how == Faults::End::Reset ? connection->reset() : connection->close();
+    shutFor({Faults::name(how), {}, m_lastCommand}, how);
     m_faulted = true;
     stop();
 }

@@ -30,6 +30,16 @@ std::size_t wholeNumber(YamlFields &yaml, const YAML::Node &node, std::string_vi
     return std::size_t(value);
 }
 
+// A list of up to MaxScheduled maps, each with the keys it needs.
+void checkList(YamlFields &yaml, const YAML::Node &node, const char *key, const std::string &entry)
+{
+    if (!node.IsSequence() || node.size() > MaxScheduled)
+        yaml.fail(node, std::string(key) + ": is a list of up to " + std::to_string(MaxScheduled) + " maps " + entry);
+    for (const YAML::Node &item : node)
+        if (!item.IsMap())
+            yaml.fail(item, std::string("an entry of ") + key + ": is " + entry);
+}
+
 } // namespace
 
 void readAnswerFaults(YamlFields &yaml, Command &command, const YAML::Node &map)
@@ -64,12 +74,11 @@ void readFaultList(YamlFields &yaml, Schedule &schedule, const YAML::Node &node)
 {
     if (!node)
         return;
-    if (!node.IsSequence() || node.size() > MaxScheduled)
-        yaml.fail(node, "faults: is a list of up to " + std::to_string(MaxScheduled)
-                            + " maps such as {after: 3, fault: close} or {at: 30, fault: reset}");
+    const std::string entry = "{after: N, fault: close|reset} or {at: SECONDS, fault: close|reset}";
+    checkList(yaml, node, "faults", entry);
     for (const YAML::Node &item : node) {
-        if (!item.IsMap() || !item["fault"] || bool(item["after"]) == bool(item["at"]))
-            yaml.fail(item, "an entry of faults: is {after: N, fault: close|reset} or {at: SECONDS, fault: close|reset}");
+        if (!item["fault"] || bool(item["after"]) == bool(item["at"]))
+            yaml.fail(item, "an entry of faults: is " + entry);
         yaml.checkKeys(item, {"after", "at", "fault"}, "a fault");
         Schedule::Fault fault;
         fault.end = faultNamed(yaml, item["fault"]);
@@ -88,12 +97,11 @@ void readMessages(YamlFields &yaml, Schedule &schedule, const YAML::Node &node)
 {
     if (!node)
         return;
-    if (!node.IsSequence() || node.size() > MaxScheduled)
-        yaml.fail(node, "messages: is a list of up to " + std::to_string(MaxScheduled)
-                            + " maps such as {every: 7.5, text: \"...\"}");
+    const std::string entry = "{every: SECONDS, text: \"...\"}";
+    checkList(yaml, node, "messages", entry);
     for (const YAML::Node &item : node) {
-        if (!item.IsMap() || !item["every"] || !item["text"])
-            yaml.fail(item, "an entry of messages: is {every: SECONDS, text: \"...\"}");
+        if (!item["every"] || !item["text"])
+            yaml.fail(item, "an entry of messages: is " + entry);
         yaml.checkKeys(item, {"every", "text"}, "a message");
         Schedule::Message message;
         message.every = yaml.number(item["every"], "every");
