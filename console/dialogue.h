@@ -1,5 +1,6 @@
 // dialogue.h: the router's side of a command-driven session: an answer to each line or key the client types.
 #pragma once
+#include "console/faults.h"
 #include "console/line_editor.h"
 #include "console/observer.h"
 
@@ -15,6 +16,8 @@ struct Answer {
     std::optional<EndReason> end;         // close the session once the bytes are out
     std::optional<CommandReport> report;  // the line taken, for the reports
     std::string warning;                  // a failure the router contained, for the reports
+    const AnswerFaults *faults = nullptr; // how the bytes go out wrong; kept by the router
+    bool otherPrompt = false;             // the bytes end with another prompt than the mode's
 };
 
 // The session feeds it what the client types, in order, one line or key at

@@ -82,6 +82,14 @@ enum class Extra {
     Prompt,   // the prompt again, for a bare Enter
     Answer,   // a command-driven router's answer to a line or key, with its prompt
     Telnet,   // Telnet option negotiation
+    Message,  // a line a command-driven router prints by itself (messages:)
+};
+
+// A fault that fired on purpose.
+struct FaultReport {
+    std::string_view kind;              // "close", "reset", "cut", "stall", "prompt"
+    std::optional<std::size_t> item;    // a script's: after item N
+    std::string_view command;           // a command-driven router's: the line whose answer it hit, if any
 };
 
 // One session's reports, in the order things happen, from the event loop.
@@ -101,8 +109,8 @@ public:
     virtual void command(const CommandReport &report) { (void)report; }
     // The client has gone; the session notices at its next item.
     virtual void clientGone() {}
-    // A fault fired on purpose ("close", "reset") after item `item`.
-    virtual void fault(std::string_view kind, std::size_t item) { (void)kind, (void)item; }
+    // A fault fired on purpose.
+    virtual void fault(const FaultReport &report) { (void)report; }
     // A failure the engine contained (a script that cannot be read, ...).
     virtual void warning(std::string_view text) { (void)text; }
     // The last report.

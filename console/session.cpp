@@ -10,13 +10,6 @@
 
 namespace zentrel::console {
 
-namespace {
-
-// Output at a set rate goes out a slice at a time, this often.
-constexpr double Tick = 0.02;
-
-} // namespace
-
 Session::Session(platform::EventLoop &loop, SessionObserver &observer, SessionSetup setup)
     : m_loop(loop), m_setup(std::move(setup)), m_observer(observer),
       m_jitter(m_setup.faults.seed ^ std::hash<std::string>{}(m_setup.info.router)
@@ -26,8 +19,9 @@ Session::Session(platform::EventLoop &loop, SessionObserver &observer, SessionSe
 
 Session::~Session()
 {
-    if (m_timer)
-        m_loop.cancel(m_timer);
+    for (platform::EventLoop::TimerId timer : {m_timer, m_faultTimer, m_messageTimer})
+        if (timer)
+            m_loop.cancel(timer);
     if (Connection *connection = m_setup.connection.get())
         connection->setEvents({});
 }
@@ -129,7 +123,11 @@ void Session::onEnded()
 // The pause before an item: the router's, varied by its jitter.
 double Session::pause()
 {
-    double delay = m_setup.delay ? m_setup.delay() : 0.0;
+    return vary(m_setup.delay ? m_setup.delay() : 0.0);
+}
+
+double Session::vary(double delay)
+{
     if (m_setup.faults.jitter > 0) {
         // SplitMix64: eight bytes of state a session, the same draws for the same seed.
         std::uint64_t z = (m_jitter += 0x9E3779B97F4A7C15ull);
@@ -149,11 +147,7 @@ bool Session::faultDue(std::size_t sent) const
 
 void Session::fireFault(std::size_t sent)
 {
-    m_sink->fault(Faults::name(m_setup.faults.end), sent);
-    Connection *connection = m_setup.connection.get();
-    if (!connection->isGone())
-        m_setup.faults.end == Faults::End::Reset ? connection->reset() : connection->close();
-    end(EndReason::Fault);
+    faultEnds({Faults::name(m_setup.faults.end), sent, {}}, m_setup.faults.end);
 }
 
 void Session::sendItem(std::size_t index, std::string_view item)
@@ -290,7 +284,7 @@ Task Session::play()
             const std::string_view item = m_setup.script->item(index);
             if (m_setup.faults.rate > 0 && connection && !item.empty()) {
                 // Trickled: a slice each tick, at the router's rate.
-                const auto slice = std::max<std::size_t>(1, std::size_t(m_setup.faults.rate * Tick));
+                const auto slice = std::max<std::size_t>(1, std::size_t(m_setup.faults.rate * RateTick));
                 for (std::size_t at = 0; at < item.size(); at += slice) {
                     const std::string_view part = item.substr(at, slice);
                     connection->send(part);
@@ -334,14 +328,15 @@ Task Session::play()
     }
 }
 
-// Stopped by the program, or by the client's mismatch: then the client gets
-// what was sent, and the close.
+// Stopped by the program, by a fault on the clock (the connection is shut
+// already), or by the client's mismatch: then the client gets what was sent,
+// and the close.
 void Session::endStopped()
 {
     Connection *connection = m_setup.connection.get();
     if (m_mismatch && connection && !connection->isGone())
         connection->close();
-    end(m_mismatch ? EndReason::Mismatch : EndReason::Stopped);
+    end(m_faulted ? EndReason::Fault : m_mismatch ? EndReason::Mismatch : EndReason::Stopped);
 }
 
 void Session::end(EndReason reason, std::string failure)
@@ -349,10 +344,9 @@ void Session::end(EndReason reason, std::string failure)
     if (m_ended)
         return;
     m_ended = true;
-    if (m_timer) {
-        m_loop.cancel(m_timer);
-        m_timer = 0;
-    }
+    for (platform::EventLoop::TimerId *timer : {&m_timer, &m_faultTimer, &m_messageTimer})
+        if (*timer)
+            m_loop.cancel(std::exchange(*timer, 0));
     // What the client typed ahead of the router's last answer was typed all the same.
     if (m_pendingAt < m_pending.size()) {
         if (!m_editor)

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zentrel::console {
 
@@ -65,6 +66,8 @@ public:
     static constexpr std::size_t HeldAfterLines = 256;
     // Bytes typed ahead of a command-driven router's answers, past which the input is held.
     static constexpr std::size_t HeldAfterBytes = 64 * 1024;
+    // Output at a set rate goes out a slice at a time, this often (seconds).
+    static constexpr double RateTick = 0.02;
 
     Session(platform::EventLoop &loop, SessionObserver &observer, SessionSetup setup);
     ~Session();
@@ -101,8 +104,19 @@ private:
     void sendItem(std::size_t index, std::string_view item);
     void reportItem(std::size_t index, std::string_view item);
     double pause();
+    double vary(double delay);
     bool faultDue(std::size_t sent) const;
     void fireFault(std::size_t sent);
+    // session_faults.cpp: a command-driven router's faults and messages.
+    bool shaped(const Answer &answer) const;
+    std::size_t piece(const Answer &answer, std::size_t at, std::size_t size, std::size_t stallAt) const;
+    void shutFor(const FaultReport &report, Faults::End how);
+    void faultEnds(const FaultReport &report, Faults::End how);
+    bool answered(const Answer &answer);
+    void armSchedule();
+    void onFaultTimer(Faults::End how);
+    void onMessageTimer();
+    void sendMessages();
     void sendExtra(Extra kind, std::string_view bytes);
     void prompted(std::string_view prompt);
     Turn takeTurn();
@@ -139,6 +153,15 @@ private:
     std::string m_pending;
     std::size_t m_pendingAt = 0;
     TelnetOptions m_telnetOptions;
+    // Command-driven, with faults: or messages: only.
+    platform::EventLoop::TimerId m_faultTimer = 0;
+    platform::EventLoop::TimerId m_messageTimer = 0;
+    std::vector<double> m_messageDue;   // on the loop's clock, per message
+    std::uint64_t m_messagesPending = 0; // a bit per message due and not yet sent
+    bool m_answering = false;           // an answer is going out a piece at a time
+    bool m_faulted = false;             // a fault on the clock ended the session
+    std::size_t m_answers = 0;          // command lines answered
+    std::string m_lastCommand;          // the last of them, for the fault reports
 };
 
 } // namespace zentrel::console

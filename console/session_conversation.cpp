@@ -3,6 +3,7 @@
 
 #include "console/session_waits.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -15,11 +16,13 @@ Task Session::converse()
     try {
         if (connection && m_setup.typing.carrier == Carrier::Telnet)
             sendExtra(Extra::Telnet, m_telnetOptions.offer());
+        if (m_setup.faults.schedule)
+            armSchedule();
         Answer answer = dialogue.start();
         for (;;) {
             const double delay = answer.delay ? *answer.delay : m_setup.delay ? m_setup.delay() : 0.0;
-            if (!co_await Pause{*this, delay}) {
-                end(EndReason::Stopped);
+            if (!co_await Pause{*this, vary(delay)}) {
+                endStopped();
                 co_return;
             }
             // A client that left during the pause gets no answer.
@@ -27,17 +30,59 @@ Task Session::converse()
                 end(EndReason::ClientGone);
                 co_return;
             }
-            if (!answer.bytes.empty())
-                sendExtra(Extra::Answer, answer.bytes);
+            if (answer.otherPrompt)
+                m_sink->fault({"prompt", {}, m_lastCommand});
+            if (!shaped(answer)) {
+                if (!answer.bytes.empty())
+                    sendExtra(Extra::Answer, answer.bytes);
+            } else {
+                // A piece at a time: cut short, stalled halfway, trickled, or with
+                // the router's messages between its lines.
+                const AnswerFaults *faults = answer.faults;
+                const std::size_t size = faults && faults->cut ? std::min(*faults->cut, answer.bytes.size())
+                                                               : answer.bytes.size();
+                std::size_t stallAt = faults && faults->stall > 0 ? size / 2 : std::string::npos;
+                m_answering = true;
+                for (std::size_t at = 0; at < size;) {
+                    double wait = 0;
+                    if (at == stallAt) {
+                        m_sink->fault({"stall", {}, m_lastCommand});
+                        wait = vary(faults->stall);
+                        stallAt = std::string::npos;
+                    } else {
+                        const std::size_t n = piece(answer, at, size, stallAt);
+                        sendExtra(Extra::Answer, std::string_view(answer.bytes).substr(at, n));
+                        at += n;
+                        if (m_messagesPending && answer.bytes[at - 1] == '\n')
+                            sendMessages();
+                        const double rate = faults && faults->rate > 0 ? faults->rate : m_setup.faults.rate;
+                        if (rate > 0 && at < size)
+                            wait = double(n) / rate;
+                    }
+                    if (!co_await Pause{*this, wait}) {
+                        endStopped();
+                        co_return;
+                    }
+                    if (connection->isGone()) {
+                        end(EndReason::ClientGone);
+                        co_return;
+                    }
+                }
+                m_answering = false;
+                if (m_messagesPending)
+                    sendMessages();
+            }
             if (answer.end) {
                 connection->close();
                 end(*answer.end);
                 co_return;
             }
+            if (answered(answer))
+                co_return;
             std::optional<Answer> next;
             for (;;) {
                 if (m_stopping) {
-                    end(EndReason::Stopped);
+                    endStopped();
                     co_return;
                 }
                 if (connection->isGone()) {
@@ -111,8 +156,11 @@ std::optional<Answer> Session::takeInput()
 
 void Session::told(const Answer &answer)
 {
-    if (answer.report)
+    if (answer.report) {
         m_sink->command(*answer.report);
+        if (m_setup.faults.schedule || answer.faults || answer.otherPrompt)
+            m_lastCommand = answer.report->secret ? "***" : answer.report->line;
+    }
     if (!answer.warning.empty())
         m_sink->warning(answer.warning);
 }

@@ -56,6 +56,8 @@ private:
     {
         m_paged = m_paged || m_conversation->wantsKeys();
         console::Answer out{.bytes = std::move(reply.bytes), .delay = reply.delay, .warning = std::move(reply.warning)};
+        out.faults = reply.faults;
+        out.otherPrompt = reply.otherPrompt;
         if (reply.end == commands::Ending::Closed)
             out.end = console::EndReason::Closed;
         else if (reply.end == commands::Ending::AuthFailed)

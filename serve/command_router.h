@@ -39,6 +39,7 @@ public:
     void saveConfig();
     std::string runningConfig() const;
     bool saveFailed() const { return m_saveFailed; }
+    const console::commands::Model &model() const { return *m_model; }
 
 private:
     std::string m_name;

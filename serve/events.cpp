@@ -293,15 +293,18 @@ void EventLog::checkFailed(const console::SessionInfo &info, std::string_view re
     human(sessionName(info) + ": failed its check: " + std::string(reason) + (closing ? "; closing it" : ""));
 }
 
-void EventLog::fault(const console::SessionInfo &info, std::string_view kind, std::size_t item)
+void EventLog::fault(const console::SessionInfo &info, const console::FaultReport &report)
 {
     if (m_setup.eventsFd < 0)
         return;   // the session's end line says "fault"
     std::string json = eventHead("fault");
     appendField(json, "router", info.router);
     appendNumber(json, "session", std::to_string(info.number));
-    appendField(json, "fault", kind);
-    appendNumber(json, "item", std::to_string(item));
+    appendField(json, "fault", report.kind);
+    if (report.item)
+        appendNumber(json, "item", std::to_string(*report.item));
+    else if (!report.command.empty())
+        appendField(json, "command", report.command);
     appendNumber(json, "time", fixed(unixNow(), 6));
     emit(std::move(json));
 }

@@ -77,8 +77,8 @@ public:
     // The line the client just typed broke EXPECT.TXT: `reason` names the
     // file's line and what it says. `closing`: the session ends for it.
     void checkFailed(const console::SessionInfo &info, std::string_view reason, bool closing);
-    // A fault fired on purpose ("close", "reset") after item `item`.
-    void fault(const console::SessionInfo &info, std::string_view kind, std::size_t item);
+    // A fault fired on purpose: after an item, or in the answer to a command.
+    void fault(const console::SessionInfo &info, const console::FaultReport &report);
 
     std::uint64_t ended() const { return m_ended; }
     bool writeFailed() const { return m_writeFailed; }

@@ -38,10 +38,15 @@ Fleet::Fleet(platform::PosixLoop &loop, EventLog &log, const Observers &observer
         routerSetup.faults = member->plan.faults;
         routerSetup.script = [this, path = member->plan.scriptPath] { return m_scripts.get(path); };
         member->commands = commands ? commands(member->plan) : nullptr;
-        if (CommandRouter *router = member->commands)
+        if (CommandRouter *router = member->commands) {
             routerSetup.dialogue = [router](const console::SessionInfo &info, console::Carrier carrier) {
                 return router->dialogue(info, carrier);
             };
+            // commands.yaml's faults and messages; its jitter before zentrel.ini's.
+            routerSetup.faults.schedule = router->model().schedule;
+            if (router->model().jitter)
+                routerSetup.faults.jitter = *router->model().jitter;
+        }
         Member *raw = member.get();
         routerSetup.sessionEnded = [this, raw] { sessionEnded(*raw); };
         routerSetup.idle = [this, raw] { stopped(*raw); };

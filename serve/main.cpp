@@ -118,25 +118,6 @@ int serveRouters(const Options &options)
         if (events)
             events->finish(EventsFlushFor);
     };
-    SessionRecords records(loop, log,
-                           {options.transcripts.value_or(""), options.junit.value_or(""), options.keepSecrets},
-                           [&](const std::string &failure) { log.error(failure); });
-    std::map<std::string, console::SessionObserver *> observers;   // by router
-    for (const RouterPlan &plan : plans) {
-        try {
-            observers[plan.name] = &records.addRouter(
-                {plan.name, plan.port, plan.delay, loadRouterExpect(plan.dir), plan.mismatchClose});
-        } catch (const ExpectError &error) {
-            endEvents();
-            return usageError(error.what());
-        }
-    }
-    if (const std::string failure = records.prepare(); !failure.empty()) {
-        endEvents();
-        return usageError(failure);
-    }
-    records.onCheckFailed = [](const std::string &report) { std::fputs(report.c_str(), stderr); };
-
     // Each commands.yaml is read once, before anything listens.
     platform::PosixTextFiles files;
     std::optional<ConfigFiles> configs;
@@ -150,6 +131,30 @@ int serveRouters(const Options &options)
         endEvents();
         return usageError(error.what());
     }
+    SessionRecords records(loop, log,
+                           {options.transcripts.value_or(""), options.junit.value_or(""), options.keepSecrets},
+                           [&](const std::string &failure) { log.error(failure); });
+    // Mismatch=Close in zentrel.ini, or on-mismatch: close in commands.yaml.
+    auto mismatchClose = [&](const RouterPlan &plan) {
+        const CommandRouter *router = commandRouters.find(plan.name);
+        return plan.mismatchClose || (router && router->model().mismatchClose);
+    };
+    std::map<std::string, console::SessionObserver *> observers;   // by router
+    for (const RouterPlan &plan : plans) {
+        try {
+            observers[plan.name] = &records.addRouter(
+                {plan.name, plan.port, plan.delay, loadRouterExpect(plan.dir), mismatchClose(plan)});
+        } catch (const ExpectError &error) {
+            endEvents();
+            return usageError(error.what());
+        }
+    }
+    if (const std::string failure = records.prepare(); !failure.empty()) {
+        endEvents();
+        return usageError(failure);
+    }
+    records.onCheckFailed = [](const std::string &report) { std::fputs(report.c_str(), stderr); };
+
     if (const std::string failure = configs ? configs->prepare() : ""; !failure.empty()) {
         endEvents();
         return usageError(failure);

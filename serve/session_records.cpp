@@ -100,13 +100,13 @@ public:
     void typed(const console::Typed &typed) override;
     void command(const console::CommandReport &report) override;
     void clientGone() override;
-    void fault(std::string_view kind, std::size_t item) override;
+    void fault(const console::FaultReport &report) override;
     void warning(std::string_view text) override { m_records.m_log.warning(m_info, text); }
     void ended(const console::SessionEnd &end) override;
     bool endNow() const override { return m_endNow; }
 
 private:
-    enum class Output { None, Item, Echo, Prompt, Answer };
+    enum class Output { None, Item, Echo, Prompt, Answer, Message };
 
     void check(const std::string &line);
 
@@ -165,16 +165,17 @@ void SessionRecords::Sink::sent(console::Extra kind, std::string_view bytes)
             m_cast->marker(since(), "Telnet sent: " + spellTelnetCommands(bytes));
         return;
     }
-    const Output output = kind == console::Extra::Echo     ? Output::Echo
-                          : kind == console::Extra::Prompt ? Output::Prompt
-                                                           : Output::Answer;
+    const Output output = kind == console::Extra::Echo      ? Output::Echo
+                          : kind == console::Extra::Prompt  ? Output::Prompt
+                          : kind == console::Extra::Message ? Output::Message
+                                                            : Output::Answer;
     const bool changed = std::exchange(m_output, output) != output;
     if (!m_cast)
         return;
     const double t = since();
     // An answer is marked by its command.
     if (changed && output != Output::Answer)
-        m_cast->marker(t, output == Output::Echo ? "echo" : "prompt again");
+        m_cast->marker(t, output == Output::Echo ? "echo" : output == Output::Prompt ? "prompt again" : "message");
     m_cast->output(t, bytes);
 }
 
@@ -229,11 +230,17 @@ void SessionRecords::Sink::check(const std::string &line)
         m_cast->marker(since(), "check failed: " + reason);
 }
 
-void SessionRecords::Sink::fault(std::string_view kind, std::size_t item)
+void SessionRecords::Sink::fault(const console::FaultReport &report)
 {
-    m_records.m_log.fault(m_info, kind, item);
-    if (m_cast)
-        m_cast->marker(since(), "fault: " + std::string(kind) + " after item " + std::to_string(item));
+    m_records.m_log.fault(m_info, report);
+    if (!m_cast)
+        return;
+    std::string mark = "fault: " + std::string(report.kind);
+    if (report.item)
+        mark += " after item " + std::to_string(*report.item);
+    else if (!report.command.empty())
+        mark += " in the answer to \"" + visibleText(report.command) + "\"";
+    m_cast->marker(since(), mark);
 }
 
 void SessionRecords::Sink::clientGone()

@@ -117,7 +117,8 @@ void readAnswerKeys(YamlFields &yaml, ReadContext &context, Command &command, co
                     const YAML::Node &map)
 {
     yaml.checkKeys(map, {"answer", "file", "answers", "cycle", "raw", "mode", "password", "close", "save", "paging",
-                         "section", "missing", "delay", "confirm", "run-in", "commit", "discard", "session"},
+                         "section", "missing", "delay", "confirm", "run-in", "commit", "discard", "session", "fault",
+                         "cut", "stall", "rate", "prompt"},
                    "command '" + command.text + "'");
     const TemplateScope answerScope{.configs = true, .line = true, .own = command.variables};
     const TemplateScope valueScope{.own = command.variables};
@@ -175,6 +176,7 @@ void readAnswerKeys(YamlFields &yaml, ReadContext &context, Command &command, co
     }
     if (const YAML::Node delay = map["delay"])
         command.delay = yaml.number(delay, "delay");
+    readAnswerFaults(yaml, command, map);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "console/commands/conversation.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace zentrel::console::commands {
 
@@ -262,12 +263,14 @@ void Conversation::deliver(std::string answer, bool close, bool paged, Reply &re
 
 void Conversation::finish(bool close, Reply &reply)
 {
+    std::string otherPrompt = std::exchange(m_otherPrompt, {});
     if (close) {
         m_stage = Stage::Ended;
         reply.end = Ending::Closed;
         return;
     }
-    reply.bytes += prompt();
+    reply.otherPrompt = !otherPrompt.empty();
+    reply.bytes += reply.otherPrompt ? otherPrompt : prompt();
 }
 
 } // namespace zentrel::console::commands

@@ -53,6 +53,8 @@ struct Reply {
     Ending end = Ending::None;      // close the session once the bytes are out
     std::optional<CommandRecord> record;
     std::string warning;            // a failure contained (an answer file that cannot be read), for stderr
+    const AnswerFaults *faults = nullptr;   // the command's fault:, cut:, stall:, rate:; kept by the model
+    bool otherPrompt = false;       // the bytes end with the command's prompt:, not the mode's
 };
 
 // The router's side of one session, with no transport: the caller feeds
@@ -175,6 +177,8 @@ private:
     std::size_t m_pageLength = 0;
     Pager m_pager;
     bool m_closeAfterPaging = false;
+    std::string m_otherPrompt;           // ends the answer going out instead of the prompt (prompt:)
+    std::vector<const Command *> m_otherPromptShown;   // commands whose prompt: this session has shown
     bool m_afterCr = false;              // a key after CR: LF or NUL is the same Enter
     std::size_t m_commands = 0;
     std::size_t m_errors = 0;

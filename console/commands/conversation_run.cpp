@@ -150,6 +150,13 @@ bool Conversation::run(const Resolved &resolved, std::string_view typed, const s
         if (!answer.empty() && answer.back() != '\n')
             answer += "\r\n";   // the prompt starts a line of its own
     }
+    if (command.faults)
+        reply.faults = &*command.faults;
+    if (command.otherPrompt
+        && std::find(m_otherPromptShown.begin(), m_otherPromptShown.end(), &command) == m_otherPromptShown.end()) {
+        m_otherPromptShown.push_back(&command);
+        m_otherPrompt = fixedText(*command.otherPrompt);
+    }
     deliver(std::move(answer), command.close && !resolved.nested, !resolved.filters.noMore(), reply);
     return true;
 }

@@ -102,7 +102,8 @@ void Loader::readRoot(const YAML::Node &root)
 {
     YamlFields &yaml = *m_yaml;
     yaml.checkKeys(root, {"hostname", "login", "motd", "start", "modes", "errors", "paging", "running-config",
-                          "delay", "unique", "config-style", "indent", "filters"}, "the file");
+                          "delay", "unique", "config-style", "indent", "filters", "faults", "messages", "jitter",
+                          "on-mismatch"}, "the file");
     Model &model = *m_model;
     model.invalid = Template::compile(DefaultInvalid, ErrorScope);
     model.ambiguous = Template::compile(DefaultAmbiguous, ErrorScope);
@@ -130,6 +131,23 @@ void Loader::readRoot(const YAML::Node &root)
     piece([&] { readUnique(yaml, model, root["unique"]); });
     piece([&] { readFilters(yaml, model, root["filters"]); });
     piece([&] { readConfig(yaml, m_context, root["running-config"]); });
+    auto schedule = std::make_shared<Schedule>();
+    piece([&] { readFaultList(yaml, *schedule, root["faults"]); });
+    piece([&] { readMessages(yaml, *schedule, root["messages"]); });
+    if (!schedule->faults.empty() || !schedule->messages.empty())
+        model.schedule = std::move(schedule);
+    piece([&] {
+        if (const YAML::Node node = root["jitter"])
+            model.jitter = yaml.number(node, "jitter");
+    });
+    piece([&] {
+        if (const YAML::Node node = root["on-mismatch"]) {
+            const std::string value = yaml.text(node, "on-mismatch");
+            if (value != "close" && value != "continue")
+                yaml.fail(node, "on-mismatch: is close (the session ends after the answer) or continue");
+            model.mismatchClose = value == "close";
+        }
+    });
 
     const YAML::Node modes = root["modes"];
     if (!modes || !modes.IsMap() || modes.size() == 0)

@@ -33,6 +33,12 @@ int modeNamed(YamlFields &yaml, const Model &model, const YAML::Node &node);
 // key, its answer and effects as the value.
 Command readCommand(YamlFields &yaml, ReadContext &context, const YAML::Node &key, const YAML::Node &value);
 
+// fault_keys.cpp: a command's fault:, cut:, stall:, rate: and prompt:, from its map.
+void readAnswerFaults(YamlFields &yaml, Command &command, const YAML::Node &map);
+// The router's faults: and messages: lists, into its schedule.
+void readFaultList(YamlFields &yaml, Schedule &schedule, const YAML::Node &node);
+void readMessages(YamlFields &yaml, Schedule &schedule, const YAML::Node &node);
+
 // The keys that hold for the whole router; each leaves the model as it is
 // when its key is absent.
 void readLogin(YamlFields &yaml, Model &model, const YAML::Node &node);

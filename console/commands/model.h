@@ -4,6 +4,7 @@
 #include "console/commands/configuration.h"
 #include "console/commands/filters.h"
 #include "console/commands/template.h"
+#include "console/faults.h"
 
 #include <cstddef>
 #include <map>
@@ -49,6 +50,20 @@ namespace zentrel::console::commands {
 //       commands:
 //         configure session {name}: {mode: config-s, session: "{name}"}   # names the candidate
 //   ... enable: {mode: enable, password: any}  # asks, and takes any password
+//
+// Faults on purpose, on a command and for the whole router:
+//
+//   modes: {exec: {commands: {
+//     show tech: {file: tech.txt, cut: 2000}          # the session ends after 2000 bytes of the answer
+//     show log: {answer: "...", stall: 20}            # the answer stops for 20 s halfway, then goes on
+//     show run: {file: run.txt, rate: 960}            # 960 bytes a second (9600 baud)
+//     show users: {answer: "...", fault: reset}       # an RST after the answer (close: a FIN)
+//     terminal length 0: {answer: "", prompt: "R1(config)#"}   # ends with that prompt, the first time
+//   }}}
+//   faults: [{after: 3, fault: close}, {at: 30, fault: reset}]   # after the 3rd command; 30 s in
+//   messages: [{every: 7.5, text: "\n%LINK-3-UPDOWN: Interface Gi0/2, changed state to down\n"}]
+//   jitter: 0.2                  # each pause varies by up to 0.2 s either way, from --seed
+//   on-mismatch: close           # a line EXPECT.TXT forbids ends the session after its answer
 //
 // Variables everywhere: {hostname}, {user}, {session}; in answers also
 // {config} (no header), {candidate}, {compare}, {reply}; in errors {word}
@@ -145,6 +160,8 @@ struct Command {
     Template missingText;
     std::optional<double> delay;
     std::size_t answersSlot = 0;         // with `answers`: the session's position in the list
+    std::optional<AnswerFaults> faults;  // fault:, cut:, stall:, rate:
+    std::optional<Template> otherPrompt; // `prompt:`: the answer ends with it, the first time in a session
 };
 
 struct Mode {
@@ -196,6 +213,9 @@ struct Model {
     std::optional<double> delay;
     ConfigRules config;                         // config-style:, unique:, indent:
     std::size_t answersSlots = 0;
+    std::shared_ptr<const Schedule> schedule;   // faults: and messages:; null when neither
+    std::optional<double> jitter;               // jitter:
+    bool mismatchClose = false;                 // on-mismatch: close
     std::vector<Finding> warnings;              // what --lint would also say
 
     const Mode *findMode(std::string_view name) const;
@@ -208,6 +228,8 @@ inline constexpr std::size_t MaxAnswerFileBytes = 1 << 20;
 inline constexpr std::size_t MaxCommands = 100000;
 // Session candidates one session keeps pending at once (`configure session NAME`).
 inline constexpr std::size_t MaxSessionCandidates = 5;
+// Entries of faults: and of messages:, each.
+inline constexpr std::size_t MaxScheduled = 64;
 // A page holds at most this many lines (`paging: {length:}`, `paging: "{n}"`).
 inline constexpr std::size_t MaxPageLength = 512;
 

@@ -61,6 +61,8 @@ class Router:
         self._sessions = {}
         self._reported = set()
         self._commands = []
+        self._faults = []
+        self._check_failed = {}    # session -> the reasons of its check-failed events
         serve_dir = os.path.join(workdir, name + ".serve")
         # A command-driven router's running config, as zentrel-serve keeps it written.
         self._configs = None
@@ -88,6 +90,14 @@ class Router:
         """A command-driven router's `command` events (dicts) so far, in the order lines were typed."""
         self._process.poll()
         return list(self._commands)
+
+    @property
+    def faults(self):
+        """The faults that fired on purpose so far, one dict each from the `fault` events:
+        `fault` ("cut", "reset", "close", "stall", "prompt"), `session`, and `command` (the
+        line whose answer it hit) or `item` (a script's)."""
+        self._process.poll()
+        return list(self._faults)
 
     @property
     def running_config(self):
@@ -120,6 +130,10 @@ class Router:
             self._sessions[number] = Session(number, event.get("peer"))
         elif kind == "command":
             self._commands.append(event)
+        elif kind == "fault":
+            self._faults.append(event)
+        elif kind == "check-failed":
+            self._check_failed.setdefault(event.get("session"), []).append(event.get("reason"))
         elif kind == "session-end":
             number = event.get("session")
             session = self._sessions.setdefault(number, Session(number, event.get("peer")))
@@ -216,13 +230,18 @@ class Router:
             verdict = "pass" if passed else "fail"
         if verdict != "fail":
             return None
-        text = f"zentrel: router {self.name}, session {session.number} from {session.peer}: " \
-               f"the typed lines differ from the expected ones"
+        # The rules it broke: from its end, else as they were told when typed.
+        rules = session.event.get("rules_failed") or self._check_failed.get(session.number, [])
+        out_of_order = "first_difference" in session.event or not rules or line is not None
+        text = f"zentrel: router {self.name}, session {session.number} from {session.peer}: "
+        text += "the typed lines differ from the expected ones" if out_of_order else "it broke its rules"
         line = session.event.get("line", line)
         if line is not None:
             text += f" (line {line})"
-        if self.expect is not None and session.typed is not None:
+        if out_of_order and self.expect is not None and session.typed is not None:
             text += "\n" + checks.typed_diff(self.expect, session.typed)
+        if rules:
+            text += "\nrules failed:\n" + "\n".join(f"  {rule}" for rule in rules)
         return text + self._transcript_line(session)
 
     def _running_text(self, session, state="was still running when the test ended"):

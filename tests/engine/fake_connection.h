@@ -25,6 +25,11 @@ public:
     void holdInput(bool held) override { m_held = held; }
     bool isGone() const override { return m_gone; }
     void close() override { *m_closed = true; }
+    void reset() override
+    {
+        *m_closed = true;
+        wasReset = true;
+    }
     std::string peer() const override { return "127.0.0.1:40000"; }
 
     void type(std::string_view chunk) { m_events.data(chunk); }
@@ -57,6 +62,7 @@ public:
     bool hasEvents() const { return static_cast<bool>(m_events.data); }
 
     bool reads = true;
+    bool wasReset = false;
 
 private:
     Events m_events;

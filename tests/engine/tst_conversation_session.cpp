@@ -35,6 +35,9 @@ public:
         } else if (line.text == "more") {
             m_paging = true;
             answer.bytes = "page1 --More--";
+        } else if (line.text == "long") {
+            answer.bytes = "l1\r\nl2\r\nl3\r\nR>";
+            answer.faults = faults;
         } else if (line.text == "exit") {
             answer.end = EndReason::Closed;
         } else {
@@ -56,6 +59,7 @@ public:
 
     std::vector<TypedLine> lines;
     std::string keys;
+    const AnswerFaults *faults = nullptr;   // of the answer to "long"
 
 private:
     bool m_password = false;
@@ -73,17 +77,22 @@ public:
             explicit Forward(Reports &reports) : to(reports) {}
             void command(const CommandReport &report) override { to.commands.push_back(report); }
             void ended(const SessionEnd &end) override { to.end = end; }
+            void fault(const FaultReport &report) override
+            {
+                to.faults += std::string(report.kind) + ":" + std::string(report.command) + " ";
+            }
         };
         return std::make_unique<Forward>(*this);
     }
     std::vector<CommandReport> commands;
     std::optional<SessionEnd> end;
+    std::string faults;   // "kind:command " each
 };
 
 class Conversing : public ::testing::Test
 {
 protected:
-    void start(Carrier carrier = Carrier::Ssh, double delay = 0.5)
+    void start(Carrier carrier = Carrier::Ssh, double delay = 0.5, Faults faults = {})
     {
         auto connection = std::make_unique<FakeConnection>();
         client = connection.get();
@@ -94,6 +103,8 @@ protected:
         setup.dialogue = std::move(dialogue);
         setup.delay = [delay] { return delay; };
         setup.typing = {carrier, true};
+        setup.faults = std::move(faults);
+        setup.info.startedClock = loop.now();
         session = std::make_unique<Session>(loop, reports, std::move(setup));
         session->start();
     }
@@ -202,6 +213,67 @@ TEST_F(Conversing, telnetOpensWithTheRoutersOffersAndEchoesAClientThatRefusedIt)
     // DONT ECHO and DONT SUPPRESS-GO-AHEAD refuse the offers; WILL TERMINAL-TYPE is refused.
     client->type("\xff\xfe\x01\xff\xfe\x03\xff\xfb\x18sh\r\n");
     EXPECT_EQ(client->take(), "\xff\xfe\x18sh\r\n[sh]\r\nR>");
+}
+
+// One row per fault: the client types "long" as soon as it has the prompt;
+// each step advances the clock and says what the client got by then.
+TEST_F(Conversing, faultsFireWhereAndWhenTheRouterSays)
+{
+    using End = AnswerFaults::End;
+    const std::string Echo = "long\r\n";
+    struct Step {
+        double advance;
+        std::string got;
+    };
+    struct Row {
+        const char *name;
+        AnswerFaults faults;                    // the answer's
+        Schedule schedule;                      // the router's
+        std::vector<Step> steps;
+        std::string reported;                   // the faults, in order
+        std::optional<EndReason> end;           // none: the session goes on
+        bool reset = false;
+    };
+    auto at = [](double seconds, End end) { return Schedule::Fault{std::nullopt, seconds, end}; };
+    const std::vector<Row> rows = {
+        {"cut after 5 bytes", {.cut = 5}, {}, {{0, Echo + "l1\r\nl"}}, "cut:long ", EndReason::Fault},
+        {"cut at 0 with a reset", {.end = End::Reset, .cut = 0}, {}, {{0, Echo}}, "cut:long ", EndReason::Fault, true},
+        {"reset after the answer", {.end = End::Reset}, {}, {{0, Echo + "l1\r\nl2\r\nl3\r\nR>"}}, "reset:long ",
+         EndReason::Fault, true},
+        {"close after the answer", {.end = End::Close}, {}, {{0, Echo + "l1\r\nl2\r\nl3\r\nR>"}}, "close:long ",
+         EndReason::Fault},
+        {"stall halfway", {.stall = 2}, {}, {{0, Echo + "l1\r\nl2\r"}, {1.9, ""}, {0.1, "\nl3\r\nR>"}},
+         "stall:long ", std::nullopt},
+        {"rate: two bytes a tick", {.rate = 100}, {}, {{0, Echo + "l1"}, {0.02, "\r\n"}, {1, "l2\r\nl3\r\nR>"}}, "",
+         std::nullopt},
+        {"after the first command", {}, {.faults = {{1, 0, End::Close}}}, {{0, Echo + "l1\r\nl2\r\nl3\r\nR>"}},
+         "close:long ", EndReason::Fault},
+        {"a reset on the clock cuts a stall short", {.stall = 2}, {.faults = {at(0.5, End::Reset)}},
+         {{0, Echo + "l1\r\nl2\r"}, {1, ""}}, "stall:long reset:long ", EndReason::Fault, true},
+        {"a message waits for a line end, then comes after the prompt", {.stall = 1},
+         {.messages = {{0.6, "MSG\r\n"}}}, {{0, Echo + "l1\r\nl2\r"}, {1, "\nMSG\r\nl3\r\nR>"}, {0.2, "MSG\r\n"}},
+         "stall:long ", std::nullopt},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        reports = {};
+        Faults faults;
+        if (!row.schedule.faults.empty() || !row.schedule.messages.empty())
+            faults.schedule = std::make_shared<Schedule>(row.schedule);
+        start(Carrier::Ssh, 0, faults);
+        router->faults = &row.faults;
+        EXPECT_EQ(client->take(), "R>");
+        client->type("long\n");
+        for (const Step &step : row.steps) {
+            loop.advance(step.advance);
+            EXPECT_EQ(client->take(), step.got) << "at +" << step.advance;
+        }
+        EXPECT_EQ(reports.faults, row.reported);
+        EXPECT_EQ(reports.end ? std::optional(reports.end->reason) : std::nullopt, row.end);
+        EXPECT_EQ(client->closed(), row.end.has_value());
+        EXPECT_EQ(client->wasReset, row.reset);
+        session.reset();
+    }
 }
 
 // One row per command the client sends, in order within a session: what the router answers.

@@ -233,3 +233,19 @@ def test_a_router_is_either_command_driven_or_scripted(zentrel):
     with pytest.raises(ValueError, match="not both"):
         zentrel.router(response=["R>"], commands=COMMANDS)
     assert zentrel.router(response=["R>"]).running_config is None
+
+
+def test_verify_names_the_broken_rules_and_faults_lists_what_fired(run_inner):
+    result = run_inner(CLIENT + textwrap.dedent('''
+        def test_push(zentrel):
+            router = zentrel.router(
+                commands={"modes": {"exec": {"prompt": "r1#", "commands": {
+                    "write memory": "[OK]\\\\n", "reload": "", "show log": {"answer": "x\\\\n", "fault": "close"}}}}},
+                expect=["write memory", "never: reload", "once: write memory"])
+            talk(router, [("r1#", "write memory"), ("r1#", "reload"), ("r1#", "write memory"), ("r1#", "show log")])
+            assert [(f["fault"], f["command"], f["session"]) for f in router.faults] == [("close", "show log", 1)]
+            router.verify()
+    '''))
+    result.assert_outcomes(failed=1)
+    result.stdout.fnmatch_lines(["*router r1, session 1 from 127.0.0.1:*differ*", "*rules failed:",
+                                 "*EXPECT.TXT:2: never: reload*", "*EXPECT.TXT:3: once: write memory*"])

@@ -302,6 +302,17 @@ def command_driven_router_in_pytest(top):
     assert "1 passed" in result.stdout
 
 
+def faults_in_pytest(top):
+    """The README's tests of a script against a router that drops a show and logs inside output."""
+    (top / "test_flaky_show.py").write_text(snippet("# test_flaky_show.py: a script that tries a show again "
+                                                    "on a new session when the router drops it."))
+    name = write_snippet(top, "PYTHONPATH=python /usr/bin/python3 -m pytest -q -p pytest_zentrel "
+                              "--zentrel-serve=build/zentrel-serve test_flaky_show.py")
+    result = run(top, f"bash {name}")
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "2 passed" in result.stdout
+
+
 RUNS = [
     Case(point_a_script_at_it, "telnet localhost 1101          # watch the demo script play, type anything"),
     Case(starter_routers, "zentrel-serve --routers          # the starters, one a line: the name and what it is"),
@@ -314,6 +325,10 @@ RUNS = [
          "# netmiko_demo.py: two show commands, an interface description, the save, the change read back.",
          "build/zentrel-serve --port 0 --ssh-port 0 --events events.jsonl --configs configs demo/commands &"),
     Case(command_driven_router_in_pytest, "def test_interface_description(zentrel):"),
+    Case(faults_in_pytest, "# test_flaky_show.py: a script that tries a show again on a new session when the router "
+                           "drops it.",
+         "PYTHONPATH=python /usr/bin/python3 -m pytest -q -p pytest_zentrel --zentrel-serve=build/zentrel-serve "
+         "test_flaky_show.py"),
     Case(routers_in_pytest, "def test_backup_script(zentrel):",
          "PYTHONPATH=python /usr/bin/python3 -m pytest -p pytest_zentrel --zentrel-serve=build/zentrel-serve "
          "my_tests/"),

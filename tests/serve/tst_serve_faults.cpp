@@ -95,3 +95,82 @@ TEST(Faults, nonsenseStopsTheRunBeforeListening)
         EXPECT_NE(serve.stderrText().find("router 'r'"), std::string::npos) << serve.stderrText();
     }
 }
+
+namespace {
+
+// A command-driven router in the scratch directory: commands.yaml with an exec mode whose commands follow.
+std::string commandRouter(ScratchDir &scratch, const std::string &name, const std::string &commands,
+                          const std::string &routerKeys = "")
+{
+    const std::string dir = scratch.router(name, nullptr, "[Settings]\r\nDelay=0\r\n");
+    scratch.write(name + "/commands.yaml",
+                  routerKeys + "modes:\n  exec:\n    prompt: \"R1#\"\n    commands:\n" + commands);
+    return dir;
+}
+
+} // namespace
+
+TEST(Faults, aCommandsFaultIsAnEventAndATranscriptMark)
+{
+    ScratchDir scratch;
+    const std::string dir = commandRouter(scratch, "cmd", "      show tech: {answer: \"0123456789abcdef\\n\", cut: 12}\n");
+    ServeProcess serve({"--port", "0", "--connections", "1", "--transcripts", scratch.path() + "/casts", dir});
+    Client client(serve.ports().at("cmd"));
+    client.send("show tech\r\n");
+    const std::string got = client.readAll();
+    client.close();
+    EXPECT_TRUE(got.ends_with("show tech\r\n0123456789ab")) << got;
+    EXPECT_EQ(serve.wait(), 0);
+    const auto faults = named(serve.events(), "fault");
+    ASSERT_EQ(faults.size(), 1u);
+    EXPECT_EQ(field(faults[0], "fault"), "cut");
+    EXPECT_EQ(field(faults[0], "command"), "show tech");
+    EXPECT_EQ(field(named(serve.events(), "session-end").at(0), "reason"), "fault");
+    EXPECT_NE(scratch.read("casts/cmd-1.cast").find("fault: cut in the answer to \\\"show tech\\\""), std::string::npos)
+        << scratch.read("casts/cmd-1.cast");
+}
+
+// The run's --timeout ends a session that stalls past it.
+TEST(Faults, aStallLongerThanTheTimeoutEndsWithTheRun)
+{
+    ScratchDir scratch;
+    const std::string dir = commandRouter(scratch, "slow", "      show log: {answer: \"one\\ntwo\\n\", stall: 600}\n");
+    ServeProcess serve({"--port", "0", "--timeout", "1", dir});
+    Client client(serve.ports().at("slow"));
+    client.send("show log\r\n");
+    EXPECT_TRUE(client.readAll(5).ends_with("show log\r\none\r\nt")) << "half the answer, then the close at the timeout";
+    client.close();
+    EXPECT_EQ(serve.wait(5), 124);
+    EXPECT_EQ(field(named(serve.events(), "session-end").at(0), "reason"), "stopped");
+}
+
+TEST(Faults, aCommandsNonsenseIsPlacedAndStopsTheRunAndTheLint)
+{
+    struct Row {
+        std::string commands;
+        std::string routerKeys;
+        std::string place;   // in the message: ":LINE:COLUMN: error: "
+    };
+    const std::vector<Row> rows = {
+        {"      show: {cut: -1}\n", "", "commands.yaml:5:19: error: cut must be"},
+        {"      show: {rate: -10}\n", "", "commands.yaml:5:20: error: rate must be"},
+        {"      show: {fault: explode}\n", "", "commands.yaml:5:21: error: fault: is close"},
+        {"", "faults: [{after: 1, fault: crash}]\n", "commands.yaml:1:28: error: fault: is close"},
+    };
+    ScratchDir scratch;
+    for (const Row &row : rows) {
+        const std::string dir = commandRouter(scratch, "bad", row.commands, row.routerKeys);
+        for (const bool lint : {false, true}) {
+            std::vector<std::string> arguments{"--port", "0", dir};
+            if (lint)
+                arguments.insert(arguments.begin(), "--lint");
+            ServeProcess serve(arguments, !lint);
+            EXPECT_EQ(serve.wait(), 2) << row.place << (lint ? " (lint)" : "");
+            EXPECT_TRUE(named(serve.events(), "listening").empty());
+            std::string said = serve.stderrText();
+            for (const std::string &line : serve.events())   // --lint tells on stdout
+                said += line + "\n";
+            EXPECT_NE(said.find(row.place), std::string::npos) << said;
+        }
+    }
+}

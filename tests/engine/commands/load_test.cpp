@@ -69,7 +69,21 @@ INSTANTIATE_TEST_SUITE_P(Yaml, LoadErrors, ::testing::Values(
     ErrorCase{"confirmWithoutQuestion", Exec + "      copy: {confirm: {default: x}}\n", 5, 23, "a question:"},
     ErrorCase{"confirmWhen", Exec + "      copy: {confirm: {question: q, when: later}}\n", 5, 43, "always or uncommitted"},
     ErrorCase{"errorVariableInAnswer", Exec + "      show: \"at {position}\"\n", 5, 17, "unknown variable {position}"},
-    ErrorCase{"userIsTheRouters", Exec + "      login {user}: x\n", 5, 7, "{user} is the router's own"}), caseName);
+    ErrorCase{"userIsTheRouters", Exec + "      login {user}: x\n", 5, 7, "{user} is the router's own"},
+    ErrorCase{"unknownFault", Exec + "      show: {fault: explode}\n", 5, 21, "close (the session ends with a FIN) or reset"},
+    ErrorCase{"cutNegative", Exec + "      show: {cut: -1}\n", 5, 19, "cut must be a number, 0 or more"},
+    ErrorCase{"cutNotWhole", Exec + "      show: {cut: 2.5}\n", 5, 19, "cut must be a whole number"},
+    ErrorCase{"rateNegative", Exec + "      show: {rate: -100}\n", 5, 20, "rate must be a number, 0 or more"},
+    ErrorCase{"rateZero", Exec + "      show: {rate: 0}\n", 5, 20, "more than 0"},
+    ErrorCase{"stallNotANumber", Exec + "      show: {stall: long}\n", 5, 21, "stall must be a number"},
+    ErrorCase{"routerFaultUnknown", "faults: [{after: 2, fault: crash}]\n" + Exec, 1, 28, "close (the session ends"},
+    ErrorCase{"routerFaultAfterAndAt", "faults: [{after: 2, at: 3, fault: close}]\n" + Exec, 1, 10, "{after: N, fault"},
+    ErrorCase{"routerFaultAtNegative", "faults: [{at: -3, fault: reset}]\n" + Exec, 1, 15, "at must be a number"},
+    ErrorCase{"messageTooOften", "messages: [{every: 0, text: x}]\n" + Exec, 1, 20, "0.01 seconds or more"},
+    ErrorCase{"messageNoText", "messages: [{every: 5}]\n" + Exec, 1, 12, "{every: SECONDS, text"},
+    ErrorCase{"jitterNegative", "jitter: -0.5\n" + Exec, 1, 9, "jitter must be a number"},
+    ErrorCase{"onMismatchUnknown", "on-mismatch: explode\n" + Exec, 1, 14, "close (the session ends after the answer)"}),
+    caseName);
 
 TEST(LoadErrors, anAnswerFilesVariableIsPlacedInThatFile)
 {
@@ -173,6 +187,34 @@ TEST(Lint, warningsDoNotStopTheRouter)
     ASSERT_EQ(rig.model->warnings.size(), 1u);
     EXPECT_EQ(rig.model->warnings[0].toString(),
               rig.dir.path("commands.yaml") + ":1:29: warning: unknown key 'colour' in mode exec: it is ignored");
+}
+
+// A command's prompt: ends its first answer in a session, and no other; its faults reach the reply.
+TEST(Faults, anotherPromptOnceAndTheAnswersFaults)
+{
+    CommandsRig rig("faults: [{after: 2, fault: reset}]\nmessages: [{every: 7.5, text: \"\\n%LINK down\\n\"}]\n"
+                    "jitter: 0.25\non-mismatch: close\n" + Exec
+                    + "      terminal length 0: {answer: \"\", prompt: \"R1(config)#\"}\n"
+                      "      show tech: {answer: \"t\\n\", cut: 10, fault: reset}\n");
+    rig.load();
+    ASSERT_TRUE(rig.model->schedule);
+    EXPECT_EQ(rig.model->schedule->messages.at(0).text, "\r\n%LINK down\r\n");
+    EXPECT_EQ(rig.model->schedule->faults.at(0).after, 2u);
+    EXPECT_EQ(rig.model->jitter, 0.25);
+    EXPECT_TRUE(rig.model->mismatchClose);
+    const auto session = rig.session();
+    session->start();
+    Reply reply = session->line("terminal length 0");
+    EXPECT_EQ(reply.bytes, "R1(config)#");
+    EXPECT_TRUE(reply.otherPrompt);
+    reply = session->line("terminal length 0");
+    EXPECT_EQ(reply.bytes, ">");
+    EXPECT_FALSE(reply.otherPrompt);
+    reply = session->line("show tech");
+    ASSERT_NE(reply.faults, nullptr);
+    EXPECT_EQ(reply.faults->cut, 10u);
+    EXPECT_EQ(reply.faults->end, zentrel::console::AnswerFaults::End::Reset);
+    EXPECT_TRUE(lintModel(rig.dir.path(), rig.files).empty());
 }
 
 TEST(Demo, loadsCleanAndAnswers)
