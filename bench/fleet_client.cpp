@@ -15,16 +15,6 @@
 
 namespace zentrel::bench {
 
-namespace {
-
-constexpr std::size_t problemsKept = 5;
-
-struct Address
-{
-    sockaddr_storage storage{};
-    socklen_t length = 0;
-};
-
 bool resolve(const Endpoint &endpoint, Address &address)
 {
     auto *v4 = reinterpret_cast<sockaddr_in *>(&address.storage);
@@ -43,6 +33,10 @@ bool resolve(const Endpoint &endpoint, Address &address)
     }
     return false;
 }
+
+namespace {
+
+constexpr std::size_t problemsKept = 5;
 
 struct Slot
 {

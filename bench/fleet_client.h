@@ -4,9 +4,19 @@
 #include "stream_client.h"
 
 #include <string>
+#include <sys/socket.h>
 #include <vector>
 
 namespace zentrel::bench {
+
+// A numeric endpoint as connect() takes it.
+struct Address
+{
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+};
+// False for a host that is no numeric IPv4 or IPv6 address.
+bool resolve(const Endpoint &endpoint, Address &address);
 
 struct FleetPlan
 {

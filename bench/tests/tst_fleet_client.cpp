@@ -38,14 +38,6 @@ std::vector<std::string> peerCommand(int routers, int sessions)
             std::to_string(routers), "--sessions", std::to_string(sessions)};
 }
 
-std::vector<Endpoint> endpointsOf(const ServeProcess &process)
-{
-    std::vector<Endpoint> endpoints;
-    for (const ListeningRouter &router : process.routers())
-        endpoints.push_back({router.address, router.port});
-    return endpoints;
-}
-
 } // namespace
 
 TEST(ServerEvent, readsFlatLinesAndRefusesOthers)
