@@ -36,20 +36,10 @@ struct Session
     std::string problem;
 };
 
-// Printable bytes around a difference, for the report.
+// A few bytes around a difference, for the report.
 std::string shown(std::string_view bytes)
 {
-    std::string out;
-    for (unsigned char c : bytes.substr(0, 40)) {
-        if (c >= 0x20 && c < 0x7f && c != '\\') {
-            out += char(c);
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        }
-    }
-    return out;
+    return printable(std::string(bytes.substr(0, 40)));
 }
 
 class Runner
@@ -194,30 +184,16 @@ void Runner::onEvent(Session &session, std::uint32_t events)
 
 void Runner::receive(Session &session)
 {
-    for (;;) {
-        const ssize_t n = ::recv(session.fd, m_buffer.data(), m_buffer.size(), 0);
-        const double at = now();
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return;
-            session.problem = std::string("receive failed: ") + strerror(errno);
-            finish(session, false);
-            return;
-        }
-        if (n == 0) {
-            session.problem = "the router closed the session after " + std::to_string(session.typed) + " lines";
-            finish(session, false);
-            return;
-        }
-        if (!take(session, m_buffer.data(), std::size_t(n), at)) {
-            finish(session, false);
-            return;
-        }
-        if (session.fd < 0)
-            return;
-    }
+    const Received end = receiveAvailable(session.fd, m_buffer, [&](const char *data, std::size_t size, double at) {
+        return take(session, data, size, at) && session.fd >= 0;
+    });
+    if (end == Received::WouldBlock || session.fd < 0)
+        return;
+    if (end == Received::Failed)
+        session.problem = std::string("receive failed: ") + strerror(errno);
+    else if (end == Received::Closed)
+        session.problem = "the router closed the session after " + std::to_string(session.typed) + " lines";
+    finish(session, false);
 }
 
 // False when the bytes are wrong.

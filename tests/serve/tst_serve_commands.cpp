@@ -197,14 +197,20 @@ modes:
 paging: {length: 24, more: "-M-"}
 delay: 0
 )");
+    // One channel a connection, as the router serves it.
     scratch.write("client.py", R"(import sys, time, paramiko
-client = paramiko.SSHClient()
-client.set_missing_host_key_policy(paramiko.AutoAddPolicy())
-client.connect("127.0.0.1", port=int(sys.argv[1]), username="u", password="p",
-               look_for_keys=False, allow_agent=False, timeout=10)
+def connect():
+    client = paramiko.SSHClient()
+    client.set_missing_host_key_policy(paramiko.AutoAddPolicy())
+    client.connect("127.0.0.1", port=int(sys.argv[1]), username="u", password="p",
+                   look_for_keys=False, allow_agent=False, timeout=10)
+    return client
 for command in ("sh long", "bogus"):
+    client = connect()
     stdin, stdout, stderr = client.exec_command(command, timeout=10)
     print(repr(stdout.read()), stdout.channel.recv_exit_status())
+    client.close()
+client = connect()
 shell = client.invoke_shell(height=3)
 seen, deadline = b"", time.monotonic() + 10
 shell.send("show long\n")

@@ -155,9 +155,14 @@ class PagingRows : public ::testing::TestWithParam<RowsCase>
 TEST_P(PagingRows, pageLengthFollowsThePty)
 {
     const RowsCase &c = GetParam();
-    CommandsRig rig("modes: {exec: {prompt: \">\", commands: {show: \"1\\n2\\n3\\n4\\n\", "
-                    "terminal length {n}: {paging: \"{n}\"}}}}\npaging: {length: "
-                    + std::string(c.length) + ", more: \"-M-\"}\n");
+    CommandsRig rig(R"(
+modes:
+  exec:
+    prompt: ">"
+    commands:
+      show: "1\n2\n3\n4\n"
+      terminal length {n}: {paging: "{n}"}
+paging: {more: "-M-", length: )" + std::string(c.length) + "}\n");
     rig.load();
     Conversation session(rig.model, rig.router, rig.files,
                          ConversationOptions{.ssh = true, .exec = c.exec, .rows = c.rows});
