@@ -1,8 +1,8 @@
 // command_router.h: command-driven routers as zentrel-serve serves them: a model per directory, a running config per router.
 #pragma once
 #include "console/commands/model.h"
-#include "console/connection.h"
 #include "console/commands/router_state.h"
+#include "console/connection.h"
 #include "console/dialogue.h"
 #include "serve/fleet_plan.h"
 
