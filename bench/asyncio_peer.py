@@ -6,6 +6,11 @@
 # RESPONSE.TXT read afresh for every client), the same item rules and the same pace: each
 # pause starts when the previous item has been handed to the socket. Standard library only,
 # written plainly, as the straightforward asyncio server it stands for.
+#
+# A directory with commands.yaml is served command-driven, as the command map a user would
+# write: each typed line looked up whole in a dict, echoed, and answered with its answer and
+# the prompt. It reads the bench's generated files only: the prompt, `delay` and one command
+# a line as `"command": {"answer": "text"}`.
 import argparse
 import asyncio
 import json
@@ -64,6 +69,28 @@ def read_items(data):
     return items
 
 
+def command_map(directory):
+    """The prompt, the delay and {line: answer} of the bench's generated commands.yaml,
+    answers and prompt with CR LF line ends as they go out; None without the file."""
+    try:
+        with open(os.path.join(directory, "commands.yaml"), encoding="latin-1") as source:
+            text = source.read()
+    except FileNotFoundError:
+        return None
+    prompt, delay, answers = "", 0.0, {}
+    for raw in text.splitlines():
+        line = raw.strip()
+        if line.startswith("prompt:"):
+            prompt = json.loads(line.partition(":")[2])
+        elif line.startswith("delay:"):
+            delay = float(line.partition(":")[2])
+        elif line.startswith('"'):
+            entry = json.loads("{" + line + "}")
+            for command, answer in entry.items():
+                answers[command] = answer["answer"].replace("\n", "\r\n").encode("latin-1")
+    return prompt.encode("latin-1"), delay, answers
+
+
 class Events:
     def __init__(self, path):
         self.out = None
@@ -79,12 +106,38 @@ class Events:
 
 
 class Router:
-    def __init__(self, name, directory, port, delay, sessions, events):
+    def __init__(self, name, directory, port, delay, sessions, events, commands=None):
         self.name, self.directory, self.port, self.delay = name, directory, port, delay
         self.slots = asyncio.Semaphore(sessions)
         self.events = events
+        self.commands = commands
         self.count = 0
         self.server = None
+
+    async def converse(self, reader, writer):
+        """Echoes each line (CR, LF or CR LF ends one) and answers it with its answer and the
+        prompt; a line no command answers gets the prompt again. Ends when the client does."""
+        prompt, delay, answers = self.commands
+        writer.write(b"\xff\xfb\x01\xff\xfb\x03" + prompt)   # WILL ECHO, WILL SUPPRESS-GO-AHEAD
+        pending, after_cr, lines = b"", False, 0
+        while True:
+            chunk = await reader.read(65536)
+            if not chunk:
+                return lines
+            for byte in chunk:
+                if after_cr and byte in (0x0A, 0x00):
+                    after_cr = False
+                    continue
+                after_cr = byte == 0x0D
+                if byte not in (0x0D, 0x0A):
+                    pending += bytes((byte,))
+                    continue
+                line, pending = pending.decode("latin-1"), b""
+                lines += 1
+                if delay > 0:
+                    await asyncio.sleep(delay)
+                writer.write(line.encode("latin-1") + b"\r\n" + answers.get(line.strip(), b"") + prompt)
+            await writer.drain()
 
     async def serve(self, reader, writer):
         # Clients beyond --sessions wait here, accepted, for a free slot.
@@ -96,6 +149,20 @@ class Router:
             started = time.monotonic()
             self.events.emit(event="session-start", router=self.name, session=number, peer=peer,
                              time=time.time())
+            if self.commands:
+                reason, lines = "client-gone", 0
+                try:
+                    lines = await self.converse(reader, writer)
+                    writer.close()
+                except (ConnectionError, OSError):
+                    pass
+                except asyncio.CancelledError:
+                    reason = "stopped"
+                    writer.close()
+                self.events.emit(event="session-end", router=self.name, session=number, peer=peer,
+                                 reason=reason, commands=lines,
+                                 seconds=round(time.monotonic() - started, 6))
+                return
             try:
                 with open(os.path.join(self.directory, "RESPONSE.TXT"), "rb") as script:
                     items = read_items(script.read())
@@ -135,13 +202,14 @@ async def main(options):
             print(f"asyncio_peer: {directory}: no such directory", file=sys.stderr)
             return 2
         port, delay = settings(directory)
+        commands = command_map(directory)
         base = os.path.basename(os.path.abspath(directory))
         if next_port is not None and next_port > 0:
             port = next_port
         for copy in range(1, options.copies + 1):
             name = f"{base}-{copy}" if options.copies > 1 else base
             wanted = 0 if next_port == 0 else port + copy - 1
-            routers.append(Router(name, directory, wanted, delay, options.sessions, events))
+            routers.append(Router(name, directory, wanted, delay, options.sessions, events, commands))
         if next_port:
             next_port = port + options.copies
     for router in routers:

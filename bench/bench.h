@@ -20,7 +20,7 @@ struct Options
     // for the profile, not for the figures.
     std::vector<std::string> wrapper;
     std::string json;
-    std::vector<int> phases{1, 2, 3, 4, 6};
+    std::vector<int> phases{1, 2, 3, 4, 6, 7};
     int maxRounds = 0;                    // 0: each phase's own count
     // Working directories: kept when a run fails, unless discard; always with keep.
     bool keep = false;

@@ -1,5 +1,6 @@
 // fleet.h: the fleet phase: zentrel-serve and the asyncio peer, side by side, under many routers and sessions.
 #pragma once
+#include "command_map.h"
 #include "report.h"
 #include "script.h"
 #include "serve_process.h"
@@ -10,6 +11,11 @@
 #include <vector>
 
 namespace zentrel::bench {
+
+// Sessions open at this rate (or over one Delay, if longer): a fleet's CI jobs
+// do not all connect in the same 100 ms, and the storm of that case is what
+// the connection rate measures on its own.
+constexpr double connectsPerSecond = 5000;
 
 struct FleetOptions
 {
@@ -32,6 +38,15 @@ struct FleetFigures
     double connectionsPerSecond = std::nan("");
 };
 
+// What one server did in one scenario of the command phase; NaN where it was not measured.
+struct CommandFigures
+{
+    double medianUs = std::nan("");         // from a line's end to the first byte of its answer
+    double p99Us = std::nan("");
+    double cpuUsPerLine = std::nan("");     // the server's CPU time over the lines typed
+    double idleKiBPerSession = std::nan("");
+};
+
 class FleetBench
 {
 public:
@@ -39,6 +54,8 @@ public:
 
     // Every scenario, each on zentrel-serve and then on the asyncio peer.
     void run();
+    // Phase 7, command-driven routers (phases_commands.cpp), the same way.
+    void commands();
     int streams() const { return m_streams; }
 
 private:
@@ -46,6 +63,11 @@ private:
 
     std::unique_ptr<ServeProcess> launch(Server server, const std::string &scenario, const Script &script,
                                          const std::string &delay, int routers, int sessions);
+    std::unique_ptr<ServeProcess> launch(Server server, const std::string &scenario, const RouterFiles &files,
+                                         int routers, int sessions);
+    CommandFigures typing(Server server, const std::string &scenario, const CommandMap &map, int routers,
+                          int perRouter, int lines, double interval);
+    CommandFigures idleSessions(Server server, const CommandMap &map, int routers, int perRouter);
     void finish(ServeProcess &process, const std::string &what);
     FleetFigures ready(Server server, int routers);
     FleetFigures sessions(Server server, const std::string &scenario, int routers, int perRouter,

@@ -15,16 +15,6 @@
 
 namespace zentrel::bench {
 
-namespace {
-
-constexpr std::size_t problemsKept = 5;
-
-struct Address
-{
-    sockaddr_storage storage{};
-    socklen_t length = 0;
-};
-
 bool resolve(const Endpoint &endpoint, Address &address)
 {
     auto *v4 = reinterpret_cast<sockaddr_in *>(&address.storage);
@@ -43,6 +33,27 @@ bool resolve(const Endpoint &endpoint, Address &address)
     }
     return false;
 }
+
+Received receiveAvailable(int fd, std::vector<char> &buffer,
+                          const std::function<bool(const char *data, std::size_t size, double at)> &chunk)
+{
+    for (;;) {
+        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+        const double at = now();
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK ? Received::WouldBlock : Received::Failed;
+        if (n == 0)
+            return Received::Closed;
+        if (!chunk(buffer.data(), std::size_t(n), at))
+            return Received::Stopped;
+    }
+}
+
+namespace {
+
+constexpr std::size_t problemsKept = 5;
 
 struct Slot
 {
@@ -225,29 +236,11 @@ void Runner::onEvent(int slotIndex, std::uint32_t events)
 
 void Runner::receive(Slot &slot)
 {
-    for (;;) {
-        const ssize_t n = ::recv(slot.fd, m_buffer.data(), m_buffer.size(), 0);
-        const double at = now();
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return;
-            if (slot.problem.empty())
-                slot.problem = "receive failed after " + std::to_string(slot.received)
-                    + " bytes: " + strerror(errno);
-            finish(slot, false);
-            return;
-        }
-        if (n == 0) {
-            finish(slot, true);
-            return;
-        }
+    const Received end = receiveAvailable(slot.fd, m_buffer, [&](const char *data, std::size_t size, double at) {
         const std::size_t offset = slot.received;
-        const std::size_t size = std::size_t(n);
         slot.received += size;
         if (slot.problem.empty())
-            slot.problem = checkChunk(m_script, offset, m_buffer.data(), size);
+            slot.problem = checkChunk(m_script, offset, data, size);
         if (slot.record >= 0 && m_plan.wantArrivals) {
             auto &arrivals = m_result.connections[std::size_t(slot.record)].arrivals;
             while (slot.nextItem < m_script.items() && m_script.itemEnds[slot.nextItem] <= slot.received) {
@@ -255,7 +248,12 @@ void Runner::receive(Slot &slot)
                 ++slot.nextItem;
             }
         }
-    }
+        return true;
+    });
+    if (end == Received::Failed && slot.problem.empty())
+        slot.problem = "receive failed after " + std::to_string(slot.received) + " bytes: " + strerror(errno);
+    if (end != Received::WouldBlock)
+        finish(slot, end == Received::Closed);
 }
 
 void Runner::finish(Slot &slot, bool sawEnd)

@@ -3,10 +3,29 @@
 #include "script.h"
 #include "stream_client.h"
 
+#include <functional>
 #include <string>
+#include <sys/socket.h>
 #include <vector>
 
 namespace zentrel::bench {
+
+// A numeric endpoint as connect() takes it.
+struct Address
+{
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+};
+// False for a host that is no numeric IPv4 or IPv6 address.
+bool resolve(const Endpoint &endpoint, Address &address);
+
+// How a drain of a non-blocking socket ended.
+enum class Received { WouldBlock, Closed, Failed, Stopped };
+// recv() until the kernel has nothing more for now, each chunk handed to
+// `chunk` with the time it came; `chunk` returning false stops there
+// (Stopped). A failure leaves its errno.
+Received receiveAvailable(int fd, std::vector<char> &buffer,
+                          const std::function<bool(const char *data, std::size_t size, double at)> &chunk);
 
 struct FleetPlan
 {

@@ -25,7 +25,7 @@ using namespace zentrel::bench;
 namespace {
 
 const char usage[] =
-    "usage: zentrel_bench [--zentrel PATH] [--json PATH] [--phases 1,2,3,4,6] [--rounds N] [--keep]\n"
+    "usage: zentrel_bench [--zentrel PATH] [--json PATH] [--phases 1,2,3,4,6,7] [--rounds N] [--keep]\n"
     "                     [--discard] [--wrapper 'COMMAND ARGS']\n"
     "                     [--serve PATH] [--peer SCRIPT] [--python PATH] [--fleet-scale F] [--chart SVG]\n"
     "       zentrel_bench --self-check\n"
@@ -35,7 +35,9 @@ const char usage[] =
     "  Zentrel failed to start, serve or stop; missed targets alone do not fail the run.\n"
     "  Phase 6, the fleet, runs zentrel-serve (--serve) and the asyncio peer (--peer, run by\n"
     "  --python) through the same scenarios side by side, draws the figures into --chart, and\n"
-    "  with --fleet-scale runs that fraction of the routers, for a quick look.\n"
+    "  with --fleet-scale runs that fraction of the routers, for a quick look. Phase 7 does\n"
+    "  the same with command-driven routers: each line's answer timed, a mode of 5,000\n"
+    "  commands against one of 10, idle sessions' memory.\n"
     "  --wrapper runs Zentrel under a profiler (e.g. 'valgrind --tool=callgrind'); the\n"
     "  figures of such a run mean nothing, the profile does. --self-check runs the bench\n"
     "  against a stand-in for Zentrel, exact and then with faults made on purpose, to prove\n"
@@ -265,8 +267,9 @@ int main(int argc, char **argv)
     // The stand-in plays only the window's part.
     if (!phasesGiven && (!standIn.empty() || access(fleet.serve.c_str(), X_OK) != 0)) {
         if (standIn.empty())
-            std::printf("zentrel_bench: no %s: the fleet phase is left out\n", fleet.serve.c_str());
-        options.phases.erase(std::remove(options.phases.begin(), options.phases.end(), 6),
+            std::printf("zentrel_bench: no %s: the fleet and command phases are left out\n", fleet.serve.c_str());
+        options.phases.erase(std::remove_if(options.phases.begin(), options.phases.end(),
+                                            [](int phase) { return phase == 6 || phase == 7; }),
                              options.phases.end());
     }
     const auto wanted = [&](int phase) {
@@ -276,7 +279,7 @@ int main(int argc, char **argv)
     std::vector<std::string> programs;
     if (singleRouter)
         programs.push_back(options.program);
-    if (wanted(6))
+    if (wanted(6) || wanted(7))
         programs.insert(programs.end(), {fleet.serve, python});
     for (const std::string &program : programs) {
         if (access(program.c_str(), X_OK) != 0) {
@@ -315,6 +318,8 @@ int main(int argc, char **argv)
         bench.memoryFigures();
     if (wanted(6))
         fleetBench.run();
+    if (wanted(7))
+        fleetBench.commands();
     const double seconds = now() - started;
     const MachineTimes timesAfter = machineTimes();
     load.loadAfter = loadAverage();

@@ -21,10 +21,6 @@ constexpr int sessionsPerRouter = 100;
 constexpr int rateRouters = 20;
 constexpr int rateInFlight = 100;
 constexpr int rateConnections = 20000;
-// Sessions open at this rate (or over one Delay, if longer): a fleet's CI jobs
-// do not all connect in the same 100 ms, and the storm of that case is what
-// the connection rate measures on its own.
-constexpr double connectsPerSecond = 5000;
 
 double clientCpuSeconds()
 {
@@ -64,14 +60,6 @@ private:
     std::thread m_thread;
 };
 
-std::vector<Endpoint> endpointsOf(const ServeProcess &process)
-{
-    std::vector<Endpoint> endpoints;
-    for (const ListeningRouter &router : process.routers())
-        endpoints.push_back({router.address.empty() ? "127.0.0.1" : router.address, router.port});
-    return endpoints;
-}
-
 } // namespace
 
 FleetBench::FleetBench(FleetOptions options, std::string workRoot, Report &report)
@@ -93,6 +81,12 @@ std::unique_ptr<ServeProcess> FleetBench::launch(Server server, const std::strin
                                                  const Script &script, const std::string &delay,
                                                  int routers, int sessions)
 {
+    return launch(server, scenario, scriptFiles(script, delay), routers, sessions);
+}
+
+std::unique_ptr<ServeProcess> FleetBench::launch(Server server, const std::string &scenario,
+                                                 const RouterFiles &files, int routers, int sessions)
+{
     std::vector<std::string> command = server == Server::Zentrel
         ? std::vector<std::string>{m_options.serve}
         : m_options.peer;
@@ -102,7 +96,7 @@ std::unique_ptr<ServeProcess> FleetBench::launch(Server server, const std::strin
     auto process = std::make_unique<ServeProcess>(
         command, m_workRoot + "/fleet-" + std::to_string(++m_runs) + "-" + label(server) + "-" + scenario);
     std::string error;
-    if (!process->start(script, delay, error) || !process->waitReady(30, error)) {
+    if (!process->start(files, error) || !process->waitReady(30, error)) {
         m_report.fail(what + ": " + error);
         const std::string log = process->logTail();
         if (!log.empty())

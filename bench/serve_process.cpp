@@ -15,13 +15,24 @@ ServeProcess::ServeProcess(std::vector<std::string> command, std::string directo
 {
 }
 
+RouterFiles scriptFiles(const Script &script, const std::string &delayText)
+{
+    // The port is a placeholder: every run passes --port 0.
+    return {{"RESPONSE.TXT", script.file}, {"zentrel.ini", "[Settings]\r\nTCP-Port=1101\r\nDelay=" + delayText + "\r\n"}};
+}
+
 bool ServeProcess::start(const Script &script, const std::string &delayText, std::string &error)
 {
+    return start(scriptFiles(script, delayText), error);
+}
+
+bool ServeProcess::start(const RouterFiles &files, std::string &error)
+{
     const std::string router = m_directory + "/router";
-    // The port is a placeholder: every run passes --port 0.
-    const std::string ini = "[Settings]\r\nTCP-Port=1101\r\nDelay=" + delayText + "\r\n";
-    if (::mkdir(m_directory.c_str(), 0700) != 0 || ::mkdir(router.c_str(), 0700) != 0
-        || !writeFile(router + "/RESPONSE.TXT", script.file) || !writeFile(router + "/zentrel.ini", ini)) {
+    bool laidOut = ::mkdir(m_directory.c_str(), 0700) == 0 && ::mkdir(router.c_str(), 0700) == 0;
+    for (const auto &[name, content] : files)
+        laidOut = laidOut && writeFile(router + "/" + name, content);
+    if (!laidOut) {
         error = "cannot lay out " + m_directory + ": " + strerror(errno);
         return false;
     }
@@ -68,6 +79,14 @@ bool ServeProcess::waitReady(double timeout, std::string &error)
         return false;
     }
     return true;
+}
+
+std::vector<Endpoint> endpointsOf(const ServeProcess &process)
+{
+    std::vector<Endpoint> endpoints;
+    for (const ListeningRouter &router : process.routers())
+        endpoints.push_back({router.address.empty() ? "127.0.0.1" : router.address, router.port});
+    return endpoints;
 }
 
 } // namespace zentrel::bench

@@ -3,10 +3,12 @@
 #include "child_process.h"
 #include "script.h"
 #include "server_events.h"
+#include "stream_client.h"
 
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace zentrel::bench {
@@ -18,7 +20,12 @@ struct ListeningRouter
     int port = 0;
 };
 
-// Lays out `directory`/router (RESPONSE.TXT and zentrel.ini), starts
+// A router directory's files, by name: what the fleet's servers are started on.
+using RouterFiles = std::vector<std::pair<std::string, std::string>>;
+// RESPONSE.TXT and zentrel.ini with the Delay given.
+RouterFiles scriptFiles(const Script &script, const std::string &delayText);
+
+// Lays out `directory`/router (RESPONSE.TXT and zentrel.ini, or the files given), starts
 // `command` with `--events FILE` and that directory appended, and follows the
 // events as the server writes them.
 class ServeProcess
@@ -27,6 +34,8 @@ public:
     ServeProcess(std::vector<std::string> command, std::string directory);
 
     bool start(const Script &script, const std::string &delayText, std::string &error);
+    // The same with the router directory's files given: name and content each.
+    bool start(const RouterFiles &files, std::string &error);
     // Waits for the ready event, collecting the listening routers on the way.
     bool waitReady(double timeout, std::string &error);
     // Every event that has been written since the last call, in order.
@@ -49,5 +58,8 @@ private:
     int m_unreadable = 0;
     double m_readyAt = 0;
 };
+
+// Where a client reaches each of the server's routers.
+std::vector<Endpoint> endpointsOf(const ServeProcess &process);
 
 } // namespace zentrel::bench

@@ -48,6 +48,8 @@ int connectTo(const Endpoint &endpoint, std::string &error)
     return fd;
 }
 
+} // namespace
+
 std::string printable(const std::string &bytes)
 {
     std::string text;
@@ -66,7 +68,6 @@ std::string printable(const std::string &bytes)
     return text;
 }
 
-} // namespace
 
 std::string checkChunk(const Script &script, std::size_t offset, const char *data, std::size_t size)
 {

@@ -34,6 +34,9 @@ struct StreamResult
 StreamResult receiveStream(const Endpoint &endpoint, const Script &script, double timeout,
                            bool wantArrivals);
 
+// The bytes as a report shows them: printable ASCII as it is, a quote or a
+// backslash escaped, any other byte as \xNN.
+std::string printable(const std::string &bytes);
 // Describes the first difference between what was expected and what came.
 std::string describeMismatch(const Script &script, std::size_t offset, const std::string &got);
 // What is wrong with `size` bytes received at `offset` of the script's stream; empty when they are right.

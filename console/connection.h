@@ -2,10 +2,17 @@
 #pragma once
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace zentrel::console {
+
+// What an SSH client asked for when it opened its channel; Telnet asks nothing.
+struct TerminalRequest {
+    bool exec = false;           // one command to run (its first typed line), not a shell
+    std::optional<int> rows;     // the pty request's height; 0: the client's terminal does not page
+};
 
 // Telnet over a TCP socket, an SSH channel, or the window's socket element:
 // the session plays its script through this and hears the client through it.
@@ -54,6 +61,8 @@ public:
     virtual void reset() { close(); }
     // "address:port" of the client ("[v6]:port" for IPv6), for reports.
     virtual std::string peer() const = 0;
+    // As the client asked when the connection was handed over; it does not change after.
+    virtual TerminalRequest terminal() const { return {}; }
 };
 
 } // namespace zentrel::console

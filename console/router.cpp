@@ -181,7 +181,7 @@ void Router::startSession(std::unique_ptr<Waiting> waiting)
     setup.faults = m_setup.faults;
     setup.typing = waiting->typing;
     if (m_setup.dialogue)
-        setup.dialogue = m_setup.dialogue(setup.info, setup.typing.carrier);
+        setup.dialogue = m_setup.dialogue(setup.info, setup.typing.carrier, setup.connection->terminal());
     // The session holds the input again if it must.
     setup.connection->holdInput(false);
     m_sessions.push_back(std::make_unique<Session>(m_loop, m_observer, std::move(setup)));

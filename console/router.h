@@ -32,8 +32,10 @@ struct RouterSetup {
     // reported as a warning and the session plays nothing.
     std::function<ScriptPtr()> script;
     // Set for a command-driven router: each session's side of the router,
-    // made as the session starts; no script is read.
-    std::function<std::unique_ptr<Dialogue>(const SessionInfo &info, Carrier carrier)> dialogue;
+    // made as the session starts, for the client's carrier and what its
+    // terminal asked for; no script is read.
+    std::function<std::unique_ptr<Dialogue>(const SessionInfo &info, Carrier carrier, const TerminalRequest &terminal)>
+        dialogue;
     // Told from the loop after each session has ended and reported it, a
     // refused client's included.
     std::function<void()> sessionEnded;

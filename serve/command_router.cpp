@@ -90,9 +90,13 @@ CommandRouter::CommandRouter(std::string name, commands::ModelPtr model, platfor
 }
 
 std::unique_ptr<console::Dialogue> CommandRouter::dialogue(const console::SessionInfo &info,
-                                                           console::Carrier carrier)
+                                                           console::Carrier carrier,
+                                                           const console::TerminalRequest &terminal)
 {
-    commands::ConversationOptions options{.ssh = carrier == console::Carrier::Ssh, .user = info.user};
+    commands::ConversationOptions options{.ssh = carrier == console::Carrier::Ssh, .user = info.user,
+                                          .exec = terminal.exec};
+    if (terminal.rows && *terminal.rows >= 0)
+        options.rows = std::size_t(*terminal.rows);
     return std::make_unique<ConversationDialogue>(
         *this, std::make_unique<commands::Conversation>(m_model, m_state, m_files, std::move(options)));
 }

@@ -2,6 +2,7 @@
 #pragma once
 #include "console/commands/model.h"
 #include "console/commands/router_state.h"
+#include "console/connection.h"
 #include "console/dialogue.h"
 #include "serve/fleet_plan.h"
 
@@ -29,7 +30,8 @@ public:
     CommandRouter(std::string name, console::commands::ModelPtr model, platform::TextFiles &files,
                   const ConfigFiles *configs, std::function<void(const std::string &)> problem);
 
-    std::unique_ptr<console::Dialogue> dialogue(const console::SessionInfo &info, console::Carrier carrier);
+    std::unique_ptr<console::Dialogue> dialogue(const console::SessionInfo &info, console::Carrier carrier,
+                                                const console::TerminalRequest &terminal = {});
     // Whether the login's `users:` let this account in over SSH: true
     // when it lists none. A login that asks no user name takes any name
     // with one of its passwords, as its Telnet dialog does.

@@ -39,8 +39,9 @@ Fleet::Fleet(platform::PosixLoop &loop, EventLog &log, const Observers &observer
         routerSetup.script = [this, path = member->plan.scriptPath] { return m_scripts.get(path); };
         member->commands = commands ? commands(member->plan) : nullptr;
         if (CommandRouter *router = member->commands) {
-            routerSetup.dialogue = [router](const console::SessionInfo &info, console::Carrier carrier) {
-                return router->dialogue(info, carrier);
+            routerSetup.dialogue = [router](const console::SessionInfo &info, console::Carrier carrier,
+                                            const console::TerminalRequest &terminal) {
+                return router->dialogue(info, carrier, terminal);
             };
             // commands.yaml's faults and messages; its jitter before zentrel.ini's.
             routerSetup.faults.schedule = router->model().schedule;

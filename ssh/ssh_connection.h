@@ -21,6 +21,13 @@ public:
     bool isGone() const override { return m_peer->isGone(); }
     void close() override { m_peer->close(); }
     std::string peer() const override { return m_peer->peer(); }
+    console::TerminalRequest terminal() const override
+    {
+        console::TerminalRequest request{.exec = m_peer->isExec()};
+        if (m_peer->hasPty())
+            request.rows = m_peer->terminal().rows;
+        return request;
+    }
 
     const SshPeer &ssh() const { return *m_peer; }
     void onResize(std::function<void(const SshPeer::Terminal &)> resized) { m_peer->onResize(std::move(resized)); }

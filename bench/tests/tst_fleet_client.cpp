@@ -1,5 +1,6 @@
 // tst_fleet_client.cpp: the fleet bench's own checks: event lines, the many-connection client, the asyncio peer.
 #include "clock.h"
+#include "command_client.h"
 #include "fleet_client.h"
 #include "raw_sender.h"
 #include "serve_process.h"
@@ -36,14 +37,6 @@ std::vector<std::string> peerCommand(int routers, int sessions)
 {
     return {"/usr/bin/python3", ZENTREL_SOURCE_DIR "/bench/asyncio_peer.py", "--port", "0", "--copies",
             std::to_string(routers), "--sessions", std::to_string(sessions)};
-}
-
-std::vector<Endpoint> endpointsOf(const ServeProcess &process)
-{
-    std::vector<Endpoint> endpoints;
-    for (const ListeningRouter &router : process.routers())
-        endpoints.push_back({router.address, router.port});
-    return endpoints;
 }
 
 } // namespace
@@ -311,4 +304,45 @@ TEST(AsyncioPeer, stopsDuringAPauseAndSaysSo)
     char byte;
     EXPECT_EQ(::recv(client, &byte, 1, 0), 0);   // closed, no item sent
     ::close(client);
+}
+
+// The command phase's client and the asyncio peer's command map: every
+// typed line gets its echo, answer and prompt byte for byte and is timed; a
+// reply that differs from the map fails its session; idle sessions are held
+// until the measurement is done.
+TEST(CommandClient, typesTimesAndChecksEveryReply)
+{
+    TempDir dir;
+    const CommandMap map = commandMap(12);
+    ServeProcess peer(peerCommand(2, 2), dir.path + "/commands");
+    std::string error;
+    ASSERT_TRUE(peer.start({{"commands.yaml", map.yaml}}, error)) << error;
+    ASSERT_TRUE(peer.waitReady(20, error)) << error << peer.logTail();
+
+    CommandPlan plan;
+    plan.endpoints = endpointsOf(peer);
+    plan.perEndpoint = 2;
+    plan.lines = 5;
+    plan.interval = 0.01;
+    plan.timeout = 20;
+    const CommandResult typed = runCommands(plan, map);
+    EXPECT_EQ(typed.exact, 4) << (typed.problems.empty() ? "" : typed.problems.front());
+    EXPECT_EQ(typed.latencies.size(), 20u);
+
+    // Sessions 1 and 3 type line 3 of the map (their fourth and second lines).
+    CommandMap wrong = map;
+    wrong.replies[3][wrong.echoSize(3) + 4] ^= 1;
+    const CommandResult caught = runCommands(plan, wrong);
+    EXPECT_EQ(caught.wrong, 2);
+    ASSERT_FALSE(caught.problems.empty());
+    EXPECT_NE(caught.problems.front().find("show g0 x3"), std::string::npos) << caught.problems.front();
+
+    plan.lines = 0;
+    int held = 0;
+    plan.whileIdle = [&] {
+        peer.readEvents([&](const ServerEvent &event) { held += event.kind() == "session-start"; });
+    };
+    EXPECT_EQ(runCommands(plan, map).exact, 4);
+    EXPECT_EQ(held, 12) << "every session had started before the client let go";
+    EXPECT_TRUE(peer.stop(5).clean);
 }

@@ -26,6 +26,10 @@ Conversation::Conversation(ModelPtr model, std::shared_ptr<RouterState> router, 
       m_mode(m_model->start), m_user(m_options.user), m_answersAt(m_model->answersSlots, 0),
       m_pageLength(m_model->pageLength)
 {
+    if (m_options.exec)
+        m_pageLength = 0;
+    else if (m_options.rows && m_pageLength > 0)
+        setPageLength(*m_options.rows);
 }
 
 std::string Conversation::fixedText(const Template &text) const
@@ -33,8 +37,11 @@ std::string Conversation::fixedText(const Template &text) const
     return crLf(text.render({.hostname = m_router->hostname(), .user = m_user, .session = sessionName()}));
 }
 
+// An exec request's answer has no prompt around it.
 std::string Conversation::prompt() const
 {
+    if (m_options.exec)
+        return {};
     std::vector<std::string_view> own(m_promptValues.begin(), m_promptValues.end());
     return crLf(m_model->modes[std::size_t(m_mode)].prompt.render(
         {.hostname = m_router->hostname(), .user = m_user, .session = sessionName(), .own = own}));
@@ -49,6 +56,11 @@ Reply Conversation::start()
 {
     Reply reply;
     reply.delay = m_model->delay;
+    if (m_options.exec) {
+        m_stage = Stage::Commands;
+        reply.delay = 0;
+        return reply;
+    }
     if (m_options.ssh || !m_model->login) {
         m_stage = Stage::Commands;
         reply.bytes = welcome();
@@ -90,6 +102,10 @@ Reply Conversation::line(std::string_view typed)
         return {};
     }
     reply.bytes.insert(0, erased);
+    if (m_options.exec && m_stage == Stage::Commands && reply.end == Ending::None) {
+        m_stage = Stage::Ended;
+        reply.end = Ending::Closed;
+    }
     return reply;
 }
 

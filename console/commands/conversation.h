@@ -27,6 +27,16 @@ struct ConversationOptions {
     // {user}: the user name the client logged in with over SSH. A Telnet
     // login takes the name typed at the login's username prompt.
     std::string user;
+    // An SSH exec request: its one command line is answered as a router's
+    // SSH server runs it, with no motd, no prompt and no paging, and the
+    // session closes after the answer (after the command's question, when
+    // it asks one and the client answers).
+    bool exec = false;
+    // The height of the client's terminal (an SSH pty request): the page
+    // length the session starts with, as a router takes its terminal length
+    // from the pty; 0 turns paging off. A router whose commands.yaml pages
+    // nothing (length 0) keeps not paging.
+    std::optional<std::size_t> rows;
 };
 
 enum class Ending {

@@ -179,3 +179,62 @@ for line in sys.stdin:
     serve.signal(SIGTERM);
     EXPECT_EQ(serve.wait(), 0);
 }
+
+// An exec request gets its command's answer alone and exit status 0, as a
+// router's SSH server gives it; a shell's pty sets the page length.
+TEST(ServeCommands, sshExecAnswersTheCommandAloneAndThePtyRowsPage)
+{
+    if (std::system("/usr/bin/python3 -c 'import paramiko' 2>/dev/null") != 0)
+        GTEST_SKIP() << "python3-paramiko is not installed";
+    ScratchDir scratch;
+    const std::string dir = commandRouter(scratch, "pty", R"(hostname: P1
+motd: "welcome\n"
+modes:
+  exec:
+    prompt: "{hostname}>"
+    commands:
+      show long: {answer: "1\n2\n3\n4\n5\n"}
+paging: {length: 24, more: "-M-"}
+delay: 0
+)");
+    // One channel a connection, as the router serves it.
+    scratch.write("client.py", R"(import sys, time, paramiko
+def connect():
+    client = paramiko.SSHClient()
+    client.set_missing_host_key_policy(paramiko.AutoAddPolicy())
+    client.connect("127.0.0.1", port=int(sys.argv[1]), username="u", password="p",
+                   look_for_keys=False, allow_agent=False, timeout=10)
+    return client
+for command in ("sh long", "bogus"):
+    client = connect()
+    stdin, stdout, stderr = client.exec_command(command, timeout=10)
+    print(repr(stdout.read()), stdout.channel.recv_exit_status())
+    client.close()
+client = connect()
+shell = client.invoke_shell(height=3)
+seen, deadline = b"", time.monotonic() + 10
+shell.send("show long\n")
+while not seen.endswith(b"-M-") and time.monotonic() < deadline:
+    seen += shell.recv(4096)
+print(repr(seen[seen.index(b"P1>"):]))
+client.close()
+)");
+    ServeProcess serve({"--port", "0", "--ssh-port", "0", dir});
+    ASSERT_TRUE(serve.until("ready")) << serve.stderrText();
+    std::string port;
+    for (const std::string &event : named(serve.events(), "listening"))
+        if (field(event, "protocol") == "ssh")
+            port = field(event, "port");
+    const std::string out = scratch.path() + "/out";
+    ASSERT_EQ(std::system(("/usr/bin/python3 " + scratch.path() + "/client.py " + port + " >" + out).c_str()), 0);
+    EXPECT_EQ(scratch.read("out"), "b'1\\r\\n2\\r\\n3\\r\\n4\\r\\n5\\r\\n' 0\n"
+                                   "b\"^\\r\\n% Invalid input detected at '^' marker.\\r\\n\" 0\n"
+                                   "b'P1>show long\\r\\n1\\r\\n2\\r\\n-M-'\n");
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.wait(), 0);
+    std::vector<std::string> reasons;
+    for (const std::string &event : named(serve.events(), "session-end"))
+        reasons.push_back(field(event, "reason"));
+    reasons.resize(2);   // the shell's end races the SIGTERM
+    EXPECT_EQ(reasons, (std::vector<std::string>{"closed", "closed"}));
+}

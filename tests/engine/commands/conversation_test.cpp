@@ -328,6 +328,41 @@ TEST_F(Conversing, sshStartsAfterTheLogin)
     EXPECT_EQ(rig.session(true)->start().bytes, "MOTD R1\r\nR1>");
 }
 
+// An SSH exec request: the command's answer alone, then the close; a
+// question the command asks is still asked, and its reply answered.
+struct ExecCase {
+    const char *name;
+    std::vector<std::string> lines;
+    std::string bytes;                // the reply to the last line
+    Ending end = Ending::Closed;
+};
+
+class Exec : public Conversing, public ::testing::WithParamInterface<ExecCase> {};
+
+TEST_P(Exec, answersTheOneCommandAndCloses)
+{
+    Conversation session(rig.model, rig.router, rig.files,
+                         ConversationOptions{.ssh = true, .user = "admin", .exec = true});
+    const Reply start = session.start();
+    EXPECT_EQ(start.bytes, "") << "no motd, no prompt";
+    EXPECT_EQ(start.delay, 0);
+    const Reply reply = zentrel::tests::typeLines(session, GetParam().lines);
+    EXPECT_EQ(reply.bytes, GetParam().bytes);
+    EXPECT_EQ(reply.end, GetParam().end);
+    EXPECT_EQ(session.ended(), GetParam().end == Ending::Closed);
+}
+
+std::string execName(const ::testing::TestParamInfo<ExecCase> &info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Lines, Exec, ::testing::Values(
+    ExecCase{"answer", {"sh file Eth0"}, "Eth0 is up\r\nMTU 1500\r\n"},
+    ExecCase{"invalid", {"show bogus"}, std::string(5, ' ') + "^\r\n" + Invalid},
+    ExecCase{"emptyLine", {""}, ""},
+    ExecCase{"closingCommand", {"quit"}, "bye\r\n"},
+    ExecCase{"passwordAsked", {"enable"}, "Password: ", Ending::None},
+    ExecCase{"passwordThenClose", {"enable", "en"}, ""},
+    ExecCase{"questionThenAnswer", {"copy run x", ""}, "copied to start\r\n"}), execName);
+
 TEST(LoginVariants, passwordOnlyAndAnyUser)
 {
     CommandsRig passwordOnly(R"(

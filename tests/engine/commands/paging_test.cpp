@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 using namespace zentrel::console::commands;
 using zentrel::tests::CommandsRig;
 
@@ -135,3 +137,48 @@ paging: {length: 0}
 }
 
 } // namespace
+
+// The page length a session starts with from its SSH pty's rows; `terminal length` still wins.
+struct RowsCase {
+    const char *name;
+    const char *length;               // paging: {length:} of commands.yaml
+    std::optional<std::size_t> rows;  // the pty request's height; none: no pty
+    bool exec = false;
+    std::vector<std::string> before;  // typed before `show`
+    std::string answer;               // what `show` sends
+};
+
+class PagingRows : public ::testing::TestWithParam<RowsCase>
+{
+};
+
+TEST_P(PagingRows, pageLengthFollowsThePty)
+{
+    const RowsCase &c = GetParam();
+    CommandsRig rig(R"(
+modes:
+  exec:
+    prompt: ">"
+    commands:
+      show: "1\n2\n3\n4\n"
+      terminal length {n}: {paging: "{n}"}
+paging: {more: "-M-", length: )" + std::string(c.length) + "}\n");
+    rig.load();
+    Conversation session(rig.model, rig.router, rig.files,
+                         ConversationOptions{.ssh = true, .exec = c.exec, .rows = c.rows});
+    session.start();
+    for (const std::string &line : c.before)
+        session.line(line);
+    EXPECT_EQ(session.line("show").bytes, c.answer) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PagingRows,
+    ::testing::Values(
+        RowsCase{"the model's length without a pty", "3", std::nullopt, false, {}, "1\r\n2\r\n-M-"},
+        RowsCase{"the pty's rows: one line less on a page, for the more text", "3", 4, false, {}, "1\r\n2\r\n3\r\n-M-"},
+        RowsCase{"a pty of 0 rows pages nothing", "3", 0, false, {}, "1\r\n2\r\n3\r\n4\r\n>"},
+        RowsCase{"a router that does not page ignores the rows", "0", 2, false, {}, "1\r\n2\r\n3\r\n4\r\n>"},
+        RowsCase{"terminal length wins over the rows", "3", 50, false, {"terminal length 2"}, "1\r\n-M-"},
+        RowsCase{"an exec request never pages", "3", 2, true, {}, "1\r\n2\r\n3\r\n4\r\n"}),
+    [](const auto &info) { return "case" + std::to_string(info.index); });
