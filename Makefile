@@ -67,17 +67,14 @@ TEST_JOBS ?= 6
 STAGE_TIMES = $(abspath $(BUILD))/stage-times
 stage = scripts/stage-time $(STAGE_TIMES) $(1)
 
-# While they wait, the next stage's build runs beside them at the lowest CPU priority, on the
-# time they leave (scripts/beside); each keeps its own line in stage-times, the build's clock
-# time counted from its start, and the build's output follows the tests'.
-beside = scripts/beside $(BUILD)/$(1).log $(call stage,$(1)) $(MAKE) $(2) -- $(call stage,$(3)) $(4)
-
 test:
 	@mkdir -p $(BUILD) && rm -f $(STAGE_TIMES)
 	@$(call stage,install) $(MAKE) deps-test
 	@$(call stage,build) $(MAKE) test-programs
-	@$(call beside,sanitizer-build,sanitize-build,tests,sh -c 'cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS)')
-	@$(call beside,fuzz-build,fuzz-build,sanitizer-tests,$(MAKE) sanitize-run)
+	@$(call stage,tests) sh -c 'cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS)'
+	@$(call stage,sanitizer-build) $(MAKE) sanitize-build
+	@$(call stage,sanitizer-tests) $(MAKE) sanitize-run
+	@$(call stage,fuzz-build) $(MAKE) fuzz-build
 	@$(call stage,fuzz-tests) $(MAKE) fuzz-run
 	@echo "make test, stage by stage:" && cat $(STAGE_TIMES)
 
