@@ -78,6 +78,10 @@ function(zentrel_test_kind_flags target kind)
             ZENTREL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
     else()
         target_link_libraries(${target} PRIVATE GTest::gtest_main)
+        # RE2's pkg-config file adds -pthread (it defines _REENTRANT) to the programs that use
+        # it: all of them compile with it, or GCC refuses their shared header and they parse
+        # GoogleTest's headers again.
+        target_compile_options(${target} PRIVATE -pthread)
         # Events are set with designated initializers that name only what a test hears.
         target_compile_options(${target} PRIVATE -Wno-missing-field-initializers)
     endif()
