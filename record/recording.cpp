@@ -3,10 +3,12 @@
 
 #include "console/line_editor.h"
 #include "console/telnet.h"
+#include "console/telnet_options.h"
 #include "serve/visible.h"
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <utility>
 
 namespace zentrel::record {
@@ -83,19 +85,31 @@ public:
                 break;
             case TelnetScanner::Byte::Negotiation:
                 ++m_commands;
+                m_verb = static_cast<unsigned char>(c);
+                m_others += m_verb == console::telnet::Sb;
                 break;
             case TelnetScanner::Byte::Inside:
+                if (console::telnet::takesOption(m_verb)) {
+                    const auto option = static_cast<unsigned char>(c);
+                    m_others += m_verb != console::telnet::Will
+                                || (option != console::telnet::Echo && option != console::telnet::SuppressGoAhead);
+                }
+                m_verb = 0;
                 break;
             }
         }
         return out;
     }
     std::size_t commands() const { return m_commands; }
+    // Those that are not WILL ECHO or WILL SUPPRESS-GO-AHEAD.
+    std::size_t others() const { return m_others; }
 
 private:
     bool m_telnetOn;
     TelnetScanner m_telnet;
     std::size_t m_commands = 0;
+    std::size_t m_others = 0;
+    unsigned char m_verb = 0;   // the command whose option byte comes next
 };
 
 // One item as the router sent it, before the echo and the prompts are taken out.
@@ -136,6 +150,11 @@ public:
             return;
         m_item.arrivals.emplace_back(m_item.bytes.size(), time);
         m_item.bytes += kept;
+        m_echoing = m_echoing
+                    || (m_item.lineTime >= 0 && m_item.echo.find_first_not_of("\r\n") != std::string::npos
+                        && m_item.bytes.starts_with(m_item.echo));
+        while (!m_ahead.empty() && cutAtEcho()) {
+        }
         // What the client types after a password prompt is a secret line.
         m_editor.setSecret(console::asksForPassword(m_item.bytes));
     }
@@ -157,7 +176,11 @@ public:
         }
     }
 
-    void finish() { items.push_back(std::move(m_item)); }
+    void finish()
+    {
+        flushAhead();
+        items.push_back(std::move(m_item));
+    }
 
 private:
     // `m_echo` ends with the line's own line end.
@@ -176,20 +199,109 @@ private:
                     m_item.bytes.resize(m_lineStart);
                 }
             }
-            items.push_back(std::move(m_item));
-            m_item = RawItem{};
-            m_item.echo = std::move(echo);
-            m_item.lineTime = time;
             lines.push_back({line.text, line.secret});
+            // Behind lines typed ahead, a line is typed ahead too, unless the
+            // router answered and waits with no echo of them where it was due.
+            bool ahead = m_echoing && waiting();
+            if (!m_ahead.empty()) {
+                ahead = !answered();
+                if (!ahead)
+                    flushAhead();
+            }
+            if (ahead) {
+                m_ahead.push_back({std::move(echo), time});
+            } else {
+                items.push_back(std::move(m_item));
+                m_item = RawItem{};
+                m_item.echo = std::move(echo);
+                m_item.lineTime = time;
+            }
         }
         m_echo.clear();
         m_lineStart = std::string::npos;
     }
 
+    // The router has sent nothing past the echo of the line the item answers.
+    bool waiting() const { return m_item.lineTime >= 0 && std::string_view(m_item.echo).starts_with(m_item.bytes); }
+
+    // The item ends in a prompt after an answer: the router waits for a line.
+    bool answered() const
+    {
+        return !waiting() && endsInPrompt(std::string_view(m_item.bytes));
+    }
+
+    static bool endsInPrompt(std::string_view bytes)
+    {
+        const std::string_view prompt = console::promptOf(bytes);
+        const std::size_t last = prompt.find_last_not_of(" \t");
+        return last != std::string_view::npos && std::string_view(">#$%:").find(prompt[last]) != std::string_view::npos;
+    }
+
+    // A line typed before the router answered the one before is echoed when
+    // the router reads it: after the prompt that ends that answer. The item is
+    // cut there, so that each answer stays with its line.
+    bool cutAtEcho()
+    {
+        const std::string &echo = m_ahead.front().echo;
+        const std::string &bytes = m_item.bytes;
+        const std::size_t own = bytes.starts_with(m_item.echo) ? m_item.echo.size() : 0;
+        std::size_t at = bytes.find(echo, std::max(own, m_searched));
+        while (at != std::string::npos && !endsInPrompt(std::string_view(bytes).substr(0, at)))
+            at = bytes.find(echo, at + 1);
+        if (at == std::string::npos) {
+            if (bytes.size() >= echo.size())
+                m_searched = std::max(m_searched, bytes.size() - echo.size() + 1);
+            return false;
+        }
+        RawItem next;
+        next.echo = std::move(m_ahead.front().echo);
+        next.lineTime = std::max(m_ahead.front().time, m_item.timeOf(at));
+        next.bytes = bytes.substr(at);
+        next.arrivals.emplace_back(0, m_item.timeOf(at));
+        for (const auto &[offset, time] : m_item.arrivals)
+            if (offset > at)
+                next.arrivals.emplace_back(offset - at, time);
+        std::erase_if(m_item.arrivals, [at](const auto &arrival) { return arrival.first >= at; });
+        for (const std::size_t enter : m_item.enters)
+            if (enter > at)
+                next.enters.push_back(enter - at);
+        std::erase_if(m_item.enters, [at](std::size_t enter) { return enter > at; });
+        if (m_lineStart != std::string::npos)
+            m_lineStart = m_lineStart > at ? m_lineStart - at : 0;
+        m_item.bytes.resize(at);
+        items.push_back(std::move(m_item));
+        m_item = std::move(next);
+        m_ahead.pop_front();
+        m_searched = 0;
+        return true;
+    }
+
+    // Lines typed ahead whose echo never came where it was looked for: cut at
+    // the time each was typed, as for a router that does not echo.
+    void flushAhead()
+    {
+        for (Ahead &line : m_ahead) {
+            items.push_back(std::move(m_item));
+            m_item = RawItem{};
+            m_item.echo = std::move(line.echo);
+            m_item.lineTime = line.time;
+        }
+        m_ahead.clear();
+        m_searched = 0;
+    }
+
+    struct Ahead {
+        std::string echo;
+        double time;
+    };
+
     RawItem m_item;
     console::LineEditor m_editor;
     std::string m_echo;   // what the replaying router would echo of the line so far
     std::size_t m_lineStart = std::string::npos;
+    bool m_echoing = false;       // the router has echoed a line with text in it
+    std::deque<Ahead> m_ahead;    // lines typed before the router answered, oldest first
+    std::size_t m_searched = 0;   // where the front one's echo may still start in m_item
 };
 
 double median(std::vector<double> values)
@@ -203,7 +315,7 @@ double median(std::vector<double> values)
 
 } // namespace
 
-Recording buildRecording(const SessionLog &log)
+Recording buildRecording(const SessionLog &log, Playback playback)
 {
     Cutter cutter(log.carrier());
     for (const SessionLog::Chunk &chunk : log.chunks()) {
@@ -298,11 +410,19 @@ Recording buildRecording(const SessionLog &log)
         recording.warnings.push_back(
             "the session passed the recording limit: the last " + std::to_string(log.dropped())
             + " bytes were relayed and are in the transcript, but not in the items or lines");
-    if (recording.telnetCommands > 0)
+    // A command-driven router offers echo and suppress-go-ahead itself; a
+    // turn-taking one negotiates nothing.
+    if (playback == Playback::Items && recording.telnetCommands > 0)
         recording.warnings.push_back(
             std::to_string(recording.telnetCommands)
             + " Telnet negotiation commands from the router are left out of the items; played "
               "back, nothing is negotiated, so the client may behave differently");
+    if (playback == Playback::Commands && cutter.router.others() > 0)
+        recording.warnings.push_back(
+            std::to_string(cutter.router.others())
+            + " Telnet negotiation commands from the router other than WILL ECHO and WILL "
+              "SUPPRESS-GO-AHEAD are left out; played back, the router offers only those two, so the "
+              "client may behave differently");
     return recording;
 }
 
