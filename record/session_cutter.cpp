@@ -150,15 +150,18 @@ bool Cutter::answered() const
 }
 
 // A line typed before the router answered the one before is echoed when
-// the router reads it: after the prompt that ends that answer. The item is
-// cut there, so that each answer stays with its line.
+// the router reads it: after the prompt that ends that answer, or right
+// after the echo before when that line has no answer (lines pasted where
+// the router shows no prompt). The item is cut there, so that each answer
+// stays with its line.
 bool Cutter::cutAtEcho()
 {
     const std::string &echo = m_ahead.front().echo;
     const std::string &bytes = m_item.bytes;
     const std::size_t own = bytes.starts_with(m_item.echo) ? m_item.echo.size() : 0;
     std::size_t at = bytes.find(echo, std::max(own, m_searched));
-    while (at != std::string::npos && !endsInPrompt(std::string_view(bytes).substr(0, at)))
+    while (at != std::string::npos && !(own > 0 && at == own)
+           && !endsInPrompt(std::string_view(bytes).substr(0, at)))
         at = bytes.find(echo, at + 1);
     if (at == std::string::npos) {
         if (bytes.size() >= echo.size())

@@ -256,6 +256,13 @@ TEST(Recording, linesTypedAheadAreCutWhereTheRouterEchoesThem)
     const Recording cut = buildRecording(other.log);
     EXPECT_EQ(cut.items, (Items{"R>", "A\r\nR>B\r\nR>", "", "C\r\nR>"}));
     EXPECT_FALSE(cut.warnings.empty());
+
+    Script pasted;   // lines pasted where the router shows no prompt: each echo right after the one before
+    pasted.router(0.1, "R(config)#").client(1.0, "banner motd ^\r\n").router(1.001, "banner motd ^\r\n")
+        .router(1.1, "Enter TEXT message.\r\n").client(2.0, "one\r\ntwo\r\n^\r\n")
+        .router(2.001, "one\r\n").router(2.002, "two\r\n^\r\n").router(2.1, "R(config)#");
+    const Recording banner = buildRecording(pasted.log);
+    EXPECT_EQ(banner.items, (Items{"R(config)#", "Enter TEXT message.\r\n", "", "", "R(config)#"}));
 }
 
 TEST(Recording, echoMissingOnSomeLinesIsNamed)
