@@ -98,7 +98,8 @@ def commands_case(work):
     with open(os.path.join(starters, "cisco_ios", "commands.yaml"), "a") as f:
         f.write("delay: %s\n" % STARTER_DELAY)
     serve = subprocess.Popen([SERVE, "--router", "cisco_ios", "--port", "0", "--ssh-port", "0",
-                              "--sessions", "2", "--connections", "2", "--events", "-", "--timeout", "120"],
+                              "--sessions", "2", "--connections", "2", "--events", "-", "--timeout", "120",
+                              "--exit-with-parent"],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                              env={**os.environ, "ZENTREL_STARTERS": starters})
     ports = {}
