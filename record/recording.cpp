@@ -1,5 +1,6 @@
 // recording.cpp: cuts the router's output into items at the client's lines, echo and negotiation out.
 #include "record/recording.h"
+#include "record/session_cutter.h"
 
 #include "console/line_editor.h"
 #include "console/telnet.h"
@@ -55,143 +56,6 @@ void ClientMask::fromRouter(std::string_view bytes)
 
 namespace {
 
-using console::TelnetScanner;
-
-// The router's output as it goes into items: option negotiation and
-// subnegotiations out, everything else as the client received it, an escaped
-// 255 and two-byte commands included (the replaying router sends item bytes
-// unchanged, so the escape must stay in the item).
-class RouterFilter
-{
-public:
-    explicit RouterFilter(bool telnet) : m_telnetOn(telnet) {}
-
-    std::string feed(std::string_view bytes)
-    {
-        if (!m_telnetOn)
-            return std::string(bytes);
-        std::string out;
-        for (const char c : bytes) {
-            switch (m_telnet.next(c)) {
-            case TelnetScanner::Byte::Data:
-                out.push_back(c);
-                break;
-            case TelnetScanner::Byte::Escaped255:
-            case TelnetScanner::Byte::Command:
-                out.push_back(static_cast<char>(console::telnet::Iac));
-                out.push_back(c);
-                break;
-            case TelnetScanner::Byte::Negotiation:
-                ++m_commands;
-                break;
-            case TelnetScanner::Byte::Inside:
-                break;
-            }
-        }
-        return out;
-    }
-    std::size_t commands() const { return m_commands; }
-
-private:
-    bool m_telnetOn;
-    TelnetScanner m_telnet;
-    std::size_t m_commands = 0;
-};
-
-// One item as the router sent it, before the echo and the prompts are taken out.
-struct RawItem {
-    std::string bytes;
-    std::vector<std::pair<std::size_t, double>> arrivals;   // offset of each chunk, its time
-    std::string echo;                // the echo still expected at the start
-    std::vector<std::size_t> enters;  // where bare Enters came in
-    double lineTime = -1;            // when the line that opened it ended; -1 for the first
-
-    double timeOf(std::size_t offset) const
-    {
-        auto after = std::upper_bound(arrivals.begin(), arrivals.end(), offset,
-                                      [](std::size_t o, const auto &a) { return o < a.first; });
-        return after == arrivals.begin() ? lineTime : std::prev(after)->second;
-    }
-};
-
-// Walks the log once, in the order the relay saw it, and reads the client's
-// bytes with the replaying router's own line editor: its lines, and the echo
-// it would send.
-class Cutter
-{
-public:
-    explicit Cutter(console::Carrier carrier)
-        : router(carrier == console::Carrier::Telnet), m_editor({carrier, true})
-    {
-    }
-
-    std::vector<RawItem> items;
-    std::vector<Recording::Line> lines;
-    RouterFilter router;
-
-    void fromRouter(double time, std::string_view bytes)
-    {
-        const std::string kept = router.feed(bytes);
-        if (kept.empty())
-            return;
-        m_item.arrivals.emplace_back(m_item.bytes.size(), time);
-        m_item.bytes += kept;
-        // What the client types after a password prompt is a secret line.
-        m_editor.setSecret(console::asksForPassword(m_item.bytes));
-    }
-
-    void fromClient(double time, std::string_view bytes)
-    {
-        while (!bytes.empty()) {
-            const console::Edited &edited = m_editor.feedLine(bytes);
-            bytes.remove_prefix(edited.read);
-            // The line began at this point of the router's output when the
-            // client's first byte of it came (the whole chunk came at once).
-            const bool typing = !m_editor.partial().empty()
-                                || (!edited.lines.empty() && !edited.lines.front().text.empty());
-            if (typing && m_lineStart == std::string::npos)
-                m_lineStart = m_item.bytes.size();
-            m_echo += edited.echo;
-            for (const console::TypedLine &line : edited.lines)
-                lineEnd(time, line);
-        }
-    }
-
-    void finish() { items.push_back(std::move(m_item)); }
-
-private:
-    // `m_echo` ends with the line's own line end.
-    void lineEnd(double time, const console::TypedLine &line)
-    {
-        if (line.text.empty()) {
-            m_item.enters.push_back(m_item.bytes.size());
-        } else {
-            std::string echo = std::move(m_echo);
-            // A client that sends a character at a time gets most of the echo
-            // before its line ends, at the tail of the item it answers.
-            if (m_lineStart < m_item.bytes.size()) {
-                const std::string_view tail = std::string_view(m_item.bytes).substr(m_lineStart);
-                if (std::string_view(echo).starts_with(tail)) {
-                    echo.erase(0, tail.size());
-                    m_item.bytes.resize(m_lineStart);
-                }
-            }
-            items.push_back(std::move(m_item));
-            m_item = RawItem{};
-            m_item.echo = std::move(echo);
-            m_item.lineTime = time;
-            lines.push_back({line.text, line.secret});
-        }
-        m_echo.clear();
-        m_lineStart = std::string::npos;
-    }
-
-    RawItem m_item;
-    console::LineEditor m_editor;
-    std::string m_echo;   // what the replaying router would echo of the line so far
-    std::size_t m_lineStart = std::string::npos;
-};
-
 double median(std::vector<double> values)
 {
     if (values.empty())
@@ -203,7 +67,7 @@ double median(std::vector<double> values)
 
 } // namespace
 
-Recording buildRecording(const SessionLog &log)
+Recording buildRecording(const SessionLog &log, Playback playback)
 {
     Cutter cutter(log.carrier());
     for (const SessionLog::Chunk &chunk : log.chunks()) {
@@ -298,11 +162,19 @@ Recording buildRecording(const SessionLog &log)
         recording.warnings.push_back(
             "the session passed the recording limit: the last " + std::to_string(log.dropped())
             + " bytes were relayed and are in the transcript, but not in the items or lines");
-    if (recording.telnetCommands > 0)
+    // A command-driven router offers echo and suppress-go-ahead itself; a
+    // turn-taking one negotiates nothing.
+    if (playback == Playback::Items && recording.telnetCommands > 0)
         recording.warnings.push_back(
             std::to_string(recording.telnetCommands)
             + " Telnet negotiation commands from the router are left out of the items; played "
               "back, nothing is negotiated, so the client may behave differently");
+    if (playback == Playback::Commands && cutter.router.others() > 0)
+        recording.warnings.push_back(
+            std::to_string(cutter.router.others())
+            + " Telnet negotiation commands from the router other than WILL ECHO and WILL "
+              "SUPPRESS-GO-AHEAD are left out; played back, the router offers only those two, so the "
+              "client may behave differently");
     return recording;
 }
 

@@ -91,11 +91,17 @@ enum class Start { Undecided, Plain, Ssh, Tls };
 constexpr std::size_t StartBytes = 4;
 Start classifyStart(std::string_view head);
 
+// How the recording is played back: RESPONSE.TXT's items in turn, or
+// commands.yaml's answers; the warnings say what each playback differs in.
+enum class Playback { Items, Commands };
+
 // Items are cut at each line the client typed that is not empty. The echo of
 // a line is taken out of the items (the replaying router echoes it again), and
 // so is the router's answer to a bare Enter when it is just its prompt (the
-// replaying router answers one with the prompt too). Whatever does not fit
-// those patterns stays in its item and is named in a warning.
-Recording buildRecording(const SessionLog &log);
+// replaying router answers one with the prompt too). A line typed before the
+// router answered the one before is cut where an echoing router echoed it,
+// after the prompt that ended that answer. Whatever does not fit those
+// patterns stays in its item and is named in a warning.
+Recording buildRecording(const SessionLog &log, Playback playback = Playback::Items);
 
 } // namespace zentrel::record

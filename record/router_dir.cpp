@@ -122,7 +122,7 @@ bool writeCommandsDir(const std::string &dir, const Recording &recording, const 
 bool writeSession(const std::string &dir, const SessionLog &log, const OutputSetup &setup, std::string &summary,
                   std::vector<std::string> &warnings, std::string &error)
 {
-    Recording recording = buildRecording(log);
+    Recording recording = buildRecording(log, setup.commands ? Playback::Commands : Playback::Items);
     summary = record::summary(recording);
     bool written = false;
     if (setup.commands) {

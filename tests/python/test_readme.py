@@ -6,6 +6,7 @@ One that needs something running beside it (the window on port 1101, a real
 router) gets it from its wrapper here; fixed ports are taken in a network
 namespace of the test's own, so that nothing else on the machine can clash.
 """
+import json
 import os
 import re
 import shlex
@@ -218,6 +219,38 @@ def record_a_real_router(top):
     assert "TCP-Port=2323" in ini and "Pace=Enter" in ini
 
 
+def record_in_any_order(top):
+    """zentrel-record --ssh --commands between netmiko and the cisco_ios starter at router.lab:22,
+    then the mock it wrote asked the same commands in another order."""
+    lines = snippet("mkdir rec-any").splitlines()
+    assert len(lines) == 5 and "--commands" in lines[1] and "zentrel-serve rec-any" in lines[3]
+    result = run(top, textwrap.dedent(f'''
+        build/zentrel-serve --router cisco_ios --port 23 --ssh-port 22 --connections 1 2>router.err &
+        set -- 22; {WAIT_FOR_PORT}
+        {lines[0]}
+        bash -c {shlex.quote(lines[1])} > record.out 2>&1 & recorder=$!
+        set -- 2222; {WAIT_FOR_PORT}
+        {lines[2]} > recorded.json || exit 10
+        wait $recorder || exit 11
+        bash -c {shlex.quote(lines[3])} 2>mock.err & mock=$!
+        set -- 2222; {WAIT_FOR_PORT}
+        {lines[4]} > replayed.json; status=$?
+        kill $mock; wait $mock
+        cat record.out
+        exit $status
+    '''), isolated=True, hosts="127.0.0.1 localhost\n127.0.0.1 router.lab\n")
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "2 modes, 6 commands from 7 lines" in result.stdout, result.stdout
+    recorded, replayed = (dict(json.loads((top / name).read_text())["answers"])
+                          for name in ("recorded.json", "replayed.json"))
+    assert replayed == recorded and "Version 15.9" in recorded["show version"]
+    shown = re.search(r"^and `rec-any/commands.yaml` begins:\n\n```yaml\n(.*?)^```$",
+                      README.read_text(encoding="utf-8"), re.MULTILINE | re.DOTALL).group(1)
+    written = (top / "rec-any" / "commands.yaml").read_text()
+    for line in shown.splitlines():
+        assert line in written.splitlines() or line.endswith(', ..."'), line
+
+
 def starter_routers(top):
     """The list of the starter routers, from the build that was not installed."""
     name = write_snippet(top, "zentrel-serve --routers          # the starters, one a line: the name and what it is")
@@ -321,6 +354,7 @@ RUNS = [
          "zentrel-serve --connections 1 --transcripts casts --junit report.xml edge"),
     Case(netmiko_over_ssh, "rm -f events.jsonl"),
     Case(record_a_real_router, "mkdir rec"),
+    Case(record_in_any_order, "mkdir rec-any"),
     Case(routers_that_answer,
          "# netmiko_demo.py: two show commands, an interface description, the save, the change read back.",
          "build/zentrel-serve --port 0 --ssh-port 0 --events events.jsonl --configs configs demo/commands &"),

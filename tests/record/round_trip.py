@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """round_trip.py: records a real client against zentrel-serve, replays the recording, compares.
 
-Usage: round_trip.py SERVE RECORD SOURCE_DIR CASE
-       (CASE: expect, netmiko, netmiko-ssh, awkward, bad-input)
+Usage: round_trip.py SERVE RECORD SOURCE_DIR CASE...
+       (CASE: expect, netmiko, netmiko-ssh, awkward, bad-input, commands)
 
 The original router is a zentrel-serve router with Pace=Enter and Echo=Yes.
 zentrel-record sits between the client and it and writes a router directory;
@@ -12,7 +12,10 @@ bytes, the replay's typed lines must pass the recorded EXPECT.TXT, and the
 recorded Delay must be within 10 % of the original's. netmiko-ssh does the same
 over SSH (zentrel-record --ssh, the original router taking only admin/secret,
 and the password in none of the written files). The bad-input case runs the
-recorder against what it must refuse or survive.
+recorder against what it must refuse or survive. The commands case records
+netmiko against the cisco_ios starter with zentrel-record --commands, over
+Telnet and over SSH, and replays the commands.yaml to the same script and to
+the script with its commands in another order (commands_trip.py).
 """
 import json
 import os
@@ -22,22 +25,15 @@ import socket
 import subprocess
 import sys
 import tempfile
-import time
 
 import paramiko
 
-SERVE, RECORD, SOURCE, CASE = sys.argv[1:5]
+from commands_trip import commands_case
+from trip_processes import (HERE, PASSWORD, RECORD, SOURCE, fail, finish, run_netmiko, secret_free,
+                            settings, start_record, start_serve)
+
+CASES = sys.argv[4:]
 ORIGINAL_DELAY = 0.3
-HERE = os.path.join(SOURCE, "tests", "record")
-
-
-def fail(message):
-    print("round_trip.py: " + message, file=sys.stderr)
-    sys.exit(1)
-
-
-SSH = CASE == "netmiko-ssh"
-PASSWORD = "secret"
 
 
 def router_dir(path, script_bytes, settings=""):
@@ -48,45 +44,6 @@ def router_dir(path, script_bytes, settings=""):
         f.write("[Settings]\nTCP-Port=0\nDelay=%s\nPace=Enter\nEcho=Yes\n%s" % (ORIGINAL_DELAY, settings))
 
 
-def start_serve(directory, ssh=SSH):
-    process = subprocess.Popen([SERVE, "--port", "0", "--connections", "1", "--events", "-",
-                                "--timeout", "120", *(["--ssh-port", "0"] if ssh else []), directory],
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    port = None
-    for line in process.stdout:
-        event = json.loads(line)
-        if event.get("event") == "listening" and (event.get("protocol") == "ssh") == ssh:
-            port = event["port"]
-        if event.get("event") == "ready":
-            break
-    if port is None:
-        fail("zentrel-serve did not listen: " + process.stderr.read())
-    return process, port
-
-
-def start_record(router_port, out, *extra):
-    process = subprocess.Popen([RECORD, "--listen", "127.0.0.1:0", "--to",
-                                "127.0.0.1:%d" % router_port, "--out", out, "--timeout", "120",
-                                *(["--ssh"] if SSH else []), *extra],
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    line = process.stderr.readline()
-    found = re.search(r"listening (?:for SSH )?on 127\.0\.0\.1(?::| port )(\d+)", line)
-    if not found:
-        fail("zentrel-record did not listen: " + line + process.stderr.read())
-    return process, int(found.group(1))
-
-
-def finish(process, name):
-    try:
-        out, err = process.communicate(timeout=60)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        fail(name + " did not end")
-    if process.returncode != 0:
-        fail("%s exited with %d: %s" % (name, process.returncode, err))
-    return out, err
-
-
 def run_expect(port):
     result = subprocess.run(["expect", os.path.join(SOURCE, "demo", "login.exp"), "127.0.0.1",
                              str(port)], capture_output=True, text=True, timeout=90)
@@ -94,13 +51,12 @@ def run_expect(port):
         fail("login.exp failed: " + result.stdout + result.stderr)
 
 
-def run_netmiko(port):
-    result = subprocess.run(["/usr/bin/python3", os.path.join(HERE, "netmiko_client.py"),
-                             str(port), "cisco_ios" if SSH else "cisco_ios_telnet"],
-                            capture_output=True, text=True, timeout=90)
-    if result.returncode != 0:
-        fail("netmiko client failed: " + result.stdout + result.stderr)
-    return result.stdout
+def netmiko_show_version(ssh):
+    def client(port):
+        ran = run_netmiko(port, ssh, "show version")
+        if ran["prompt"] != "Router#" or "IOS Software" not in ran["answers"][0][1]:
+            fail("netmiko: unexpected prompt or output: %r" % ran)
+    return client
 
 
 def run_raw(port):
@@ -146,14 +102,9 @@ def expect_check(patterns_file, typed_file):
             fail("EXPECT.TXT line %d: %r does not match %r" % (number, pattern, line))
 
 
-def settings(directory):
-    with open(os.path.join(directory, "zentrel.ini")) as f:
-        return dict(line.strip().split("=", 1) for line in f if "=" in line)
-
-
-def session(router, out, client, *extra):
-    serve, router_port = start_serve(router)
-    record, port = start_record(router_port, out, *extra)
+def session(router, out, client, *extra, ssh=False):
+    serve, router_port = start_serve(router, ssh=ssh)
+    record, port = start_record(router_port, out, *extra, ssh=ssh)
     client(port)
     summary, warnings = finish(record, "zentrel-record")
     finish(serve, "zentrel-serve")
@@ -258,75 +209,80 @@ def bad_input(work):
     print("bad input: refused, reported and written as it should")
 
 
+def ordered_round_trip(work, case):
+    ssh = case == "netmiko-ssh"
+    original = os.path.join(work, "original")
+    if case == "expect":
+        with open(os.path.join(SOURCE, "demo", "RESPONSE.TXT"), "rb") as f:
+            router_dir(original, f.read())
+        client = run_expect
+    elif case == "netmiko":
+        with open(os.path.join(HERE, "netmiko_router.txt"), "rb") as f:
+            router_dir(original, f.read())
+        client = netmiko_show_version(ssh)
+    elif case == "netmiko-ssh":
+        # The login is SSH's own, so the script starts at the prompt; the
+        # router lets in only the account the client logs in with.
+        with open(os.path.join(SOURCE, "tests", "ssh", "routers", "netmiko-ssh", "RESPONSE.TXT"), "rb") as f:
+            router_dir(original, f.read(), "SSH-User=admin\nSSH-Password=%s\n" % PASSWORD)
+        client = netmiko_show_version(ssh)
+    elif case == "awkward":
+        with open(os.path.join(HERE, "awkward_router.txt"), "rb") as f:
+            router_dir(original, f.read())
+        client = run_raw
+    else:
+        fail("unknown case " + case)
+
+    recorded, replayed = os.path.join(work, "recorded"), os.path.join(work, "replayed")
+    summary, warnings = session(original, recorded, client, ssh=ssh)
+    print(summary + warnings, end="")
+    replay_summary, replay_warnings = session(recorded, replayed, client, "--keep-secrets", ssh=ssh)
+    print(replay_summary + replay_warnings, end="")
+
+    first, second = client_received(recorded), client_received(replayed)
+    if first != second:
+        at = next((i for i, (a, b) in enumerate(zip(first, second)) if a != b),
+                  min(len(first), len(second)))
+        fail("the replay differs from byte %d: %r against %r"
+             % (at, first[max(0, at - 40):at + 40], second[max(0, at - 40):at + 40]))
+    # asciinema, the cast's real reader, gives back what the client received.
+    cat = os.path.join(work, "cat.out")
+    subprocess.run(["/usr/bin/python3", os.path.join(SOURCE, "tests", "serve", "cast_cat.py"),
+                    os.path.join(recorded, "session.cast"), cat], check=True, timeout=60)
+    with open(cat, "rb") as f:
+        if f.read() != first:
+            fail("asciinema cat of the recorded transcript is not what the client received")
+    for name in ("RESPONSE.TXT",):
+        with open(os.path.join(recorded, name), "rb") as a, open(os.path.join(replayed, name), "rb") as b:
+            if a.read() != b.read():
+                fail(name + " of the replay differs from the recording")
+    expect_check(os.path.join(recorded, "EXPECT.TXT"), os.path.join(replayed, "EXPECT.TXT"))
+    ini = settings(recorded)
+    if ini.get("Pace") != "Enter" or ini.get("Echo") != "Yes" or ("SSH-Port" in ini) != ssh:
+        fail("zentrel.ini: %r" % ini)
+    if ssh:
+        secret_free(recorded)
+    delay = float(ini["Delay"])
+    if abs(delay - ORIGINAL_DELAY) > 0.1 * ORIGINAL_DELAY:
+        fail("Delay %.3f is not within 10 %% of %.3f" % (delay, ORIGINAL_DELAY))
+    print("round trip %s: %d bytes the same, Delay %.3f" % (case, len(first), delay))
+
+
 def main():
-    work = tempfile.mkdtemp(prefix="zentrel-round-trip-")
-    try:
-        if CASE == "bad-input":
-            bad_input(work)
-            return
-        original = os.path.join(work, "original")
-        if CASE == "expect":
-            with open(os.path.join(SOURCE, "demo", "RESPONSE.TXT"), "rb") as f:
-                router_dir(original, f.read())
-            client = run_expect
-        elif CASE == "netmiko":
-            with open(os.path.join(HERE, "netmiko_router.txt"), "rb") as f:
-                router_dir(original, f.read())
-            client = run_netmiko
-        elif CASE == "netmiko-ssh":
-            # The login is SSH's own, so the script starts at the prompt; the
-            # router lets in only the account the client logs in with.
-            with open(os.path.join(SOURCE, "tests", "ssh", "routers", "netmiko-ssh", "RESPONSE.TXT"), "rb") as f:
-                router_dir(original, f.read(), "SSH-User=admin\nSSH-Password=%s\n" % PASSWORD)
-            client = run_netmiko
-        elif CASE == "awkward":
-            with open(os.path.join(HERE, "awkward_router.txt"), "rb") as f:
-                router_dir(original, f.read())
-            client = run_raw
-        else:
-            fail("unknown case " + CASE)
-
-        recorded, replayed = os.path.join(work, "recorded"), os.path.join(work, "replayed")
-        summary, warnings = session(original, recorded, client)
-        print(summary + warnings, end="")
-        replay_summary, replay_warnings = session(recorded, replayed, client, "--keep-secrets")
-        print(replay_summary + replay_warnings, end="")
-
-        first, second = client_received(recorded), client_received(replayed)
-        if first != second:
-            at = next((i for i, (a, b) in enumerate(zip(first, second)) if a != b),
-                      min(len(first), len(second)))
-            fail("the replay differs from byte %d: %r against %r"
-                 % (at, first[max(0, at - 40):at + 40], second[max(0, at - 40):at + 40]))
-        # asciinema, the cast's real reader, gives back what the client received.
-        cat = os.path.join(work, "cat.out")
-        subprocess.run(["/usr/bin/python3", os.path.join(SOURCE, "tests", "serve", "cast_cat.py"),
-                        os.path.join(recorded, "session.cast"), cat], check=True, timeout=60)
-        with open(cat, "rb") as f:
-            if f.read() != first:
-                fail("asciinema cat of the recorded transcript is not what the client received")
-        for name in ("RESPONSE.TXT",):
-            with open(os.path.join(recorded, name), "rb") as a, open(os.path.join(replayed, name), "rb") as b:
-                if a.read() != b.read():
-                    fail(name + " of the replay differs from the recording")
-        expect_check(os.path.join(recorded, "EXPECT.TXT"), os.path.join(replayed, "EXPECT.TXT"))
-        ini = settings(recorded)
-        if ini.get("Pace") != "Enter" or ini.get("Echo") != "Yes" or ("SSH-Port" in ini) != SSH:
-            fail("zentrel.ini: %r" % ini)
-        if SSH:
-            for name in os.listdir(recorded):
-                with open(os.path.join(recorded, name), "rb") as f:
-                    if PASSWORD.encode() in f.read():
-                        fail("the login's password is in the recorded " + name)
-        delay = float(ini["Delay"])
-        if abs(delay - ORIGINAL_DELAY) > 0.1 * ORIGINAL_DELAY:
-            fail("Delay %.3f is not within 10 %% of %.3f" % (delay, ORIGINAL_DELAY))
-        print("round trip %s: %d bytes the same, Delay %.3f" % (CASE, len(first), delay))
-    finally:
-        if os.environ.get("ZENTREL_KEEP_ROUND_TRIP"):
-            print("kept in " + work)
-        else:
-            shutil.rmtree(work, ignore_errors=True)
+    for case in CASES:
+        work = tempfile.mkdtemp(prefix="zentrel-round-trip-")
+        try:
+            if case == "bad-input":
+                bad_input(work)
+            elif case == "commands":
+                commands_case(work)
+            else:
+                ordered_round_trip(work, case)
+        finally:
+            if os.environ.get("ZENTREL_KEEP_ROUND_TRIP"):
+                print("kept in " + work)
+            else:
+                shutil.rmtree(work, ignore_errors=True)
 
 
 main()

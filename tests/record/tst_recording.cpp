@@ -138,6 +138,22 @@ TEST(Recording, telnetNegotiationIsLeftOutButEscapesStay)
     EXPECT_EQ(r.telnetCommands, 2u);
     ASSERT_EQ(r.warnings.size(), 1u);
     EXPECT_NE(r.warnings[0].find("negotiation"), std::string::npos);
+
+    // A command-driven router offers WILL ECHO and WILL SUPPRESS-GO-AHEAD
+    // itself: only what goes beyond them is worth a warning.
+    const Recording commands = buildRecording(s.log, Playback::Commands);
+    ASSERT_EQ(commands.warnings.size(), 1u);
+    EXPECT_NE(commands.warnings[0].find("1 Telnet negotiation commands from the router other than"),
+              std::string::npos) << commands.warnings[0];
+    Script offers;
+    offers.router(0.1, "\xff\xfb\x01\xff\xfb\x03R>").client(1.0, "go\r\n").router(1.3, "\xff\xfd\x1f" "done");
+    EXPECT_EQ(buildRecording(offers.log).warnings.size(), 1u);
+    const Recording echoOffer = buildRecording(offers.log, Playback::Commands);
+    ASSERT_EQ(echoOffer.warnings.size(), 1u) << "DO NAWS is not offered back";
+    EXPECT_NE(echoOffer.warnings[0].find("1 Telnet"), std::string::npos) << echoOffer.warnings[0];
+    offers.log = SessionLog(10.0);
+    offers.router(0.1, "\xff\xfb\x01\xff").router(0.2, "\xfb\x03R>").client(1.0, "go\r\n").router(1.3, "done");
+    EXPECT_TRUE(buildRecording(offers.log, Playback::Commands).warnings.empty());
 }
 
 TEST(Recording, overSshEveryByteIsData)
@@ -208,6 +224,45 @@ TEST(Recording, sessionsWithoutLinesOrWithSurprises)
         EXPECT_EQ(r.items, (Items{""}));
         EXPECT_EQ(r.delay, 0);
     }
+}
+
+// A client that types before the router answered (netmiko's configuration
+// lines): an echoing router echoes such a line when it reads it, after the
+// prompt that ends the answer before, and the items are cut there.
+TEST(Recording, linesTypedAheadAreCutWhereTheRouterEchoesThem)
+{
+    Script s;
+    s.router(0.1, "R#").client(1.0, "conf\r\n").router(1.001, "conf\r\n").router(1.1, "Enter.\r\nR(config)#")
+        .client(2.0, "int e1\r\n").router(2.001, "int e1\r\n")
+        .client(2.01, "desc x\r\n").client(2.02, "end\r\n")       // two lines ahead
+        .router(2.1, "R(config-if)#").router(2.101, "desc x\r\n")
+        .router(2.2, "R(config-if)#end\r\n")                        // an answer and an echo in one chunk
+        .router(2.3, "R#")
+        .client(3.0, "show run\r\n").router(3.001, "show run\r\n").client(3.01, "end\r\n")
+        .router(3.2, "!\r\nend\r\nR#end\r\n")                       // "end" echoed only after the prompt
+        .router(3.4, "R#");
+    const Recording r = buildRecording(s.log);
+    EXPECT_EQ(r.items, (Items{"R#", "Enter.\r\nR(config)#", "R(config-if)#", "R(config-if)#", "R#",
+                              "!\r\nend\r\nR#", "R#"}));
+    EXPECT_EQ(lineTexts(r), (std::vector<std::string>{"conf", "int e1", "desc x", "end", "show run", "end"}));
+    EXPECT_TRUE(r.warnings.empty()) << r.warnings.front();
+    // A line typed ahead is answered from when the router echoed it.
+    EXPECT_DOUBLE_EQ(r.delay, 0.1);
+
+    Script other;   // a router that never echoes the line typed ahead: cut by time, as before
+    other.router(0.1, "R>").client(1.0, "a\r\n").router(1.001, "a\r\n").client(1.01, "b\r\n")
+        .router(1.2, "A\r\nR>").router(1.3, "B\r\nR>")
+        .client(2.0, "c\r\n").router(2.001, "c\r\n").router(2.2, "C\r\nR>");
+    const Recording cut = buildRecording(other.log);
+    EXPECT_EQ(cut.items, (Items{"R>", "A\r\nR>B\r\nR>", "", "C\r\nR>"}));
+    EXPECT_FALSE(cut.warnings.empty());
+
+    Script pasted;   // lines pasted where the router shows no prompt: each echo right after the one before
+    pasted.router(0.1, "R(config)#").client(1.0, "banner motd ^\r\n").router(1.001, "banner motd ^\r\n")
+        .router(1.1, "Enter TEXT message.\r\n").client(2.0, "one\r\ntwo\r\n^\r\n")
+        .router(2.001, "one\r\n").router(2.002, "two\r\n^\r\n").router(2.1, "R(config)#");
+    const Recording banner = buildRecording(pasted.log);
+    EXPECT_EQ(banner.items, (Items{"R(config)#", "Enter TEXT message.\r\n", "", "", "R(config)#"}));
 }
 
 TEST(Recording, echoMissingOnSomeLinesIsNamed)
