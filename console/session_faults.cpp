@@ -85,7 +85,9 @@ void Session::armSchedule()
             m_faultTimer = 0;
             onFaultTimer(how);
         });
-    if (schedule.messages.empty())
+    // An exec request's output is its command's answer alone: no console logging in it.
+    const Connection *connection = m_setup.connection.get();
+    if (schedule.messages.empty() || (connection && connection->terminal().exec))
         return;
     for (const Schedule::Message &message : schedule.messages)
         m_messageDue.push_back(start + message.every);
