@@ -91,8 +91,12 @@ void SshListener::listen()
 void SshListener::stop()
 {
     // Freed from the loop: stop() may come from inside one of these peers' reports.
-    for (auto &entry : m_peers)
+    // A peer that ended a moment ago has posted its finished report to this
+    // listener: disowned, it reports nothing once the listener is gone.
+    for (auto &entry : m_peers) {
         entry.second->abandon();
+        entry.second->disown();
+    }
     if (!m_peers.empty())
         m_loop.post([peers = std::move(m_peers)] {});
     m_peers.clear();

@@ -113,8 +113,9 @@ void SshPeer::fail(bool authFailed, const std::string &why)
 {
     if (m_state == State::Done)
         return;
-    if (m_hooks.failed)
-        m_hooks.failed(this, authFailed, why);
+    // A copy: the report may reach the owner's stop(), which disowns this peer.
+    if (const auto failed = m_hooks.failed)
+        failed(this, authFailed, why);
     end();
 }
 

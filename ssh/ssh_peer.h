@@ -57,6 +57,9 @@ public:
     // From the hand-over until then, the peer counts in the loop's
     // lingering(), and letGoLingering() abandons and frees it.
     void abandon();
+    // Its owner is going away: nothing is reported to it any more (a report
+    // already posted included).
+    void disown() { m_hooks = {}; }
 
     // The connection side, for SshConnection.
     void setEvents(console::Connection::Events events);
