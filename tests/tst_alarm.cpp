@@ -26,7 +26,7 @@ void startAlarm(ui::ZentrelFRM &form)
 struct Rig {
     platform::QtPlatform qt;
     ui::ZentrelFRM form;
-    console::Shared shared;
+    ui::Shared shared;
     ui::Alarm alarm{form};
     ui::PanelCommands commands{form, qt.platform(), shared};
 

@@ -257,7 +257,7 @@ void tst_PanelCommands::receivedCommands_data()
     QTest::newRow("client typed nothing") << QByteArray() << QByteArray();
 }
 
-// A client is served through the real listener, then the operator looks at
+// A client is served through the window's router, then the operator looks at
 // what it typed.
 void tst_PanelCommands::receivedCommands()
 {
@@ -269,12 +269,11 @@ void tst_PanelCommands::receivedCommands()
     rig.application.shared().responseDelay = 1.0;
     if (!typed.isEmpty())
         rig.loop.at(rig.loop.now() + 0.5,
-                    [&] { rig.sockets.clientSends(1, typed.toStdString()); });
+                    [&] { rig.network.clientSends(1, typed.toStdString()); });
 
-    rig.sockets.clientConnects();
+    rig.network.clientConnects();
     rig.loop.run();
-    QVERIFY(rig.sockets.has(1));
-    QCOMPARE(rig.sockets.state(1), int(platform::SocketArray::Closed));
+    QCOMPARE(rig.network.client(1).closeTimes.size(), std::size_t(1));
     QCOMPARE(form.CMD_ReceivedCommands.enabled(), !typed.isEmpty());
 
     form.LBL_titre.onClick();

@@ -1,9 +1,9 @@
-// shared.h: the values every handler of Zentrel shares.
+// shared.h: the values every handler of the window shares.
 #pragma once
 #include <cstdint>
 #include <functional>
 
-namespace zentrel::console {
+namespace zentrel::ui {
 
 struct Shared {
     // Pause before each played or previewed item, in seconds; never negative
@@ -28,4 +28,4 @@ struct Shared {
     bool responsesAvailable = true;
 };
 
-} // namespace zentrel::console
+} // namespace zentrel::ui
