@@ -2,7 +2,7 @@
 #include "app/application.h"
 #include "platform/posix/posix_loop.h"
 #include "platform/qt/qt_platform.h"
-#include "platform/qt/qt_view.h"
+#include "ui/qt/qt_view.h"
 #include "ui/window_model.h"
 
 #include <QApplication>
@@ -78,7 +78,7 @@ int main(int argc, char *argv[])
 
     zentrel::platform::QtPlatform qtPlatform;
     zentrel::ui::ZentrelFRM form;
-    zentrel::platform::QtView view(form);
+    zentrel::ui::QtView view(form);
     zentrel::app::Application application(form, qtPlatform.platform());
 
     application.load();

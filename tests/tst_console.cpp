@@ -14,11 +14,11 @@ using namespace zentrel;
 
 namespace {
 
-class RefreshCounter : public platform::ElementObserver
+class RefreshCounter : public ui::ElementObserver
 {
 public:
-    void elementChanged(platform::Element &) override {}
-    void elementRefresh(platform::Element &) override { ++refreshes; }
+    void elementChanged(ui::Element &) override {}
+    void elementRefresh(ui::Element &) override { ++refreshes; }
     int refreshes = 0;
 };
 

@@ -11,13 +11,13 @@ using Rig = tests::PanelRig;
 
 void clickElement(ui::ZentrelFRM &form, const QString &name)
 {
-    platform::Element *element = form.find(name.toStdString());
+    ui::Element *element = form.find(name.toStdString());
     QVERIFY(element);
-    if (auto *picture = dynamic_cast<platform::PictureBox *>(element))
+    if (auto *picture = dynamic_cast<ui::PictureBox *>(element))
         picture->onClick();
-    else if (auto *label = dynamic_cast<platform::Label *>(element))
+    else if (auto *label = dynamic_cast<ui::Label *>(element))
         label->onClick();
-    else if (auto *button = dynamic_cast<platform::Button *>(element))
+    else if (auto *button = dynamic_cast<ui::Button *>(element))
         button->onClick();
     else
         QFAIL("not a clickable element");

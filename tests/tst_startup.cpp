@@ -106,7 +106,7 @@ void prepare(const tests::ScratchDir &dir, const QByteArray &ini, bool config = 
         dir.write("RESPONSE.TXT", Responses);
 }
 
-QString caption(const platform::Label &label) { return QString::fromStdString(label.caption()); }
+QString caption(const ui::Label &label) { return QString::fromStdString(label.caption()); }
 
 } // namespace
 

@@ -1,11 +1,11 @@
 // qt_view_impl.h: the inside of QtView, shared by the files that build the widgets and keep them in step.
 #pragma once
-#include "platform/qt/qt_view.h"
-#include "platform/qt/qt_view_accessible.h"
-#include "platform/qt/qt_view_help.h"
-#include "platform/qt/qt_view_looks.h"
-#include "platform/qt/qt_view_text.h"
-#include "platform/qt/qt_view_widgets.h"
+#include "ui/qt/qt_view.h"
+#include "ui/qt/qt_view_accessible.h"
+#include "ui/qt/qt_view_help.h"
+#include "ui/qt/qt_view_looks.h"
+#include "ui/qt/qt_view_text.h"
+#include "ui/qt/qt_view_widgets.h"
 
 #include <QPoint>
 
@@ -16,7 +16,7 @@
 
 class QTimer;
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 // Runs one of the logic's handlers: nothing it throws may reach the event loop.
 void runHandler(const std::function<void()> &handler) noexcept;
@@ -26,7 +26,7 @@ void runHandler(const std::function<void()> &handler) noexcept;
 class QtView::Impl : public ElementObserver
 {
 public:
-    explicit Impl(ui::ZentrelFRM &form);
+    explicit Impl(ZentrelFRM &form);
     ~Impl() override;
 
     void elementChanged(Element &element) override;
@@ -68,7 +68,7 @@ private:
     void windowMoved();
     void unload();
 
-    ui::ZentrelFRM &m_form;
+    ZentrelFRM &m_form;
     const TwipScale m_scale;
     FormWidget m_window;
     HelpViewer m_help;
@@ -86,4 +86,4 @@ private:
     float m_placedTop = 0;
 };
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

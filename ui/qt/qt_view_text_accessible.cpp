@@ -1,11 +1,11 @@
 // qt_view_text_accessible.cpp: what a screen reader is told of a text panel's content.
-#include "platform/qt/qt_view_text_accessible.h"
+#include "ui/qt/qt_view_text_accessible.h"
 
-#include "platform/qt/qt_view_text.h"
+#include "ui/qt/qt_view_text.h"
 
 #include <QAccessibleWidget>
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 namespace {
 
@@ -52,4 +52,4 @@ void installAccessiblePanels()
     (void)installed;
 }
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

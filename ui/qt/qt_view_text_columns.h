@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 // Around the text, as in the usual text widgets.
 inline constexpr int TextMargin = 4;
@@ -57,4 +57,4 @@ inline QString expandTabs(const QString &line)
     return expanded;
 }
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

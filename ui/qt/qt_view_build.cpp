@@ -1,5 +1,5 @@
 // qt_view_build.cpp: ZentrelFRM's widgets made from the model's elements, and the events they send back.
-#include "platform/qt/qt_view_impl.h"
+#include "ui/qt/qt_view_impl.h"
 
 #include <QFrame>
 #include <QIcon>
@@ -15,7 +15,7 @@ static void registerResources()
     Q_INIT_RESOURCE(zentrel);
 }
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 namespace {
 
@@ -24,7 +24,7 @@ constexpr int PictureBorder = 2;
 
 } // namespace
 
-QtView::Impl::Impl(ui::ZentrelFRM &form)
+QtView::Impl::Impl(ZentrelFRM &form)
     : m_form(form), m_scale(TwipScale::ofScreen()), m_help(&m_window)
 {
     registerResources();
@@ -231,4 +231,4 @@ void QtView::Impl::wireWindow()
     QObject::connect(help, &QShortcut::activated, &m_window, [this] { showHelp(); });
 }
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 // The window ZentrelFRM: reports the close box, moves and minimizing.
 class FormWidget : public QWidget
@@ -40,4 +40,4 @@ private:
     bool m_pressed = false;
 };
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

@@ -1,6 +1,6 @@
 // qt_view_text.h: a text box's bytes painted straight from the window model, a screen at a time.
 #pragma once
-#include "platform/window.h"
+#include "ui/window.h"
 
 #include <QAbstractScrollArea>
 #include <QString>
@@ -11,7 +11,7 @@
 
 class QKeyEvent;
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 // A line longer than this many shown characters is shown broken, as a
 // scrolling widget of the usual kind would otherwise lay out an endless line.
@@ -101,4 +101,4 @@ private:
     bool m_selecting = false;
 };
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

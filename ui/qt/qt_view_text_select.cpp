@@ -1,7 +1,7 @@
 // qt_view_text_select.cpp: what the operator does in a text panel: select, copy, scroll by key.
-#include "platform/qt/qt_view_text.h"
+#include "ui/qt/qt_view_text.h"
 
-#include "platform/qt/qt_view_text_columns.h"
+#include "ui/qt/qt_view_text_columns.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -13,7 +13,7 @@
 
 #include <algorithm>
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 TextPanel::Position TextPanel::positionAt(QPoint point) const
 {
@@ -227,4 +227,4 @@ void TextPanel::contextMenuEvent(QContextMenuEvent *event)
     menu.exec(event->globalPos());
 }
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

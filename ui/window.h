@@ -1,7 +1,7 @@
 // window.h: the kinds of window element the handlers work with.
 //
 // An element holds its properties itself, so the handlers run the same with
-// or without a toolkit behind them. A view (platform/qt) observes the
+// or without a toolkit behind them. A view (ui/qt) observes the
 // elements: it hears of the first change after each of its syncs, shows the
 // properties when it next gets control, and feeds clicks, ticks and the
 // window's own moves back in.
@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 // 0x00BBGGRR; a value with the top bit set names a system colour instead.
 using Colour = std::uint32_t;
@@ -277,4 +277,4 @@ private:
     std::string m_helpFile;
 };
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

@@ -1,5 +1,5 @@
 // qt_view_looks.cpp: twips, colours, fonts and pictures of the window elements, in Qt terms.
-#include "platform/qt/qt_view_looks.h"
+#include "ui/qt/qt_view_looks.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 namespace {
 
@@ -133,4 +133,4 @@ QPixmap fitPicture(const QPixmap &picture, const TwipScale &scale, qreal deviceR
     return fitted;
 }
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

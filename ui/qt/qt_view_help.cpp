@@ -1,5 +1,5 @@
 // qt_view_help.cpp: what F1 opens, the registered help file or Zentrel's own guide.
-#include "platform/qt/qt_view_help.h"
+#include "ui/qt/qt_view_help.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -7,7 +7,7 @@
 #include <QTextBrowser>
 #include <QUrl>
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 HelpViewer::HelpViewer(QWidget *owner) : m_owner(owner) {}
 
@@ -65,4 +65,4 @@ void HelpViewer::hide()
         m_guide->hide();
 }
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

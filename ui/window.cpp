@@ -1,10 +1,10 @@
 // window.cpp: property changes of the window elements, told to the view.
-#include "platform/window.h"
+#include "ui/window.h"
 
 #include <algorithm>
 #include <utility>
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 Element::Element(Kind kind, std::string name, Element *container, Twips geometry)
     : m_kind(kind), m_name(std::move(name)), m_container(container), m_geometry(geometry)
@@ -204,4 +204,4 @@ void Window::close()
         onUnload();
 }
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

@@ -8,7 +8,7 @@
 class QTextBrowser;
 class QWidget;
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 class HelpViewer
 {
@@ -35,4 +35,4 @@ private:
 // the operator's other files are; empty when there is none.
 QString findHelpFile(const std::string &helpFile);
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

@@ -6,7 +6,7 @@
 
 class QWidget;
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 // Observes every element of the window: a change is shown on the view's next
 // pass of the event loop, however many changes came before it; a refresh is
@@ -17,7 +17,7 @@ class QtView
 public:
     // Builds the window and its widgets from the model's current properties;
     // nothing is shown yet.
-    explicit QtView(ui::ZentrelFRM &form);
+    explicit QtView(ZentrelFRM &form);
     ~QtView();
     QtView(const QtView &) = delete;
     QtView &operator=(const QtView &) = delete;
@@ -33,4 +33,4 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

@@ -1,5 +1,5 @@
 // qt_view_accessible.cpp: what a screen reader says about the window's buttons, text panels and lamps.
-#include "platform/qt/qt_view_accessible.h"
+#include "ui/qt/qt_view_accessible.h"
 
 #include "ui/window_model.h"
 
@@ -7,7 +7,7 @@
 
 #include <string_view>
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 namespace {
 
@@ -73,15 +73,15 @@ QString lampDescription(const Lamp &lamp)
     const std::string_view name = lamp.name();
     const Colour colour = lamp.backColour();
     if (name == "FRM_Winsock") {
-        if (colour == ui::Green)
+        if (colour == Green)
             return QStringLiteral("Green: waiting for a client.");
-        if (colour == ui::Yellow)
+        if (colour == Yellow)
             return QStringLiteral("Yellow: a client is connected.");
     } else if (name == "FRM_On") {
-        if (colour == ui::Green)
+        if (colour == Green)
             return QStringLiteral("Green: normal, the listening port is open.");
         // The alarm blinks between the two: one meaning for both.
-        if (colour == ui::Red || colour == ui::Black)
+        if (colour == Red || colour == Black)
             return QStringLiteral("Blinking red and black: the listening port is not open.");
     } else if (name == "FRM_Yellow" || name == "FRM_Red" || name == "frm_green") {
         return lamp.visible() ? QStringLiteral("Blinking: items are being played.")
@@ -90,4 +90,4 @@ QString lampDescription(const Lamp &lamp)
     return QStringLiteral("Colour %1.").arg(colourName(colour));
 }
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

@@ -1,5 +1,5 @@
 // qt_view.cpp: ZentrelFRM's widgets kept in step with the model, one event-loop pass later.
-#include "platform/qt/qt_view_impl.h"
+#include "ui/qt/qt_view_impl.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -10,7 +10,7 @@
 #include <cmath>
 #include <exception>
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 namespace {
 
@@ -134,7 +134,7 @@ void QtView::Impl::syncWindow()
     m_window.setWindowTitle(latin1(m_form.caption()));
     // The model's height is the outer one; the window manager adds its own frame.
     const int width = m_scale.px(m_form.geometry().width);
-    const int height = std::max(1, m_scale.edge(double(m_form.height()) - ui::FrameAllowance));
+    const int height = std::max(1, m_scale.edge(double(m_form.height()) - FrameAllowance));
     if (m_window.size() != QSize(width, height))
         m_window.setFixedSize(width, height);
 
@@ -222,10 +222,10 @@ void QtView::Impl::show()
     m_window.show();
 }
 
-QtView::QtView(ui::ZentrelFRM &form) : m_impl(std::make_unique<Impl>(form)) {}
+QtView::QtView(ZentrelFRM &form) : m_impl(std::make_unique<Impl>(form)) {}
 QtView::~QtView() = default;
 void QtView::show() { m_impl->show(); }
 QWidget *QtView::widget() const { return m_impl->widget(); }
 void QtView::showHelp() { m_impl->showHelp(); }
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

@@ -1,10 +1,10 @@
 // qt_view_widgets.cpp: the top-level window and the clickable labels and pictures of the view.
-#include "platform/qt/qt_view_widgets.h"
+#include "ui/qt/qt_view_widgets.h"
 
 #include <QCloseEvent>
 #include <QMouseEvent>
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 FormWidget::FormWidget()
 {
@@ -58,4 +58,4 @@ void ClickLabel::mouseReleaseEvent(QMouseEvent *event)
         clicked();
 }
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

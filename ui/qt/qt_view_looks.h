@@ -1,6 +1,6 @@
 // qt_view_looks.h: twips, colours, fonts and pictures of the window elements, in Qt terms.
 #pragma once
-#include "platform/window.h"
+#include "ui/window.h"
 
 #include <QColor>
 #include <QFont>
@@ -13,7 +13,7 @@
 
 class QPalette;
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 // Twips to pixels through the screen's logical DPI: 15 twips a pixel at 96 dpi.
 class TwipScale
@@ -61,4 +61,4 @@ QString picturePath(const std::string &name);
 // window instead of shrinking or spilling out of its box.
 QPixmap fitPicture(const QPixmap &picture, const TwipScale &scale, qreal deviceRatio);
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui

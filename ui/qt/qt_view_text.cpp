@@ -1,8 +1,8 @@
 // qt_view_text.cpp: a text box's bytes painted straight from the window model, a screen at a time.
-#include "platform/qt/qt_view_text.h"
+#include "ui/qt/qt_view_text.h"
 
-#include "platform/qt/qt_view_text_columns.h"
-#include "platform/qt/qt_view_text_accessible.h"
+#include "ui/qt/qt_view_text_columns.h"
+#include "ui/qt/qt_view_text_accessible.h"
 
 #include <QPaintEvent>
 #include <QPainter>
@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-namespace zentrel::platform {
+namespace zentrel::ui {
 
 namespace {
 
@@ -188,4 +188,4 @@ void TextPanel::paintEvent(QPaintEvent *)
     }
 }
 
-} // namespace zentrel::platform
+} // namespace zentrel::ui
