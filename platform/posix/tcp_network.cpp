@@ -1,10 +1,13 @@
 // tcp_network.cpp: listening on every interface, and the window's rule that a client that stops sending has left.
 #include "platform/posix/tcp_network.h"
 
-#include "platform/error.h"
 #include "platform/posix/posix_loop.h"
 #include "platform/posix/tcp_connection.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <memory>
 #include <utility>
 
@@ -102,6 +105,16 @@ private:
     std::shared_ptr<bool> m_alive;
 };
 
+// "::" takes IPv4 clients too; a system built without IPv6 has only 0.0.0.0.
+bool hasIpv6()
+{
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return errno != EAFNOSUPPORT;
+    ::close(fd);
+    return true;
+}
+
 } // namespace
 
 void TcpNetwork::listen(std::int32_t port)
@@ -112,17 +125,7 @@ void TcpNetwork::listen(std::int32_t port)
         if (m_accepted)
             m_accepted(std::move(client), std::move(peer));
     };
-    try {
-        m_listener = std::make_unique<TcpListener>(m_loop, "::", port, accepted);
-    } catch (const Error &noIpv6) {
-        // A system without IPv6 refuses "::" whatever the port; one with it
-        // refuses 0.0.0.0 too when the port cannot be taken.
-        try {
-            m_listener = std::make_unique<TcpListener>(m_loop, "0.0.0.0", port, accepted);
-        } catch (const Error &) {
-            throw noIpv6;
-        }
-    }
+    m_listener = std::make_unique<TcpListener>(m_loop, hasIpv6() ? "::" : "0.0.0.0", port, accepted);
 }
 
 } // namespace zentrel::platform
