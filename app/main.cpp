@@ -1,7 +1,8 @@
-// main.cpp: builds the window, the Qt platform and the handlers, then runs the event loop.
+// main.cpp: builds the window, the platform and the handlers, then runs Qt's event loop (which drives ours).
 #include "app/application.h"
+#include "platform/posix/posix_loop.h"
 #include "platform/qt/qt_platform.h"
-#include "platform/qt/qt_view.h"
+#include "ui/qt/qt_view.h"
 #include "ui/window_model.h"
 
 #include <QApplication>
@@ -16,6 +17,8 @@
 #include <unistd.h>
 
 namespace {
+
+constexpr double LastClientDrain = 2.0;   // seconds
 
 int signalPipe[2] = {-1, -1};
 
@@ -75,7 +78,7 @@ int main(int argc, char *argv[])
 
     zentrel::platform::QtPlatform qtPlatform;
     zentrel::ui::ZentrelFRM form;
-    zentrel::platform::QtView view(form);
+    zentrel::ui::QtView view(form);
     zentrel::app::Application application(form, qtPlatform.platform());
 
     application.load();
@@ -83,5 +86,14 @@ int main(int argc, char *argv[])
         return 0;
     closeWindowOnTermination(form, &qtApplication);
     view.show();
-    return qtApplication.exec();
+    const int status = qtApplication.exec();
+    // What was queued for the last client still goes out, if it reads it
+    // within a moment; then it is let go.
+    zentrel::platform::PosixLoop &loop = qtPlatform.loop();
+    const double drainUntil = loop.now() + LastClientDrain;
+    loop.runOnce(0);   // the sessions the unload stopped end and close their connections
+    while (loop.lingering() > 0 && loop.now() < drainUntil)
+        loop.runOnce(drainUntil - loop.now());
+    loop.letGoLingering();
+    return status;
 }

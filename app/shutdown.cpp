@@ -9,7 +9,7 @@
 
 namespace zentrel::app {
 
-void shutdown(ui::ZentrelFRM &form, platform::Platform &platform, console::Shared &shared)
+void shutdown(ui::ZentrelFRM &form, platform::Platform &platform, ui::Shared &shared)
 {
     // First, so that every loop that regains control after this stops.
     shared.stopRequested = 1;
@@ -23,11 +23,7 @@ void shutdown(ui::ZentrelFRM &form, platform::Platform &platform, console::Share
 
     // Nothing new is accepted while the handlers unwind. A playback or a
     // preview still running closes its own file once it sees stopRequested.
-    try {
-        platform.sockets.closeAll();
-    } catch (const std::exception &error) {
-        std::fprintf(stderr, "zentrel: closing the sockets at exit failed: %s\n", error.what());
-    }
+    platform.network.close();
 }
 
 } // namespace zentrel::app

@@ -59,7 +59,7 @@ std::int32_t toPortNumber(double value)
 class Startup
 {
 public:
-    Startup(ui::ZentrelFRM &form, platform::Platform &platform, console::Shared &shared)
+    Startup(ui::ZentrelFRM &form, platform::Platform &platform, ui::Shared &shared)
         : m_form(form), m_platform(platform), m_shared(shared)
     {
     }
@@ -77,7 +77,7 @@ private:
 
     ui::ZentrelFRM &m_form;
     platform::Platform &m_platform;
-    console::Shared &m_shared;
+    ui::Shared &m_shared;
     DefaultConfigLines m_configLines;
     std::int16_t m_probeStage = 0;   // 1 while RESPONSE.TXT is opened, else 0
     // Held open from the probe until step 19, as proof that the file is there.
@@ -85,6 +85,7 @@ private:
     std::unique_ptr<platform::InputStream> m_responseProbe;
     console::RouterSettings m_settings;
     double m_listenPort = 0;
+    std::int32_t m_port = 0;
 };
 
 void Startup::run()
@@ -168,18 +169,19 @@ bool Startup::runStep(int step)
             writeSetting(m_platform.profile, "TCP-Port", "1101");
         break;
     case 25: m_form.LBL_Port.setCaption("TCP Port : " + doubleText(m_listenPort)); break;
-    case 26: {
+    case 26:
         // A setting such as 0.3 is not 0, so it was not replaced by the
         // default, but it rounds to 0: the listener would take whatever port
         // the system hands out, one no client can know. It is a port the
         // listening socket cannot take.
-        const std::int32_t port = toPortNumber(m_listenPort);
-        if (port == 0)
+        m_port = toPortNumber(m_listenPort);
+        if (m_port == 0)
             throw platform::Error(platform::InvalidPropertyValue, "port rounds to 0");
-        m_platform.sockets.setLocalPort(0, port);
+        if (m_port < 0 || m_port > 65535)
+            throw platform::Error(platform::InvalidPropertyValue,
+                                  "Invalid property value: port " + std::to_string(m_port));
         break;
-    }
-    case 27: m_platform.sockets.listen(0); break;
+    case 27: m_platform.network.listen(m_port); break;
     }
     return true;
 }
@@ -263,7 +265,7 @@ void Startup::endWithStatus(int code)
 
 } // namespace
 
-void startup(ui::ZentrelFRM &form, platform::Platform &platform, console::Shared &shared)
+void startup(ui::ZentrelFRM &form, platform::Platform &platform, ui::Shared &shared)
 {
     Startup(form, platform, shared).run();
     // However start-up ended, the two buttons now say what the probes found.

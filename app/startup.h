@@ -1,6 +1,6 @@
 // startup.h: what Zentrel does when its window loads, before it is shown.
 #pragma once
-#include "console/shared.h"
+#include "ui/shared.h"
 #include "platform/platform.h"
 #include "ui/window_model.h"
 
@@ -10,6 +10,6 @@ namespace zentrel::app {
 // unloaded (another copy runs), complete (listening), or with a status text
 // in LBL_titre. Leaves the probes' verdict on CMD_OriginalConfig and
 // CMD_Answers in shared.configAvailable and shared.responsesAvailable.
-void startup(ui::ZentrelFRM &form, platform::Platform &platform, console::Shared &shared);
+void startup(ui::ZentrelFRM &form, platform::Platform &platform, ui::Shared &shared);
 
 } // namespace zentrel::app

@@ -3,14 +3,14 @@
 #include "platform/dialogs.h"
 #include "platform/event_loop.h"
 #include "platform/instance_guard.h"
+#include "platform/network.h"
 #include "platform/profile.h"
-#include "platform/sockets.h"
 #include "platform/text_files.h"
 
 namespace zentrel::platform {
 
 struct Platform {
-    SocketArray &sockets;   // the socket array Winsock1
+    Network &network;   // the listening port of Winsock1
     Profile &profile;
     TextFiles &files;
     EventLoop &loop;

@@ -1,8 +1,8 @@
-// paint-artwork.cpp: paints Zentrel's pictures and window icon into platform/qt/resources.
+// paint-artwork.cpp: paints Zentrel's pictures and window icon into ui/qt/resources.
 //
 // Not part of the build; run by hand after changing the artwork:
 //   g++ -std=c++20 -fPIC scripts/paint-artwork.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/paint-artwork
-//   QT_QPA_PLATFORM=offscreen /tmp/paint-artwork platform/qt/resources
+//   QT_QPA_PLATFORM=offscreen /tmp/paint-artwork ui/qt/resources
 // then, in that directory, reduce the panel to 16 colours and the icon to 256:
 //   convert frm_vert.png -dither None -colors 16 PNG8:frm_vert.png
 //   convert zentrel.png -colors 255 PNG8:zentrel.png

@@ -2,7 +2,7 @@
 #include "ui/alarm.h"
 #include "ui/panel_commands.h"
 #include "platform/qt/qt_platform.h"
-#include "platform/qt/qt_view.h"
+#include "ui/qt/qt_view.h"
 #include "tests/support/fakes.h"
 #include "ui/window_model.h"
 
@@ -26,7 +26,7 @@ void startAlarm(ui::ZentrelFRM &form)
 struct Rig {
     platform::QtPlatform qt;
     ui::ZentrelFRM form;
-    console::Shared shared;
+    ui::Shared shared;
     ui::Alarm alarm{form};
     ui::PanelCommands commands{form, qt.platform(), shared};
 
@@ -110,7 +110,7 @@ void tst_Alarm::timer_ticksInTheRealView()
 {
     Rig rig;
     ui::ZentrelFRM &form = rig.form;
-    platform::QtView view(form);
+    ui::QtView view(form);
     view.show();
     QCOMPARE(form.FRM_On.backColour(), ui::Green);
 
@@ -118,9 +118,9 @@ void tst_Alarm::timer_ticksInTheRealView()
     // change or as a regular one, never as a wrong order.
     int changes = 0;
     bool wrong = false;
-    platform::Colour last = form.FRM_On.backColour();
+    ui::Colour last = form.FRM_On.backColour();
     auto observe = [&] {
-        const platform::Colour now = form.FRM_On.backColour();
+        const ui::Colour now = form.FRM_On.backColour();
         if (form.LBL_titre.visible() != (now != ui::Black))
             wrong = true;
         if (now != last) {

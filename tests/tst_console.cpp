@@ -1,90 +1,63 @@
-// tst_console.cpp: serving a client against the fake socket array and clock, with real script files.
-#include "console/listener.h"
+// tst_console.cpp: serving the window's clients against a fake network and clock, with real script files.
+#include "app/application.h"
 #include "console/telnet.h"
-#include "platform/error.h"
 #include "tests/support/counting_text_files.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/fakes.h"
-#include "ui/presenter.h"
 #include "ui/window_model.h"
 
 #include <QTest>
 
-#include <algorithm>
 #include <limits>
 
 using namespace zentrel;
-using platform::SocketArray;
 
 namespace {
 
-// Notes when each item went out and when Zentrel closed a connection.
-class TimedSockets : public tests::FakeSocketArray
+class RefreshCounter : public ui::ElementObserver
 {
 public:
-    explicit TimedSockets(const platform::EventLoop &loop) : m_loop(loop) {}
-    void sendData(int index, std::string_view bytes) override
-    {
-        FakeSocketArray::sendData(index, bytes);
-        sendTimes.push_back(m_loop.now());
-    }
-    void close(int index) override
-    {
-        FakeSocketArray::close(index);
-        closeTimes.push_back(m_loop.now());
-    }
-    std::vector<double> sendTimes, closeTimes;
-
-private:
-    const platform::EventLoop &m_loop;
-};
-
-class RefreshCounter : public platform::ElementObserver
-{
-public:
-    void elementChanged(platform::Element &) override {}
-    void elementRefresh(platform::Element &) override { ++refreshes; }
+    void elementChanged(ui::Element &) override {}
+    void elementRefresh(ui::Element &) override { ++refreshes; }
     int refreshes = 0;
 };
 
 constexpr double Start = 1000.0;   // the fake clock's reading when a test begins
 
-// Zentrel after a start-up that found both files: listening on element 0,
-// the buttons enabled, a pause of one second.
+// Zentrel after a start-up that found both files: listening, the buttons
+// enabled, a pause of one second.
 struct Rig {
     tests::ScratchDir dir;
     ui::ZentrelFRM form;
     tests::FakeEventLoop loop;
-    TimedSockets sockets{loop};
+    tests::FakeNetwork network{loop};
     tests::FakeEmptyProfile profile;
     tests::CountingTextFiles files;
     tests::FakeDialogs dialogs;
     tests::FakeInstanceGuard guard;
-    platform::Platform platform{sockets, profile, files, loop, dialogs, guard};
-    console::Shared shared;
-    ui::Presenter presenter{form, shared};
-    console::Listener listener{platform, shared, presenter};
+    platform::Platform platform{network, profile, files, loop, dialogs, guard};
+    app::Application application{form, platform};
+    ui::Shared &shared = application.shared();
 
     Rig()
     {
-        listener.wire();
-        sockets.create(0);
-        sockets.listen(0);
+        network.listen(1101);
         form.TXT_OutPut.setText({});
         form.CMD_Answers.setEnabled(true);
         form.CMD_OriginalConfig.setEnabled(true);
         shared.responseDelay = 1.0;
     }
     void script(const QByteArray &bytes) { dir.write("RESPONSE.TXT", bytes); }
-    QByteArray sent(int index) { return QByteArray::fromStdString(sockets.element(index).sent); }
+    QByteArray sent(int client) { return QByteArray::fromStdString(network.client(client).sent); }
+    std::size_t closes(int client) { return network.client(client).closeTimes.size(); }
     QByteArray output() const { return QByteArray::fromStdString(form.TXT_OutPut.text()); }
     QByteArray input() const { return QByteArray::fromStdString(form.TXT_Input.text()); }
     // A client connects, and the event loop runs until nothing is left to do.
-    std::int32_t connect()
+    int connect()
     {
-        const std::int32_t request = sockets.clientConnects();
+        const int client = network.clientConnects();
         loop.run();
-        return request;
+        return client;
     }
     // Back in the event loop: waiting clients are served.
     void returnToEventLoop() { loop.run(); }
@@ -100,7 +73,7 @@ void verifyIdle(Rig &rig)
     QVERIFY(!rig.form.FRM_Red.visible());
     QVERIFY(!rig.form.FRM_Yellow.visible());
     QCOMPARE(rig.files.alive(), 0);
-    QVERIFY(!rig.listener.busy());
+    QVERIFY(!rig.shared.busy());
 }
 
 } // namespace
@@ -118,7 +91,6 @@ private slots:
     void peerClosing_endsAtNextItem();
     void peerGone_withoutCloseEvent_endsCleanly();
     void closeEvent_ofEndedConnection_ignored();
-    void connectionRequest_fromOtherElement_ignored();
     void emptyOrMissingScript_data();
     void emptyOrMissingScript();
     void script_readAfreshForEachConnection();
@@ -129,16 +101,11 @@ private slots:
     void typedCommands_enableReceivedCommands();
     void endOfConnection_restoresProbeVerdict();
 
-    // Failures.
-    void failure_data();
-    void failure();
-
     // Input capture.
     void capture_data();
     void capture();
     void capture_expandsOnlyFromCompact_data();
     void capture_expandsOnlyFromCompact();
-    void capture_readsConnectionSocketWhicheverElementRaised();
 
     // Pacing.
     void pacing_itemsAtMultiplesOfDelay();
@@ -152,16 +119,13 @@ void tst_Console::connections_getElementsOneTwoThree()
     Rig rig;
     rig.script("hello\r\n");
     for (int n = 1; n <= 3; ++n) {
-        const std::int32_t request = rig.connect();
+        QCOMPARE(rig.connect(), n);
         QCOMPARE(rig.shared.connectionIndex, n);
-        QCOMPARE(rig.sockets.element(n).requestId, request);
-        QCOMPARE(rig.sockets.element(n).localPort, 0);
         QCOMPARE(rig.sent(n), QByteArray("hello"));
-        QCOMPARE(rig.sockets.element(n).closes, 1);
+        QCOMPARE(rig.closes(n), std::size_t(1));
     }
-    QCOMPARE(rig.sockets.element(0).state, int(SocketArray::Listening));
+    QVERIFY(rig.network.listening());
     QCOMPARE(rig.sent(1), QByteArray("hello"));   // an ended connection is left alone
-    QVERIFY(!rig.sockets.has(4));
 }
 
 void tst_Console::connectionIndex_data()
@@ -183,7 +147,7 @@ void tst_Console::connectionIndex()
     rig.shared.connectionIndex = before;
     rig.connect();
     QCOMPARE(rig.shared.connectionIndex, element);
-    QCOMPARE(rig.sent(element), QByteArray("x"));
+    QCOMPARE(rig.sent(1), QByteArray("x"));
     verifyIdle(rig);
 }
 
@@ -208,7 +172,7 @@ void tst_Console::connection_emptiesInputKeepsOutput()
         QVERIFY(!rig.form.CMD_ReceivedCommands.enabled());
         QCOMPARE(rig.files.opened(), 1);   // read whole at the accept
         QCOMPARE(rig.files.alive(), 0);
-        QVERIFY(rig.listener.busy());
+        QVERIFY(rig.shared.busy());
     });
     rig.connect();
     QVERIFY(looked);
@@ -229,13 +193,13 @@ void tst_Console::script_playedItemByItem()
     rig.connect();
 
     QCOMPARE(rig.sent(1), QByteArray("User:Password:a,bRouter> "));
-    QCOMPARE(rig.sockets.sendTimes.size(), std::size_t(4));   // the empty item sends nothing
+    QCOMPARE(rig.network.client(1).sendTimes.size(), std::size_t(4));   // the empty item sends nothing
     QCOMPARE(rig.output(), QByteArray("User:\r\nPassword:\r\na,b\r\n\r\nRouter> \r\n"));
     // The three lamps change together, once per item; hidden at the end.
     QCOMPARE(lamps, (std::vector<bool>{true, false, true, false}));
     QCOMPARE(rig.form.FRM_Red.visible(), rig.form.frm_green.visible());
     verifyIdle(rig);
-    QCOMPARE(rig.sockets.element(1).closes, 1);
+    QCOMPARE(rig.closes(1), std::size_t(1));
 }
 
 void tst_Console::peerClosing_endsAtNextItem()
@@ -244,7 +208,7 @@ void tst_Console::peerClosing_endsAtNextItem()
     rig.script("a\r\nb\r\nc\r\n");
     rig.form.TXT_OutPut.setText("before\r\n");
     rig.loop.at(Start + 1.5, [&] {
-        rig.sockets.clientCloses(1);
+        rig.network.clientCloses(1);
         // At once: the lamp and Received Commands; the other two wait for the playback.
         QCOMPARE(rig.form.FRM_Winsock.backColour(), ui::Green);
         QVERIFY(rig.form.CMD_ReceivedCommands.enabled());
@@ -263,7 +227,7 @@ void tst_Console::peerClosing_endsAtNextItem()
     QCOMPARE(rig.form.FRM_Winsock.backColour(), ui::Green);
     QVERIFY(rig.form.frm_green.visible());   // left as the last item set them
     QCOMPARE(rig.files.alive(), 0);
-    QVERIFY(!rig.listener.busy());
+    QVERIFY(!rig.shared.busy());
     QCOMPARE(rig.loop.now(), Start + 2);   // noticed at the next item, not later
 }
 
@@ -271,8 +235,8 @@ void tst_Console::peerGone_withoutCloseEvent_endsCleanly()
 {
     Rig rig;
     rig.script("a\r\nb\r\n");
-    // The socket reports the client gone before its close event is dispatched.
-    rig.loop.at(Start + 1.5, [&] { rig.sockets.element(1).state = SocketArray::Closed; });
+    // The connection finds the client gone before it has told the session.
+    rig.loop.at(Start + 1.5, [&] { rig.network.clientVanishes(1); });
     rig.connect();
 
     QCOMPARE(rig.sent(1), QByteArray("a"));
@@ -280,43 +244,22 @@ void tst_Console::peerGone_withoutCloseEvent_endsCleanly()
     QVERIFY(rig.form.CMD_Answers.enabled());
     QVERIFY(rig.form.CMD_OriginalConfig.enabled());
     QVERIFY(rig.form.CMD_ReceivedCommands.enabled());
-    // The late close event then changes nothing.
-    rig.sockets.clientCloses(1);
-    QVERIFY(rig.form.CMD_Answers.enabled());
-    QVERIFY(rig.form.CMD_OriginalConfig.enabled());
+    QVERIFY(rig.form.TXT_OutPut.visible());
     QCOMPARE(rig.files.alive(), 0);
+    QVERIFY(!rig.shared.busy());
 }
 
 void tst_Console::closeEvent_ofEndedConnection_ignored()
 {
     Rig rig;
-    rig.script("a\r\n");
-    rig.connect();
-    rig.sockets.clientCloses(1);   // a platform that still reports a close we made
-    verifyIdle(rig);
-    QVERIFY(!rig.form.CMD_ReceivedCommands.enabled());
-
-    // A stale close from element 1 must not cut off the client of element 2.
     rig.script("a\r\nb\r\n");
-    rig.loop.at(rig.loop.now() + 1.5, [&] { rig.sockets.clientCloses(1); });
+    rig.connect();
+    // A client of an ended connection hanging up must not cut off the next one.
+    rig.loop.at(rig.loop.now() + 1.5, [&] { rig.network.clientCloses(1); });
     rig.connect();
     QCOMPARE(rig.sent(2), QByteArray("ab"));
-    QCOMPARE(rig.sockets.element(2).closes, 1);
+    QCOMPARE(rig.closes(2), std::size_t(1));
     verifyIdle(rig);
-}
-
-void tst_Console::connectionRequest_fromOtherElement_ignored()
-{
-    Rig rig;
-    rig.script("a\r\n");
-    rig.connect();
-    rig.sockets.clientSends(1, "show run\r\n");
-    // No element but the listening one has a connection to hand over; the
-    // commands of the last client stay for the operator.
-    rig.listener.onConnectionRequest(1, 77);
-    QCOMPARE(rig.input(), QByteArray("show run\r\n"));
-    QCOMPARE(rig.shared.connectionIndex, 1);
-    QCOMPARE(rig.sockets.calls().back(), std::string("close 1"));
 }
 
 void tst_Console::emptyOrMissingScript_data()
@@ -339,7 +282,7 @@ void tst_Console::emptyOrMissingScript()
     rig.connect();
 
     QCOMPARE(rig.sent(1), QByteArray());
-    QCOMPARE(rig.sockets.element(1).closes, 1);
+    QCOMPARE(rig.closes(1), std::size_t(1));
     QCOMPARE(rig.loop.yields(), 0);   // closed right after the accept
     QCOMPARE(rig.output(), QByteArray("kept\r\n"));
     verifyIdle(rig);
@@ -368,22 +311,20 @@ void tst_Console::secondClient_waitsThenServed()
     Rig rig;
     rig.script("a\r\nb\r\n");
     rig.loop.at(Start + 1.5, [&] {
-        rig.sockets.clientConnects();
-        QVERIFY(!rig.sockets.has(2));   // not accepted while the first is served
-        QCOMPARE(rig.shared.connectionIndex, 1);
+        rig.network.clientConnects();
+        QCOMPARE(rig.shared.connectionIndex, 1);   // not served while the first is
     });
     rig.connect();
 
     // The first client got its whole script, undisturbed; the second was
-    // accepted only after the first was closed, and then served in full.
+    // served only once the first was closed, and then in full.
     QCOMPARE(rig.sent(1), QByteArray("ab"));
-    QCOMPARE(rig.sockets.element(1).closes, 1);
-    QCOMPARE(rig.sockets.sendTimes, (std::vector<double>{Start + 1, Start + 2, Start + 3, Start + 4}));
-    const auto &calls = rig.sockets.calls();
-    QVERIFY(std::find(calls.begin(), calls.end(), "close 1") < std::find(calls.begin(), calls.end(), "create 2"));
-    QCOMPARE(rig.sockets.element(2).requestId, 2);
+    QCOMPARE(rig.network.client(1).sendTimes, (std::vector<double>{Start + 1, Start + 2}));
+    QCOMPARE(rig.network.client(1).closeTimes, (std::vector<double>{Start + 2}));
+    QCOMPARE(rig.shared.connectionIndex, 2);
     QCOMPARE(rig.sent(2), QByteArray("ab"));
-    QCOMPARE(rig.sockets.element(2).closes, 1);
+    QCOMPARE(rig.network.client(2).sendTimes, (std::vector<double>{Start + 3, Start + 4}));
+    QCOMPARE(rig.closes(2), std::size_t(1));
     verifyIdle(rig);
 }
 
@@ -391,16 +332,16 @@ void tst_Console::clientsWaiting_servedInArrivalOrder()
 {
     Rig rig;
     rig.script("x\r\n");
-    rig.loop.at(Start + 0.2, [&] { rig.sockets.clientConnects(); });
-    rig.loop.at(Start + 0.4, [&] { rig.sockets.clientConnects(); });
-    rig.loop.at(Start + 0.6, [&] { rig.sockets.clientConnects(); });
+    rig.loop.at(Start + 0.2, [&] { rig.network.clientConnects(); });
+    rig.loop.at(Start + 0.4, [&] { rig.network.clientConnects(); });
+    rig.loop.at(Start + 0.6, [&] { rig.network.clientConnects(); });
     rig.connect();
-    // Each waiting client is served from the event loop in turn, never nested.
     rig.returnToEventLoop();
     for (int n = 1; n <= 4; ++n) {
-        QCOMPARE(rig.sockets.element(n).requestId, n);
         QCOMPARE(rig.sent(n), QByteArray("x"));
+        QCOMPARE(rig.network.client(n).sendTimes, std::vector<double>{Start + n});
     }
+    QCOMPARE(rig.shared.connectionIndex, 4);
     verifyIdle(rig);
 }
 
@@ -408,19 +349,21 @@ void tst_Console::clientsLeftWhileWaiting_droppedUnserved()
 {
     Rig rig;
     rig.script("x\r\n");
-    std::int32_t stays = 0;
+    int stays = 0;
     rig.loop.at(Start + 0.2, [&] {
         for (int i = 0; i < 5; ++i)
-            rig.sockets.waitingClientLeaves(rig.sockets.clientConnects());
-        stays = rig.sockets.clientConnects();
+            rig.network.clientCloses(rig.network.clientConnects());
+        stays = rig.network.clientConnects();
     });
     rig.connect();
     rig.returnToEventLoop();
     // Element 2 goes to the client that stayed, its item one pause after the
     // first connection ended, and the five who left never reached the window.
-    QCOMPARE(rig.sockets.element(2).requestId, stays);
-    QCOMPARE(rig.sent(2), QByteArray("x"));
-    QVERIFY(!rig.sockets.has(3));
+    QCOMPARE(rig.sent(stays), QByteArray("x"));
+    for (int left = 2; left < stays; ++left) {
+        QCOMPARE(rig.sent(left), QByteArray());
+        QCOMPARE(rig.closes(left), std::size_t(1));   // their sockets freed at once
+    }
     QCOMPARE(rig.shared.connectionIndex, 2);
     QCOMPARE(rig.loop.now(), Start + 2.0);
     verifyIdle(rig);
@@ -430,29 +373,32 @@ void tst_Console::clientWaitingForPreview_servedWhenItEnds()
 {
     Rig rig;
     rig.script("x\r\n");
-    rig.listener.router().setHeld(true);   // a preview runs
+    console::Router &router = rig.application.router();
+    router.setHeld(true);   // a preview runs
     rig.connect();
-    QVERIFY(!rig.sockets.has(1));
+    QCOMPARE(rig.shared.connectionIndex, 0);
 
-    rig.listener.router().setHeld(false);   // the preview ends
-    QVERIFY(!rig.sockets.has(1));   // served from the event loop, not inside the preview
+    router.setHeld(false);   // the preview ends
     rig.returnToEventLoop();
+    QCOMPARE(rig.shared.connectionIndex, 1);
     QCOMPARE(rig.sent(1), QByteArray("x"));
 
     // A client still waiting when the window unloads is not served.
-    rig.listener.router().setHeld(true);
+    router.setHeld(true);
     rig.connect();
-    rig.listener.stop();
-    rig.listener.router().setHeld(false);
+    rig.form.close();
+    router.setHeld(false);
     rig.returnToEventLoop();
-    QVERIFY(!rig.sockets.has(2));
+    QCOMPARE(rig.shared.connectionIndex, 1);
+    QCOMPARE(rig.sent(2), QByteArray());
+    QCOMPARE(rig.closes(2), std::size_t(1));
 }
 
 void tst_Console::typedCommands_enableReceivedCommands()
 {
     Rig rig;
     rig.script("User:\r\nPassword:\r\n");
-    rig.loop.at(Start + 1.5, [&] { rig.sockets.clientSends(1, "admin\r\n"); });
+    rig.loop.at(Start + 1.5, [&] { rig.network.clientSends(1, "admin\r\n"); });
     rig.connect();
     QCOMPARE(rig.input(), QByteArray("admin\r\n"));
     QVERIFY(rig.form.CMD_ReceivedCommands.enabled());
@@ -471,40 +417,11 @@ void tst_Console::endOfConnection_restoresProbeVerdict()
         rig.shared.configAvailable = false;
         rig.shared.responsesAvailable = true;
         if (gone)
-            rig.loop.at(Start + 1.5, [&] { rig.sockets.clientCloses(1); });
+            rig.loop.at(Start + 1.5, [&] { rig.network.clientCloses(1); });
         rig.connect();
         QVERIFY(!rig.form.CMD_OriginalConfig.enabled());
         QVERIFY(rig.form.CMD_Answers.enabled());
     }
-}
-
-void tst_Console::failure_data()
-{
-    QTest::addColumn<QString>("failing");
-    QTest::newRow("accept") << "accept";
-    QTest::newRow("send") << "send";
-}
-
-void tst_Console::failure()
-{
-    QFETCH(QString, failing);
-    Rig rig;
-    rig.script("a\r\nb\r\n");
-    if (failing == "accept")
-        rig.sockets.acceptFailsWith = platform::SocketError;
-    else
-        rig.sockets.sendFailsWith = platform::SocketError;
-    rig.connect();
-
-    QCOMPARE(rig.sent(1), QByteArray());
-    QCOMPARE(rig.sockets.state(1), int(SocketArray::Closed));
-    verifyIdle(rig);
-
-    rig.sockets.acceptFailsWith = 0;
-    rig.sockets.sendFailsWith = 0;
-    rig.connect();
-    QCOMPARE(rig.sent(2), QByteArray("ab"));
-    verifyIdle(rig);
 }
 
 void tst_Console::capture_data()
@@ -546,12 +463,12 @@ void tst_Console::capture()
     QFETCH(QByteArray, recorded);
     QFETCH(int, refreshes);
     Rig rig;
+    rig.script("x\r\n");
+    rig.network.clientConnects();   // served at once; its item comes a pause later
     RefreshCounter observer;
     rig.form.TXT_Input.setObserver(&observer);
-    rig.shared.connectionIndex = 1;
-    rig.sockets.create(1);
     for (const QByteArray &chunk : chunks)
-        rig.sockets.clientSends(1, chunk.toStdString());
+        rig.network.clientSends(1, chunk.toStdString());
     QCOMPARE(rig.input(), recorded);
     QCOMPARE(observer.refreshes, refreshes);
     rig.form.TXT_Input.setObserver(nullptr);
@@ -577,22 +494,11 @@ void tst_Console::capture_expandsOnlyFromCompact()
     QFETCH(QByteArray, chunk);
     QFETCH(float, after);
     Rig rig;
+    rig.script("x\r\n");
+    rig.network.clientConnects();
     rig.form.setHeight(before);
-    rig.shared.connectionIndex = 1;
-    rig.sockets.create(1);
-    rig.sockets.clientSends(1, chunk.toStdString());
+    rig.network.clientSends(1, chunk.toStdString());
     QCOMPARE(rig.form.height(), after);
-}
-
-void tst_Console::capture_readsConnectionSocketWhicheverElementRaised()
-{
-    Rig rig;
-    rig.shared.connectionIndex = 2;
-    rig.sockets.create(1);
-    rig.sockets.create(2);
-    rig.sockets.element(2).incoming = "conf t\r\n";
-    rig.listener.onDataArrival(1, 8);
-    QCOMPARE(rig.input(), QByteArray("conf t\r\n"));
 }
 
 void tst_Console::pacing_itemsAtMultiplesOfDelay()
@@ -601,9 +507,9 @@ void tst_Console::pacing_itemsAtMultiplesOfDelay()
     rig.shared.responseDelay = 0.25;
     rig.script("a,b\r\nc\r\n");
     rig.connect();
-    QCOMPARE(rig.sockets.sendTimes, (std::vector<double>{Start + 0.25, Start + 0.5, Start + 0.75}));
+    QCOMPARE(rig.network.client(1).sendTimes, (std::vector<double>{Start + 0.25, Start + 0.5, Start + 0.75}));
     // No pause after the last item: closed as soon as it is handed over.
-    QCOMPARE(rig.sockets.closeTimes, (std::vector<double>{Start + 0.75}));
+    QCOMPARE(rig.network.client(1).closeTimes, (std::vector<double>{Start + 0.75}));
 }
 
 void tst_Console::pacing_delayReadAfreshBeforeEachItem()
@@ -613,7 +519,7 @@ void tst_Console::pacing_delayReadAfreshBeforeEachItem()
     rig.loop.at(Start + 1.5, [&] { rig.shared.responseDelay = 3.0; });
     rig.connect();
     // Item b's pause began with 1 s; item c's with the new 3 s.
-    QCOMPARE(rig.sockets.sendTimes, (std::vector<double>{Start + 1, Start + 2, Start + 5}));
+    QCOMPARE(rig.network.client(1).sendTimes, (std::vector<double>{Start + 1, Start + 2, Start + 5}));
 }
 
 void tst_Console::pacing_zeroDelayNeverYields()
@@ -632,24 +538,27 @@ void tst_Console::stop_duringPause_touchesNothingElse()
 {
     Rig rig;
     rig.script("a\r\nb\r\n");
-    rig.loop.at(Start + 1.2, [&] { rig.sockets.clientConnects(); });   // will wait
-    rig.loop.at(Start + 1.5, [&] { rig.listener.stop(); });
+    rig.loop.at(Start + 1.2, [&] { rig.network.clientConnects(); });   // will wait
+    rig.loop.at(Start + 1.5, [&] { rig.form.close(); });
     rig.connect();
 
     QCOMPARE(rig.sent(1), QByteArray("a"));
     QCOMPARE(rig.loop.now(), Start + 1.5);   // left right after the yield that saw the stop
     QCOMPARE(rig.files.alive(), 0);
-    QVERIFY(!rig.listener.busy());
-    QCOMPARE(rig.sockets.element(1).closes, 0);   // the unloading window closes the sockets
+    QVERIFY(!rig.shared.busy());
+    QCOMPARE(rig.closes(1), std::size_t(0));   // the playback does not close it
+    QCOMPARE(rig.closes(2), std::size_t(1));   // the waiting client is let go
     QCOMPARE(rig.form.FRM_Winsock.backColour(), ui::Yellow);
     QVERIFY(rig.form.frm_green.visible());
     QVERIFY(!rig.form.CMD_Answers.enabled());
     QVERIFY(!rig.form.CMD_OriginalConfig.enabled());
     QCOMPARE(rig.output(), QByteArray("a\r\n"));
+    QVERIFY(!rig.network.listening());
 
     rig.returnToEventLoop();
     rig.connect();
-    QVERIFY(!rig.sockets.has(2));   // nothing more is served
+    QCOMPARE(rig.sent(3), QByteArray());   // nothing more is served
+    QCOMPARE(rig.shared.connectionIndex, 1);
 }
 
 QTEST_GUILESS_MAIN(tst_Console)

@@ -227,7 +227,7 @@ void tst_HostileFiles::startup()
     QCOMPARE(shown, dialogs);
     QCOMPARE(QString::fromStdString(rig.form.LBL_titre.caption()), status);
     QCOMPARE(rig.form.LBL_titre.visible(), !status.isEmpty());
-    QCOMPARE(rig.sockets.state(0) == platform::SocketArray::Listening, status.isEmpty());
+    QCOMPARE(rig.network.listening(), status.isEmpty());
     if (status.isEmpty())
         QCOMPARE(QString::fromStdString(rig.form.LBL_Port.caption()), port);
     QCOMPARE(rig.files.alive(), 0);
@@ -371,7 +371,7 @@ void tst_HostileFiles::routerConfigYes_touchesNothingItDidNotCreate()
             dir.write("ROUTER.CFG", "the operator's own");
     };
     Rig rig;
-    platform::Platform platform{rig.sockets, rig.platform.profile, rig.platform.files,
+    platform::Platform platform{rig.network, rig.platform.profile, rig.platform.files,
                                 rig.loop, dialogs, rig.guard};
     app::startup(rig.form, platform, rig.shared);
     const QMap<QString, QString> after = snapshot(dir.path());
@@ -380,7 +380,7 @@ void tst_HostileFiles::routerConfigYes_touchesNothingItDidNotCreate()
     QVERIFY2(QString::fromStdString(dialogs.shown[1].text).startsWith("The Router.cfg file could not be created"),
              dialogs.shown[1].text.c_str());
     QVERIFY(!rig.form.CMD_OriginalConfig.enabled());
-    QCOMPARE(rig.sockets.state(0), int(platform::SocketArray::Listening));
+    QVERIFY(rig.network.listening());
     QCOMPARE(dir.read("elsewhere/victim"), QByteArray("precious"));
     QVERIFY(!QFile::exists(dir.file("elsewhere/missing")));
     if (whileAsked == "file")

@@ -1,7 +1,7 @@
 // tst_package.cpp: the Debian package, built with cpack and unpacked with dpkg -x, holds a working Zentrel.
 #include "app/version.h"
-#include "platform/qt/qt_view.h"
-#include "platform/qt/qt_view_help.h"
+#include "ui/qt/qt_view.h"
+#include "ui/qt/qt_view_help.h"
 #include "tests/support/zentrel_process.h"
 #include "ui/window_model.h"
 
@@ -249,12 +249,12 @@ void tst_Package::manPage_carriesVersion()
 void tst_Package::manual_isTheGuideF1Shows()
 {
     ui::ZentrelFRM form;
-    platform::QtView view(form);   // registers the guide among the resources
+    ui::QtView view(form);   // registers the guide among the resources
     const QByteArray manual = fileBytes(installed("usr/share/doc/zentrel/zentrel-help.html"));
     QVERIFY(!manual.isEmpty());
     QCOMPARE(manual, fileBytes(":/zentrel/zentrel-help.html"));
 
-    platform::HelpViewer help(view.widget());
+    ui::HelpViewer help(view.widget());
     help.showGuide();
     QVERIFY(help.guide());
     const QString shown = help.guide()->toPlainText();

@@ -11,13 +11,13 @@ using Rig = tests::PanelRig;
 
 void clickElement(ui::ZentrelFRM &form, const QString &name)
 {
-    platform::Element *element = form.find(name.toStdString());
+    ui::Element *element = form.find(name.toStdString());
     QVERIFY(element);
-    if (auto *picture = dynamic_cast<platform::PictureBox *>(element))
+    if (auto *picture = dynamic_cast<ui::PictureBox *>(element))
         picture->onClick();
-    else if (auto *label = dynamic_cast<platform::Label *>(element))
+    else if (auto *label = dynamic_cast<ui::Label *>(element))
         label->onClick();
-    else if (auto *button = dynamic_cast<platform::Button *>(element))
+    else if (auto *button = dynamic_cast<ui::Button *>(element))
         button->onClick();
     else
         QFAIL("not a clickable element");
@@ -257,7 +257,7 @@ void tst_PanelCommands::receivedCommands_data()
     QTest::newRow("client typed nothing") << QByteArray() << QByteArray();
 }
 
-// A client is served through the real listener, then the operator looks at
+// A client is served through the window's router, then the operator looks at
 // what it typed.
 void tst_PanelCommands::receivedCommands()
 {
@@ -269,12 +269,11 @@ void tst_PanelCommands::receivedCommands()
     rig.application.shared().responseDelay = 1.0;
     if (!typed.isEmpty())
         rig.loop.at(rig.loop.now() + 0.5,
-                    [&] { rig.sockets.clientSends(1, typed.toStdString()); });
+                    [&] { rig.network.clientSends(1, typed.toStdString()); });
 
-    rig.sockets.clientConnects();
+    rig.network.clientConnects();
     rig.loop.run();
-    QVERIFY(rig.sockets.has(1));
-    QCOMPARE(rig.sockets.state(1), int(platform::SocketArray::Closed));
+    QCOMPARE(rig.network.client(1).closeTimes.size(), std::size_t(1));
     QCOMPARE(form.CMD_ReceivedCommands.enabled(), !typed.isEmpty());
 
     form.LBL_titre.onClick();

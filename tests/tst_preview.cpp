@@ -229,8 +229,8 @@ void tst_Preview::preview_clientArriving_isServedAfter()
     Rig rig(1.0);
     bool acceptedDuringPreview = true;
     QByteArray shownAtTheEnd;
-    rig.at(0.5, [&] { rig.sockets.clientConnects(); });
-    rig.at(2.5, [&] { acceptedDuringPreview = rig.sockets.has(1); });
+    rig.at(0.5, [&] { rig.network.clientConnects(); });
+    rig.at(2.5, [&] { acceptedDuringPreview = rig.application.shared().connectionIndex != 0; });
     // After the preview, before the client's first item.
     rig.at(4.5, [&] { shownAtTheEnd = QByteArray::fromStdString(rig.form.TXT_OutPut.text()); });
 
@@ -238,10 +238,9 @@ void tst_Preview::preview_clientArriving_isServedAfter()
 
     QVERIFY(!acceptedDuringPreview);
     QCOMPARE(shownAtTheEnd, Shown);
-    QVERIFY(rig.sockets.has(1));
-    QCOMPARE(QByteArray::fromStdString(rig.sockets.element(1).sent),
-             QByteArray("onetwothreefour, five"));
-    QCOMPARE(rig.sockets.state(1), int(platform::SocketArray::Closed));
+    QCOMPARE(rig.application.shared().connectionIndex, 1);
+    QCOMPARE(QByteArray::fromStdString(rig.network.client(1).sent), QByteArray("onetwothreefour, five"));
+    QCOMPARE(rig.network.client(1).closeTimes.size(), std::size_t(1));
     QCOMPARE(rig.files.alive(), 0);
 }
 

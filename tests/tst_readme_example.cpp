@@ -1,6 +1,6 @@
 // tst_readme_example.cpp: the README's worked example, demo files and demo/login.exp, against a real Zentrel.
 #include "platform/qt/qt_platform.h"
-#include "platform/qt/qt_view.h"
+#include "ui/qt/qt_view.h"
 #include "tests/support/live_zentrel.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/zentrel_process.h"

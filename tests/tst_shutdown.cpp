@@ -1,4 +1,4 @@
-// tst_shutdown.cpp: what the window's unload leaves in zentrel.ini, the sockets and the files.
+// tst_shutdown.cpp: what the window's unload leaves in zentrel.ini, the listening port and the files.
 #include "app/shutdown.h"
 #include "platform/qt/qt_platform.h"
 #include "tests/support/current_dir.h"
@@ -30,7 +30,7 @@ class tst_Shutdown : public QObject
 private slots:
     void position_data();
     void position();
-    void closesSocketsAndLeavesReadersTheirFiles();
+    void stopsListeningAndLeavesReadersTheirFiles();
     void settingsUnwritable_stillStops();
 };
 
@@ -80,23 +80,20 @@ void tst_Shutdown::position()
     QCOMPARE(rig.shared.stopRequested, std::int16_t(1));
 }
 
-// The sockets are closed at once; a file being read belongs to its reader,
+// The port is closed at once; a file being read belongs to its reader,
 // which lets go of it when it sees stopRequested, so it stays readable.
-void tst_Shutdown::closesSocketsAndLeavesReadersTheirFiles()
+void tst_Shutdown::stopsListeningAndLeavesReadersTheirFiles()
 {
     Rig rig;
     rig.dir.write("RESPONSE.TXT", "a,b\r\n");
     auto script = rig.files.openInput("RESPONSE.TXT");
     QCOMPARE(script->get(), int('a'));
-    rig.sockets.listen(0);
-    rig.sockets.create(1);
-    rig.sockets.accept(1, 1);
+    rig.network.listen(1101);
 
     rig.form.close();
 
     QCOMPARE(rig.shared.stopRequested, std::int16_t(1));
-    QCOMPARE(rig.sockets.state(0), int(platform::SocketArray::Closed));
-    QCOMPARE(rig.sockets.state(1), int(platform::SocketArray::Closed));
+    QVERIFY(!rig.network.listening());
     QCOMPARE(script->get(), int(','));
 }
 
@@ -104,11 +101,11 @@ void tst_Shutdown::settingsUnwritable_stillStops()
 {
     Rig rig;
     QVERIFY(QDir(rig.dir.path()).mkdir("zentrel.ini"));   // no file can be written there
-    rig.sockets.listen(0);
+    rig.network.listen(1101);
     rig.form.setLeft(600);
     rig.form.close();
     QCOMPARE(rig.shared.stopRequested, std::int16_t(1));
-    QCOMPARE(rig.sockets.state(0), int(platform::SocketArray::Closed));
+    QVERIFY(!rig.network.listening());
     QVERIFY(QFileInfo(rig.dir.file("zentrel.ini")).isDir());
 }
 

@@ -1,6 +1,6 @@
 // tst_shutdown_process.cpp: ending Zentrel in the middle of a playback or a preview, for real.
 #include "platform/qt/qt_platform.h"
-#include "platform/qt/qt_view.h"
+#include "ui/qt/qt_view.h"
 #include "tests/support/live_zentrel.h"
 #include "tests/support/current_dir.h"
 #include "tests/support/open_descriptors.h"
@@ -75,7 +75,7 @@ struct Client {
     }
 };
 
-QAbstractButton *button(const platform::QtView &view, const char *name)
+QAbstractButton *button(const ui::QtView &view, const char *name)
 {
     return view.widget()->findChild<QAbstractButton *>(name);
 }

@@ -106,7 +106,7 @@ void prepare(const tests::ScratchDir &dir, const QByteArray &ini, bool config = 
         dir.write("RESPONSE.TXT", Responses);
 }
 
-QString caption(const platform::Label &label) { return QString::fromStdString(label.caption()); }
+QString caption(const ui::Label &label) { return QString::fromStdString(label.caption()); }
 
 } // namespace
 
@@ -195,8 +195,7 @@ void tst_Startup::complete_settings()
     QCOMPARE(caption(rig.form.LBL_Delay), delayCaption);
     QCOMPARE(rig.shared.responseDelay, delay);
     QCOMPARE(caption(rig.form.LBL_Port), portCaption);
-    QCOMPARE(rig.sockets.calls(),
-             (std::vector<std::string>{"port 0 " + std::to_string(port), "listen 0"}));
+    QCOMPARE(rig.network.calls(), std::vector<std::string>{"listen " + std::to_string(port)});
     QVERIFY(!rig.form.LBL_titre.visible());
     QVERIFY(!rig.form.Timer1.enabled());
     QVERIFY(rig.dialogs.shown.empty());
@@ -409,7 +408,7 @@ void tst_Startup::portError()
     tests::ScratchDir dir;
     prepare(dir, "[Settings]\r\nDelay=2\r\nTCP-Port=" + port + "\r\n");
     Rig rig;
-    rig.sockets.listenFailsWith = listenFailsWith;
+    rig.network.listenFailsWith = listenFailsWith;
     rig.start();
 
     QVERIFY(rig.form.LBL_titre.visible());
@@ -436,9 +435,11 @@ void tst_Startup::realSocket_listensOnRoundedPort()
     QCOMPARE(caption(rig.form.LBL_Port), "TCP Port : " + QString::fromLatin1(half));
     QVERIFY(!rig.form.LBL_titre.visible());
     QTcpSocket client;
+    bool connected = false;
+    QObject::connect(&client, &QTcpSocket::connected, [&] { connected = true; });
     client.connectToHost(QHostAddress::LocalHost, port);
-    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::ConnectedState, 30000);
-    rig.qt.platform().sockets.closeAll();
+    QTRY_VERIFY_WITH_TIMEOUT(connected, 30000);
+    rig.qt.platform().network.close();
 }
 
 void tst_Startup::realSocket_portError_data()
@@ -491,7 +492,7 @@ void tst_Startup::unreadableDataFile()
     QCOMPARE(caption(rig.form.LBL_Delay), QString("Delay : 1000 ms"));
     QCOMPARE(caption(rig.form.LBL_Port), QString("TCP Port : 00000"));
     QCOMPARE(rig.shared.responseDelay, 0.0);
-    QVERIFY(rig.sockets.calls().empty());
+    QVERIFY(rig.network.calls().empty());
     QVERIFY(rig.dialogs.shown.empty());
     QCOMPARE(rig.files.alive(), 0);
     QCOMPARE(dir.read("zentrel.ini"), ini);
@@ -637,14 +638,14 @@ void tst_Startup::anyBytes_nothingCrashesNoDataFileChanges()
         dir.write("RESPONSE.TXT", responses);
 
         ui::ZentrelFRM form;
-        console::Shared shared;
-        tests::FakeSocketArray sockets;
-        platform::Platform platform{sockets, rig.platform.profile, rig.platform.files,
+        ui::Shared shared;
+        tests::FakeNetwork network{rig.loop};
+        platform::Platform platform{network, rig.platform.profile, rig.platform.files,
                                     rig.loop, rig.dialogs, rig.guard};
         app::startup(form, platform, shared);
 
         QVERIFY(std::isfinite(shared.responseDelay) && shared.responseDelay >= 0);
-        QVERIFY(form.LBL_titre.visible() != (sockets.state(0) == sockets.Listening));
+        QVERIFY(form.LBL_titre.visible() != network.listening());
         QCOMPARE(rig.files.alive(), 0);
         QCOMPARE(dir.read("ROUTER.CFG"), config);
         QCOMPARE(dir.read("RESPONSE.TXT"), responses);

@@ -1,7 +1,7 @@
 // tst_view.cpp: the Qt view of ZentrelFRM: widgets, syncing, text panels, clicks, keys, timer, close.
-#include "platform/qt/qt_view.h"
-#include "platform/qt/qt_view_help.h"
-#include "platform/qt/qt_view_text.h"
+#include "ui/qt/qt_view.h"
+#include "ui/qt/qt_view_help.h"
+#include "ui/qt/qt_view_text.h"
 #include "tests/support/current_dir.h"
 #include "ui/window_model.h"
 
@@ -25,7 +25,7 @@ namespace {
 // A model and its view; the model outlives the view, as in main.cpp.
 struct Rig {
     ui::ZentrelFRM form;
-    platform::QtView view{form};
+    ui::QtView view{form};
 
     QWidget *window() const { return view.widget(); }
     template <class T> T *find(const char *name) const
@@ -97,9 +97,9 @@ void tst_View::initialState_matchesModel()
     QVERIFY(!window->windowIcon().isNull());
     QCOMPARE(window->minimumSize(), window->maximumSize());   // the border is fixed
 
-    for (platform::Element *element : rig.form.elements()) {
+    for (ui::Element *element : rig.form.elements()) {
         const QString name = QString::fromStdString(element->name());
-        if (element->kind() == platform::Kind::Timer)
+        if (element->kind() == ui::Kind::Timer)
             continue;
         auto *widget = window->findChild<QWidget *>(name);
         QVERIFY2(widget, qPrintable(name));
@@ -111,26 +111,26 @@ void tst_View::initialState_matchesModel()
         QCOMPARE(widget->parentWidget()->objectName(), parent);
 
         switch (element->kind()) {
-        case platform::Kind::Label:
+        case ui::Kind::Label:
             QCOMPARE(qobject_cast<QLabel *>(widget)->text(),
-                     QString::fromStdString(static_cast<platform::Label *>(element)->caption()));
+                     QString::fromStdString(static_cast<ui::Label *>(element)->caption()));
             break;
-        case platform::Kind::Button:
-            QCOMPARE(widget->isEnabled(), static_cast<platform::Button *>(element)->enabled());
+        case ui::Kind::Button:
+            QCOMPARE(widget->isEnabled(), static_cast<ui::Button *>(element)->enabled());
             QCOMPARE(qobject_cast<QPushButton *>(widget)->text(),
-                     QString::fromStdString(static_cast<platform::Button *>(element)->caption()));
+                     QString::fromStdString(static_cast<ui::Button *>(element)->caption()));
             break;
-        case platform::Kind::TextBox:
-            QVERIFY(qobject_cast<platform::TextPanel *>(widget));
+        case ui::Kind::TextBox:
+            QVERIFY(qobject_cast<ui::TextPanel *>(widget));
             break;
-        case platform::Kind::PictureBox:
+        case ui::Kind::PictureBox:
             QVERIFY(!qobject_cast<QLabel *>(widget)->pixmap().isNull());
             break;
         default:
             QVERIFY(qobject_cast<QFrame *>(widget));
         }
     }
-    QCOMPARE(rig.find<platform::TextPanel>("TXT_OutPut")->toPlainText(), QStringLiteral("Text1\n"));
+    QCOMPARE(rig.find<ui::TextPanel>("TXT_OutPut")->toPlainText(), QStringLiteral("Text1\n"));
     QCOMPARE(rig.find<QFrame>("FRM_On")->palette().color(QPalette::Window), QColor(0, 255, 0));
     QCOMPARE(rig.find<QFrame>("frm_green")->palette().color(QPalette::Window),
              QColor(128, 255, 128));
@@ -156,7 +156,7 @@ void tst_View::changes_reachWidgetsOnNextPassOnly()
     QCOMPARE(rig.find<QFrame>("FRM_On")->palette().color(QPalette::Window), QColor(0, 255, 0));
     QVERIFY(!rig.find<QPushButton>("CMD_Answers")->isEnabled());
     QVERIFY(!rig.find<QFrame>("FRM_Red")->isVisibleTo(rig.window()));
-    QCOMPARE(rig.find<platform::TextPanel>("TXT_OutPut")->shownBytes(), std::size_t(7));   // "Text1\r\n"
+    QCOMPARE(rig.find<ui::TextPanel>("TXT_OutPut")->shownBytes(), std::size_t(7));   // "Text1\r\n"
 
     nextPass();
     QCOMPARE(rig.window()->windowTitle(), QStringLiteral("Zentrel 2.0"));
@@ -165,8 +165,8 @@ void tst_View::changes_reachWidgetsOnNextPassOnly()
     QCOMPARE(rig.find<QFrame>("FRM_On")->palette().color(QPalette::Window), QColor(255, 0, 0));
     QVERIFY(rig.find<QPushButton>("CMD_Answers")->isEnabled());
     QVERIFY(rig.find<QFrame>("FRM_Red")->isVisibleTo(rig.window()));
-    QVERIFY(rig.find<platform::TextPanel>("TXT_OutPut")->toPlainText().isEmpty());
-    for (platform::Element *element : rig.form.elements())
+    QVERIFY(rig.find<ui::TextPanel>("TXT_OutPut")->toPlainText().isEmpty());
+    for (ui::Element *element : rig.form.elements())
         QVERIFY(!element->hasChanged());
 }
 
@@ -180,10 +180,10 @@ void tst_View::refresh_showsTextAtOnce()
     rig.showAndWait();
     rig.form.TXT_Input.append("enable\r\n");
     rig.form.TXT_Input.refresh();
-    QCOMPARE(rig.find<platform::TextPanel>("TXT_Input")->toPlainText(), QStringLiteral("enable\n"));
+    QCOMPARE(rig.find<ui::TextPanel>("TXT_Input")->toPlainText(), QStringLiteral("enable\n"));
     rig.form.TXT_Input.append("x");
     nextPass();
-    QCOMPARE(rig.find<platform::TextPanel>("TXT_Input")->toPlainText(), QStringLiteral("enable\nx"));
+    QCOMPARE(rig.find<ui::TextPanel>("TXT_Input")->toPlainText(), QStringLiteral("enable\nx"));
 }
 
 void tst_View::appends_manyShownExactlyAfterOnePass()
@@ -203,7 +203,7 @@ void tst_View::appends_manyShownExactlyAfterOnePass()
         rig.form.setTrafficLampsVisible(i % 2 == 0);
         expected += QString::fromStdString(item) + QLatin1Char('\n');
     }
-    auto *edit = rig.find<platform::TextPanel>("TXT_OutPut");
+    auto *edit = rig.find<ui::TextPanel>("TXT_OutPut");
     QVERIFY(edit->toPlainText().isEmpty());
     nextPass();
     QCOMPARE(edit->toPlainText(), expected);
@@ -253,13 +253,13 @@ void tst_View::textBox_showsLineBreaks()
         rig.form.TXT_Input.append(bytes.toStdString());
         nextPass();
     }
-    QCOMPARE(rig.find<platform::TextPanel>("TXT_Input")->toPlainText(), shown);
+    QCOMPARE(rig.find<ui::TextPanel>("TXT_Input")->toPlainText(), shown);
 }
 
 void tst_View::setText_replacesShownText()
 {
     Rig rig;
-    auto *edit = rig.find<platform::TextPanel>("TXT_OutPut");
+    auto *edit = rig.find<ui::TextPanel>("TXT_OutPut");
     rig.form.TXT_OutPut.append("more\r");
     nextPass();
     QCOMPARE(edit->toPlainText(), QStringLiteral("Text1\nmore\n"));
@@ -284,9 +284,9 @@ void tst_View::floodedPanel_showsDropLineFirst()
     Rig rig;
     rig.form.TXT_Input.setVisible(true);
     rig.showAndWait();
-    auto *panel = rig.find<platform::TextPanel>("TXT_Input");
+    auto *panel = rig.find<ui::TextPanel>("TXT_Input");
     const std::string line(1000, 'k');
-    for (std::size_t sent = 0; sent < 2 * platform::TextBoxTail; sent += line.size() + 2) {
+    for (std::size_t sent = 0; sent < 2 * ui::TextBoxTail; sent += line.size() + 2) {
         rig.form.TXT_Input.append(line);
         rig.form.TXT_Input.append("\r\n");
         if (sent % (1 << 20) < line.size())
@@ -313,7 +313,7 @@ void tst_View::textPanel_selectAndCopy()
     rig.form.TXT_OutPut.setText("Router>\r\nshow\trun\r\nend");
     rig.showAndWait();
     nextPass();
-    auto *panel = rig.find<platform::TextPanel>("TXT_OutPut");
+    auto *panel = rig.find<ui::TextPanel>("TXT_OutPut");
     QWidget *area = panel->viewport();
     const QFontMetrics metrics(panel->font());
     const int width = metrics.horizontalAdvance(QLatin1Char('x'));
@@ -345,7 +345,7 @@ void tst_View::textPanel_selectAndCopy()
 void tst_View::hiddenTextBox_catchesUpWhenShown()
 {
     Rig rig;
-    auto *output = rig.find<platform::TextPanel>("TXT_OutPut");
+    auto *output = rig.find<ui::TextPanel>("TXT_OutPut");
     rig.form.TXT_OutPut.setVisible(false);
     rig.form.TXT_OutPut.setText("");
     nextPass();
@@ -368,7 +368,7 @@ void tst_View::hiddenTextBox_catchesUpWhenShown()
     nextPass();
     rig.form.TXT_Input.setVisible(true);
     nextPass();
-    QCOMPARE(rig.find<platform::TextPanel>("TXT_Input")->toPlainText(), QStringLiteral("show run\n"));
+    QCOMPARE(rig.find<ui::TextPanel>("TXT_Input")->toPlainText(), QStringLiteral("show run\n"));
 }
 
 void tst_View::inputPanel_coversOutputPanel()
@@ -377,8 +377,8 @@ void tst_View::inputPanel_coversOutputPanel()
     rig.form.setHeight(ui::ExpandedHeight);
     rig.form.TXT_Input.setVisible(true);
     nextPass();
-    auto *output = rig.find<platform::TextPanel>("TXT_OutPut");
-    auto *input = rig.find<platform::TextPanel>("TXT_Input");
+    auto *output = rig.find<ui::TextPanel>("TXT_OutPut");
+    auto *input = rig.find<ui::TextPanel>("TXT_Input");
     QCOMPARE(input->geometry(), output->geometry());
     QWidget *top = rig.window()->childAt(output->geometry().center());
     QVERIFY(top && (top == input || input->isAncestorOf(top)));
@@ -503,7 +503,7 @@ void tst_View::accessKeys_pressButtons()
     QFETCH(QString, button);
     Rig rig;
     QStringList clicked;
-    for (platform::Button *each : {&rig.form.CMD_Quitter, &rig.form.CMD_ReceivedCommands,
+    for (ui::Button *each : {&rig.form.CMD_Quitter, &rig.form.CMD_ReceivedCommands,
                                    &rig.form.CMD_OriginalConfig, &rig.form.CMD_Answers}) {
         each->setEnabled(true);
         each->onClick = [&clicked, each] { clicked << QString::fromStdString(each->name()); };
@@ -518,7 +518,7 @@ void tst_View::focusOrder_followsModel()
 {
     Rig rig;
     QStringList expected;
-    for (const platform::Element *element : rig.form.focusOrder())
+    for (const ui::Element *element : rig.form.focusOrder())
         expected << QString::fromStdString(element->name());
     rig.form.CMD_ReceivedCommands.setEnabled(true);
     rig.form.CMD_OriginalConfig.setEnabled(true);
@@ -704,7 +704,7 @@ void tst_View::helpFile_foundByBareNameOnly()
     tests::ScratchDir dir;
     QDir(dir.path()).mkpath(QStringLiteral("sub"));
     dir.write(onDisk, "help");
-    const QString path = platform::findHelpFile(registered.toStdString());
+    const QString path = ui::findHelpFile(registered.toStdString());
     QCOMPARE(!path.isEmpty(), found);
     if (found)
         QCOMPARE(QFileInfo(path).absolutePath(), QFileInfo(dir.path()).absoluteFilePath());

@@ -1,5 +1,5 @@
 // tst_view_accessibility.cpp: what a screen reader hears of the window's buttons, panels and lamps.
-#include "platform/qt/qt_view.h"
+#include "ui/qt/qt_view.h"
 #include "ui/window_model.h"
 
 #include <QAccessible>
@@ -13,9 +13,9 @@ namespace {
 
 struct Rig {
     ui::ZentrelFRM form;
-    platform::QtView view{form};
+    ui::QtView view{form};
 
-    QWidget *widget(const platform::Element &element) const
+    QWidget *widget(const ui::Element &element) const
     {
         return view.widget()->findChild<QWidget *>(QString::fromStdString(element.name()));
     }
@@ -45,10 +45,10 @@ void tst_ViewAccessibility::controlsAndLamps_haveNameAndDescription()
     Rig rig;
     QSet<QString> names;
     int checked = 0;
-    for (const platform::Element *element : rig.form.elements()) {
-        const platform::Kind kind = element->kind();
-        if (kind != platform::Kind::Button && kind != platform::Kind::TextBox
-            && kind != platform::Kind::Lamp && kind != platform::Kind::PictureBox)
+    for (const ui::Element *element : rig.form.elements()) {
+        const ui::Kind kind = element->kind();
+        if (kind != ui::Kind::Button && kind != ui::Kind::TextBox
+            && kind != ui::Kind::Lamp && kind != ui::Kind::PictureBox)
             continue;
         const QString label = QString::fromStdString(element->name());
         QWidget *widget = rig.widget(*element);
@@ -79,9 +79,9 @@ void tst_ViewAccessibility::lampDescription_followsState_data()
     QTest::newRow("alarm normal") << "FRM_On" << uint(ui::Green) << true << "normal";
     QTest::newRow("alarm red") << "FRM_On" << uint(ui::Red) << true << "port is not open";
     QTest::newRow("alarm black") << "FRM_On" << uint(ui::Black) << true << "port is not open";
-    QTest::newRow("traffic shown") << "FRM_Red" << uint(platform::rgb(192, 255, 192)) << true
+    QTest::newRow("traffic shown") << "FRM_Red" << uint(ui::rgb(192, 255, 192)) << true
                                    << "items are being played";
-    QTest::newRow("traffic hidden") << "frm_green" << uint(platform::rgb(128, 255, 128)) << false
+    QTest::newRow("traffic hidden") << "frm_green" << uint(ui::rgb(128, 255, 128)) << false
                                     << "nothing is being played";
 }
 
@@ -94,7 +94,7 @@ void tst_ViewAccessibility::lampDescription_followsState()
     QFETCH(QString, meaning);
 
     Rig rig;
-    auto *element = static_cast<platform::Lamp *>(rig.form.find(lamp.toStdString()));
+    auto *element = static_cast<ui::Lamp *>(rig.form.find(lamp.toStdString()));
     QVERIFY(element);
     QWidget *widget = rig.widget(*element);
     element->setBackColour(colour == ui::Yellow ? ui::Green : ui::Yellow);

@@ -1,5 +1,5 @@
 // tst_view_scaling.cpp: the window's pictures keep their twips on screens at 150 % and 200 %.
-#include "platform/qt/qt_view_looks.h"
+#include "ui/qt/qt_view_looks.h"
 
 #include <QPixmap>
 #include <QTest>
@@ -40,8 +40,8 @@ void tst_ViewScaling::fitPicture_coversSameTwips()
 
     QPixmap picture(88, 80);
     picture.fill(Qt::green);
-    const platform::TwipScale scale(dpi);
-    const QPixmap fitted = platform::fitPicture(picture, scale, ratio);
+    const ui::TwipScale scale(dpi);
+    const QPixmap fitted = ui::fitPicture(picture, scale, ratio);
     QCOMPARE(fitted.size(), device);
     QCOMPARE(fitted.deviceIndependentSize().toSize(), logical);
     QCOMPARE(logical, QSize(scale.px(1320), scale.px(1200)));

@@ -21,7 +21,7 @@ void tst_WindowModel::elements_haveUniqueNames()
 {
     ui::ZentrelFRM form;
     QSet<QString> names;
-    for (platform::Element *element : form.elements())
+    for (ui::Element *element : form.elements())
         names.insert(QString::fromStdString(element->name()));
     QCOMPARE(names.size(), int(form.elements().size()));
     QCOMPARE(form.height(), ui::CompactHeight);
@@ -32,8 +32,8 @@ void tst_WindowModel::elements_haveUniqueNames()
 // start is gone; what a normal session leaves is untouched.
 void tst_WindowModel::panels_keepBoundedTail()
 {
-    using platform::DroppedTextLine;
-    using platform::TextBoxTail;
+    using ui::DroppedTextLine;
+    using ui::TextBoxTail;
     ui::ZentrelFRM form;
     ui::captureInput(form, "show run\r\n");
     QCOMPARE(form.TXT_Input.text(), std::string("show run\r\n"));

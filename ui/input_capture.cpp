@@ -7,7 +7,7 @@ namespace zentrel::ui {
 
 namespace {
 
-void recordChunk(platform::TextBox &panel, std::string_view chunk)
+void recordChunk(ui::TextBox &panel, std::string_view chunk)
 {
     if (chunk == console::TelnetGreeting)
         return;

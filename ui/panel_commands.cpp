@@ -15,7 +15,7 @@ const std::string RouterConfigFile = "ROUTER.CFG";
 } // namespace
 
 PanelCommands::PanelCommands(ZentrelFRM &form, platform::Platform &platform,
-                             console::Shared &shared)
+                             Shared &shared)
     : m_form(form), m_platform(platform), m_shared(shared)
 {
 }

@@ -23,9 +23,8 @@ private:
     Preview &m_preview;
 };
 
-Preview::Preview(ZentrelFRM &form, platform::Platform &platform, console::Shared &shared,
-                 console::Listener &listener)
-    : m_form(form), m_platform(platform), m_shared(shared), m_listener(listener)
+Preview::Preview(ZentrelFRM &form, platform::Platform &platform, Shared &shared, console::Router &router)
+    : m_form(form), m_platform(platform), m_shared(shared), m_router(router)
 {
 }
 
@@ -40,7 +39,7 @@ void Preview::onClick()
 {
     // While a session or another preview runs the button is disabled; a
     // click that slips through anyway must not disturb it.
-    if (m_form.unloaded() || m_shared.stopRequested || m_listener.busy() || running())
+    if (m_form.unloaded() || m_shared.stopRequested || running() || (m_shared.busy && m_shared.busy()))
         return;
 
     m_form.LBL_ProgName.setVisible(false);
@@ -62,7 +61,7 @@ void Preview::onClick()
     m_form.CMD_Answers.setEnabled(false);
     m_form.CMD_OriginalConfig.setEnabled(false);
     // A client connecting from now on waits until we are done.
-    m_listener.router().setHeld(true);
+    m_router.setHeld(true);
 
     console::SessionSetup setup;
     setup.info.startedClock = m_platform.loop.now();
@@ -96,7 +95,7 @@ void Preview::ended()
 {
     m_form.setTrafficLampsVisible(false);
     restoreFileButtons(m_form, m_shared);
-    m_listener.router().setHeld(false);
+    m_router.setHeld(false);
 }
 
 } // namespace zentrel::ui

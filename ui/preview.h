@@ -1,9 +1,9 @@
 // preview.h: Show Responses plays the response script in the panel, sending nothing.
 #pragma once
-#include "console/listener.h"
 #include "console/observer.h"
+#include "console/router.h"
 #include "console/session.h"
-#include "console/shared.h"
+#include "ui/shared.h"
 #include "platform/platform.h"
 #include "ui/window_model.h"
 
@@ -18,8 +18,8 @@ namespace zentrel::ui {
 class Preview : private console::SessionObserver
 {
 public:
-    Preview(ZentrelFRM &form, platform::Platform &platform, console::Shared &shared,
-            console::Listener &listener);
+    // Holds the window's router while it runs.
+    Preview(ZentrelFRM &form, platform::Platform &platform, Shared &shared, console::Router &router);
     ~Preview() override;
 
     // Binds the click of CMD_Answers.
@@ -39,8 +39,8 @@ private:
 
     ZentrelFRM &m_form;
     platform::Platform &m_platform;
-    console::Shared &m_shared;
-    console::Listener &m_listener;
+    Shared &m_shared;
+    console::Router &m_router;
     std::unique_ptr<console::Session> m_session;
     std::string m_line;
 };

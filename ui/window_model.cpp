@@ -3,10 +3,6 @@
 
 namespace zentrel::ui {
 
-using platform::Font;
-using platform::rgb;
-using platform::Twips;
-
 namespace {
 const Font ProgNameFont{"MS Sans Serif", 18, true};
 const Font TitleFont{"MS Sans Serif", 8.25, true};
@@ -14,7 +10,7 @@ const Font NoticeFont{"Small Fonts", 6, true};
 } // namespace
 
 ZentrelFRM::ZentrelFRM()
-    : platform::Window("ZentrelFRM", Twips{0, 0, 5550, 1635}, "Zentrel"),
+    : Window("ZentrelFRM", Twips{0, 0, 5550, 1635}, "Zentrel"),
       Picture1("Picture1", this, {0, 0, 1380, 1260}, "picture1"),
       FRM_Vert("FRM_Vert", this, {1440, 0, 4065, 1290}, "frm_vert"),
       LBL_ProgName("LBL_ProgName", &FRM_Vert, {0, 225, 4080, 615}, "Zentrel"),
@@ -43,10 +39,10 @@ ZentrelFRM::ZentrelFRM()
     m_icon = "zentrel";
 
     LBL_ProgName.font = ProgNameFont;
-    LBL_ProgName.foreColour = platform::HighlightTextColour;
+    LBL_ProgName.foreColour = HighlightTextColour;
     LBL_ProgName.centred = true;
     LBL_titre.font = TitleFont;
-    LBL_titre.foreColour = platform::HighlightTextColour;
+    LBL_titre.foreColour = HighlightTextColour;
     LBL_titre.centred = true;
     Label2.font = NoticeFont;
     Label3.font = TitleFont;
@@ -64,9 +60,9 @@ ZentrelFRM::ZentrelFRM()
                     &TXT_OutPut,  &CMD_Answers,          &TXT_Input,          &Picture1};
 }
 
-platform::Element *ZentrelFRM::find(const std::string &name) const
+Element *ZentrelFRM::find(const std::string &name) const
 {
-    for (platform::Element *element : m_elements)
+    for (Element *element : m_elements)
         if (element->name() == name)
             return element;
     return nullptr;

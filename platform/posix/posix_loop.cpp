@@ -127,7 +127,12 @@ double PosixLoop::now() const
 
 EventLoop::TimerId PosixLoop::at(double deadline, std::function<void()> function)
 {
-    return m_timers.add(deadline, std::move(function));
+    const TimerId id = m_timers.add(deadline, std::move(function));
+    // A pass arms the timerfd as it ends; a timer set between passes (from
+    // the window's own loop) arms it now, so that fd() wakes for it.
+    if (!m_inPass)
+        armTimer(now());
+    return id;
 }
 
 void PosixLoop::cancel(TimerId id)
@@ -238,6 +243,7 @@ void PosixLoop::runPosted()
 
 void PosixLoop::runOnce(double maxWait)
 {
+    m_inPass = true;
     const double start = now();
     const double limit = maxWait < 0 ? Forever : start + maxWait;
     epoll_event events[MaxEvents];
@@ -292,6 +298,7 @@ void PosixLoop::runOnce(double maxWait)
     runPosted();
     // Set for what this pass added, so that a loop watching fd() wakes for it.
     armTimer(now());
+    m_inPass = false;
 }
 
 } // namespace zentrel::platform

@@ -112,6 +112,7 @@ private:
     std::map<int, std::function<void()>> m_signals;
     std::vector<int> m_blocked;   // signals this loop blocked, unblocked on destruction
     bool m_quit = false;
+    bool m_inPass = false;   // inside runOnce(): the pass arms the timerfd as it ends
 };
 
 } // namespace zentrel::platform

@@ -26,7 +26,7 @@ QMessageBox::Icon qtIcon(Dialogs::Icon icon)
     return QMessageBox::Information;
 }
 
-QString latin1(const std::string &bytes)
+QString dialogText(const std::string &bytes)
 {
     return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
 }
@@ -49,7 +49,7 @@ Dialogs::Answer QtDialogs::messageBox(const std::string &text, const std::string
         std::fflush(stderr);
         return question ? Answer::No : Answer::Ok;
     }
-    QMessageBox box(qtIcon(icon), latin1(title), latin1(text), QMessageBox::NoButton,
+    QMessageBox box(qtIcon(icon), dialogText(title), dialogText(text), QMessageBox::NoButton,
                     QApplication::activeWindow());
     box.setWindowModality(Qt::ApplicationModal);
     box.setTextFormat(Qt::PlainText);

@@ -1,4 +1,4 @@
-// qt_platform.h: the Qt implementations of the platform services.
+// qt_platform.h: the window's platform services: the engine's POSIX loop and TCP under Qt's loop.
 #pragma once
 #include "platform/platform.h"
 
@@ -6,11 +6,12 @@
 
 namespace zentrel::platform {
 
-class QtSocketArray;
-class QtEventLoop;
+class PosixLoop;
+class TcpNetwork;
 
-// Builds the Qt implementation of every service once; main.cpp and the
-// end-to-end tests hand platform() to the handlers. Needs a QApplication.
+// Builds each service once; main.cpp and the in-process tests hand
+// platform() to the handlers. Needs a QApplication, whose loop drives the
+// POSIX loop through one notifier.
 class QtPlatform
 {
 public:
@@ -19,9 +20,9 @@ public:
 
     Platform &platform() { return m_platform; }
 
-    // The concrete services, for tests (the bound port of Winsock1, say).
-    QtSocketArray &sockets();
-    QtEventLoop &loop();
+    // The concrete services, for main.cpp and tests (the bound port, say).
+    PosixLoop &loop();
+    TcpNetwork &network();
 
 private:
     struct Services;

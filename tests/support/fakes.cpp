@@ -8,106 +8,77 @@
 
 namespace zentrel::tests {
 
-void FakeSocketArray::create(int index)
-{
-    m_calls.push_back("create " + std::to_string(index));
-    if (m_elements.count(index))
-        throw platform::Error(360, "element already exists");
-    m_elements[index] = Element{};
-}
+namespace {
 
-void FakeSocketArray::setLocalPort(int index, std::int32_t port)
+class FakeConnection : public console::Connection
 {
-    m_calls.push_back("port " + std::to_string(index) + " " + std::to_string(port));
-    if (port < 0 || port > 65535)
-        throw platform::Error(platform::InvalidPropertyValue, "invalid port");
-    m_elements[index].localPort = port;
-}
+public:
+    FakeConnection(const platform::EventLoop &loop, std::shared_ptr<FakeClient> client)
+        : m_loop(loop), m_client(std::move(client))
+    {
+    }
+    void setEvents(Events events) override { m_client->events = std::move(events); }
+    void send(std::string_view bytes) override
+    {
+        if (m_client->gone)
+            return;
+        m_client->sent.append(bytes);
+        m_client->sendTimes.push_back(m_loop.now());
+    }
+    bool isGone() const override { return m_client->gone; }
+    void close() override
+    {
+        m_client->closeTimes.push_back(m_loop.now());
+        m_client->gone = true;
+        m_client->events = {};
+    }
+    std::string peer() const override { return "127.0.0.1:40000"; }
 
-void FakeSocketArray::listen(int index)
+private:
+    const platform::EventLoop &m_loop;
+    std::shared_ptr<FakeClient> m_client;
+};
+
+} // namespace
+
+void FakeNetwork::listen(std::int32_t port)
 {
-    m_calls.push_back("listen " + std::to_string(index));
+    m_calls.push_back("listen " + std::to_string(port));
     if (listenFailsWith)
         throw platform::Error(listenFailsWith, "listen failed");
-    m_elements[index].state = Listening;
+    m_listening = true;
 }
 
-void FakeSocketArray::accept(int index, std::int32_t requestId)
+void FakeNetwork::close()
 {
-    m_calls.push_back("accept " + std::to_string(index) + " " + std::to_string(requestId));
-    if (acceptFailsWith)
-        throw platform::Error(acceptFailsWith, "accept failed");
-    Element &element = m_elements.at(index);
-    element.requestId = requestId;
-    element.state = Connected;
+    m_calls.push_back("close");
+    m_listening = false;
 }
 
-bool FakeSocketArray::waitingClientGone(std::int32_t requestId)
+int FakeNetwork::clientConnects()
 {
-    if (m_leftWaiting.count(requestId) == 0)
-        return false;
-    m_calls.push_back("dropped " + std::to_string(requestId));
-    return true;
+    m_clients.push_back(std::make_shared<FakeClient>());
+    if (m_accepted)
+        m_accepted(std::make_unique<FakeConnection>(m_loop, m_clients.back()), "127.0.0.1:40000");
+    return clients();
 }
 
-void FakeSocketArray::sendData(int index, std::string_view bytes)
+void FakeNetwork::clientSends(int number, const std::string &bytes)
 {
-    if (sendFailsWith)
-        throw platform::Error(sendFailsWith, "send failed");
-    m_elements.at(index).sent.append(bytes);
+    FakeClient &sender = client(number);
+    if (!sender.gone && sender.events.data)
+        sender.events.data(bytes);
 }
 
-std::string FakeSocketArray::getData(int index)
+void FakeNetwork::clientCloses(int number)
 {
-    auto found = m_elements.find(index);
-    if (found == m_elements.end())
-        return {};
-    return std::exchange(found->second.incoming, {});
-}
-
-void FakeSocketArray::close(int index)
-{
-    m_calls.push_back("close " + std::to_string(index));
-    auto found = m_elements.find(index);
-    if (found != m_elements.end()) {
-        found->second.state = Closed;
-        ++found->second.closes;
+    FakeClient &leaving = client(number);
+    if (std::exchange(leaving.gone, true))
+        return;
+    if (leaving.events.gone) {
+        const auto gone = leaving.events.gone;
+        gone();
     }
-}
-
-int FakeSocketArray::state(int index) const
-{
-    auto found = m_elements.find(index);
-    return found == m_elements.end() ? Closed : found->second.state;
-}
-
-void FakeSocketArray::closeAll()
-{
-    m_calls.push_back("closeAll");
-    for (auto &[index, element] : m_elements)
-        element.state = Closed;
-}
-
-std::int32_t FakeSocketArray::clientConnects()
-{
-    const std::int32_t id = ++m_nextRequest;
-    if (m_events.connectionRequest)
-        m_events.connectionRequest(0, id);
-    return id;
-}
-
-void FakeSocketArray::clientSends(int index, const std::string &bytes)
-{
-    m_elements.at(index).incoming += bytes;
-    if (m_events.dataArrival)
-        m_events.dataArrival(index, static_cast<long>(bytes.size()));
-}
-
-void FakeSocketArray::clientCloses(int index)
-{
-    m_elements.at(index).state = Closed;
-    if (m_events.closed)
-        m_events.closed(index);
 }
 
 platform::Dialogs::Answer FakeDialogs::messageBox(const std::string &text,

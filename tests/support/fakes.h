@@ -3,69 +3,62 @@
 #include "platform/dialogs.h"
 #include "platform/instance_guard.h"
 #include "platform/profile.h"
-#include "platform/sockets.h"
+#include "platform/network.h"
 #include "tests/support/fake_loop.h"
 
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
-#include <set>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace zentrel::tests {
 
-// Records what the console does to Winsock1; the test plays the clients.
-class FakeSocketArray : public platform::SocketArray
+// One client of the fake network, as the test sees it: it outlives the
+// connection the router owns, so a test reads what was sent after the end.
+struct FakeClient {
+    std::string sent;                // everything the program sent, in order
+    std::vector<double> sendTimes;   // the loop's clock at each send
+    std::vector<double> closeTimes;  // at each close from the program
+    bool gone = false;               // the client has left (or the program closed)
+    console::Connection::Events events;
+};
+
+// Records what start-up and shutdown do to the listening port; the test
+// plays the clients, each handed to the window as a connection.
+class FakeNetwork : public platform::Network
 {
 public:
-    struct Element {
-        std::int32_t localPort = -1;
-        int state = Closed;
-        std::int32_t requestId = 0;
-        std::string sent;       // everything sendData queued, in order
-        std::string incoming;   // what the client sent and getData has not taken
-        int closes = 0;         // close() calls from the program
-    };
+    explicit FakeNetwork(const platform::EventLoop &loop) : m_loop(loop) {}
 
-    void setEvents(Events events) override { m_events = std::move(events); }
-    void create(int index) override;
-    void setLocalPort(int index, std::int32_t port) override;
-    void listen(int index) override;
-    void accept(int index, std::int32_t requestId) override;
-    bool waitingClientGone(std::int32_t requestId) override;
-    void sendData(int index, std::string_view bytes) override;
-    std::string getData(int index) override;
-    void close(int index) override;
-    int state(int index) const override;
-    void closeAll() override;
+    void setAccepted(Accepted accepted) override { m_accepted = std::move(accepted); }
+    void listen(std::int32_t port) override;
+    void close() override;
 
-    // A client connects: raises the connection request on element 0.
-    std::int32_t clientConnects();
-    // The client of a request not yet accepted hangs up: no event, as with
-    // a real socket; the request reads as gone from then on.
-    void waitingClientLeaves(std::int32_t requestId) { m_leftWaiting.insert(requestId); }
-    // The client of an element sends bytes: raises data arrival.
-    void clientSends(int index, const std::string &bytes);
-    // The client of an element hangs up: the element closes, close event.
-    void clientCloses(int index);
+    // A client connects: handed over at once. Returns its number, 1, 2, ...
+    int clientConnects();
+    // The client sends bytes, as one chunk.
+    void clientSends(int client, const std::string &bytes);
+    // The client hangs up: the connection raises `gone`.
+    void clientCloses(int client);
+    // The client is gone, and the connection says so only when asked.
+    void clientVanishes(int client) { this->client(client).gone = true; }
 
-    bool has(int index) const { return m_elements.count(index) != 0; }
-    Element &element(int index) { return m_elements.at(index); }
+    FakeClient &client(int client) { return *m_clients.at(std::size_t(client - 1)); }
+    int clients() const { return int(m_clients.size()); }
     const std::vector<std::string> &calls() const { return m_calls; }
+    bool listening() const { return m_listening; }
 
     int listenFailsWith = 0;   // error code listen() throws, 0 for none
-    int acceptFailsWith = 0;
-    int sendFailsWith = 0;
 
 private:
-    Events m_events;
-    std::map<int, Element> m_elements;
+    const platform::EventLoop &m_loop;
+    Accepted m_accepted;
+    std::vector<std::shared_ptr<FakeClient>> m_clients;
     std::vector<std::string> m_calls;
-    std::int32_t m_nextRequest = 0;
-    std::set<std::int32_t> m_leftWaiting;
+    bool m_listening = false;
 };
 
 // Answers message boxes from a script and remembers every box shown.

@@ -2,7 +2,7 @@
 #pragma once
 #include "app/application.h"
 #include "platform/qt/qt_platform.h"
-#include "platform/qt/qt_view.h"
+#include "ui/qt/qt_view.h"
 #include "ui/window_model.h"
 
 namespace zentrel::tests {
@@ -11,7 +11,7 @@ namespace zentrel::tests {
 struct LiveZentrel {
     platform::QtPlatform qt;
     ui::ZentrelFRM form;
-    platform::QtView view{form};
+    ui::QtView view{form};
     app::Application application{form, qt.platform()};
 
     // False when start-up unloaded the window instead of finishing.

@@ -1,4 +1,4 @@
-// panel_rig.h: the application wired to real files and fake sockets, clock and dialogs.
+// panel_rig.h: the application wired to real files and a fake network, clock and dialogs.
 #pragma once
 #include "app/application.h"
 #include "platform/posix/posix_profile.h"
@@ -11,16 +11,16 @@ namespace zentrel::tests {
 
 // Every handler wired on a window as a clean start-up leaves it: real files in
 // a scratch directory, counted so that a test can tell none was left open, a
-// fake socket array and a loop whose clock moves only when the code yields.
+// fake network and a loop whose clock moves only when the code yields.
 struct PanelRig {
     ScratchDir dir;
     CountingTextFiles files;
     platform::PosixProfile profile;
     FakeEventLoop loop;
-    FakeSocketArray sockets;
+    FakeNetwork network{loop};
     FakeDialogs dialogs;
     FakeInstanceGuard guard;
-    platform::Platform platform{sockets, profile, files, loop, dialogs, guard};
+    platform::Platform platform{network, profile, files, loop, dialogs, guard};
     ui::ZentrelFRM form;
     app::Application application{form, platform};
 

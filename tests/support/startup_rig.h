@@ -1,24 +1,22 @@
-// startup_rig.h: start-up's world, the real files and settings with scripted dialogs and a fake socket array.
+// startup_rig.h: start-up's world, the real files and settings with scripted dialogs and a fake network.
 #pragma once
 #include "app/shutdown.h"
 #include "app/startup.h"
-#include "console/shared.h"
+#include "ui/shared.h"
 #include "platform/qt/qt_platform.h"
 #include "tests/support/counting_text_files.h"
 #include "tests/support/fakes.h"
 #include "ui/window_model.h"
 
-#include <algorithm>
-
 namespace zentrel::tests {
 
 // Start-up's world: the real files and settings of the current directory,
-// scripted dialogs and guard, and a socket array that is fake unless the
-// test asks for the real one. Unloading the window shuts down as Exit does.
+// scripted dialogs and guard, and a network that is fake unless the test
+// asks for the real one. Unloading the window shuts down as Exit does.
 // The files are counted, so a test can tell that none was left open.
 struct StartupRig {
-    explicit StartupRig(bool realSockets = false)
-        : platform{realSockets ? qt.platform().sockets : sockets,
+    explicit StartupRig(bool realNetwork = false)
+        : platform{realNetwork ? qt.platform().network : network,
                    qt.platform().profile,
                    files,
                    loop,
@@ -29,22 +27,18 @@ struct StartupRig {
     }
 
     void start() { app::startup(form, platform, shared); }
-    // Whether start-up made the fake socket array listen.
-    bool listening() const
-    {
-        const auto &calls = sockets.calls();
-        return std::find(calls.begin(), calls.end(), "listen 0") != calls.end();
-    }
+    // Whether start-up made the fake network listen.
+    bool listening() const { return network.listening(); }
 
     platform::QtPlatform qt;
     CountingTextFiles files{qt.platform().files};
-    FakeSocketArray sockets;
     FakeEventLoop loop;
+    FakeNetwork network{loop};
     FakeDialogs dialogs;
     FakeInstanceGuard guard;
     platform::Platform platform;
     ui::ZentrelFRM form;
-    console::Shared shared;
+    ui::Shared shared;
 };
 
 } // namespace zentrel::tests
