@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <netinet/in.h>
 #include <unistd.h>
 
 namespace zentrel::platform {
@@ -30,6 +31,10 @@ ListeningSocket listenOn(const std::string &address, int port, const std::string
     const int on = 1;
     if (::setsockopt(bound.fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0)
         refuse(std::string("SO_REUSEADDR: ") + std::strerror(errno));
+    // An IPv6 socket takes IPv4 clients too, whatever the system's bindv6only says.
+    const int off = 0;
+    if (bindTo.family() == AF_INET6 && ::setsockopt(bound.fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) < 0)
+        refuse(std::string("IPV6_V6ONLY: ") + std::strerror(errno));
     // Another socket may take the port between bind() and listen().
     if (::bind(bound.fd, bindTo.get(), bindTo.length()) < 0 || ::listen(bound.fd, SOMAXCONN) < 0) {
         if (inUse && errno == EADDRINUSE) {
