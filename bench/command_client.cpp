@@ -9,6 +9,7 @@
 #include <cstring>
 #include <queue>
 #include <sys/epoll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace zentrel::bench {
@@ -18,6 +19,51 @@ namespace {
 constexpr std::size_t problemsKept = 5;
 // Whatever the router says before its first prompt (Telnet options, a motd).
 constexpr std::size_t greetingLimit = 4096;
+
+// The kernel's clock for received bytes is the realtime one; the bench's is
+// monotonic. Their difference, taken once, turns one into the other.
+double realtimeOffset()
+{
+    timespec real{};
+    clock_gettime(CLOCK_REALTIME, &real);
+    const double mono = now();
+    return double(real.tv_sec) + double(real.tv_nsec) * 1e-9 - mono;
+}
+
+// As receiveAvailable, with each chunk's arrival as well: when the kernel
+// queued its last segment for this socket (SO_TIMESTAMPNS), in the bench's
+// clock; `at` when this client got round to reading it. NaN without a stamp.
+Received receiveStamped(int fd, std::vector<char> &buffer, double offset,
+                        const std::function<bool(const char *, std::size_t, double at, double arrived)> &chunk)
+{
+    for (;;) {
+        iovec io{buffer.data(), buffer.size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+        msghdr message{};
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(fd, &message, 0);
+        const double at = now();
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK ? Received::WouldBlock : Received::Failed;
+        if (n == 0)
+            return Received::Closed;
+        double arrived = std::nan("");
+        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec stamp{};
+                std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+                arrived = double(stamp.tv_sec) + double(stamp.tv_nsec) * 1e-9 - offset;
+            }
+        }
+        if (!chunk(buffer.data(), std::size_t(n), at, arrived))
+            return Received::Stopped;
+    }
+}
 
 enum class Stage { Connecting, Greeting, Waiting, Answer, Done };
 
@@ -53,7 +99,7 @@ private:
     void open(int number);
     void onEvent(Session &session, std::uint32_t events);
     void receive(Session &session);
-    bool take(Session &session, const char *data, std::size_t size, double at);
+    bool take(Session &session, const char *data, std::size_t size, double at, double arrived);
     void type(Session &session);
     void schedule(Session &session, double due);
     void finish(Session &session, bool exact);
@@ -66,6 +112,7 @@ private:
     std::vector<Session> m_sessions;
     std::priority_queue<std::pair<double, int>, std::vector<std::pair<double, int>>, std::greater<>> m_due;
     std::vector<char> m_buffer = std::vector<char>(1 << 16);
+    double m_offset = realtimeOffset();
     int m_epoll = -1;
     int m_finished = 0;
     int m_greeted = 0;
@@ -88,8 +135,10 @@ CommandResult Runner::run()
         m_result.problems.push_back(std::string("epoll_create1: ") + strerror(errno));
         return m_result;
     }
-    if (!idle())
+    if (!idle()) {
         m_result.latencies.reserve(std::size_t(count) * std::size_t(m_plan.lines));
+        m_result.readLatencies.reserve(m_result.latencies.capacity());
+    }
     std::vector<epoll_event> events(1024);
     m_result.started = now();
     const double deadline = m_result.started + m_plan.timeout;
@@ -163,6 +212,8 @@ void Runner::open(int number)
         finish(session, false);
         return;
     }
+    const int on = 1;
+    ::setsockopt(session.fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     epoll_event event{};
     event.events = EPOLLIN | EPOLLRDHUP;
     event.data.u32 = std::uint32_t(number);
@@ -184,9 +235,10 @@ void Runner::onEvent(Session &session, std::uint32_t events)
 
 void Runner::receive(Session &session)
 {
-    const Received end = receiveAvailable(session.fd, m_buffer, [&](const char *data, std::size_t size, double at) {
-        return take(session, data, size, at) && session.fd >= 0;
-    });
+    const Received end = receiveStamped(session.fd, m_buffer, m_offset,
+                                        [&](const char *data, std::size_t size, double at, double arrived) {
+                                            return take(session, data, size, at, arrived) && session.fd >= 0;
+                                        });
     if (end == Received::WouldBlock || session.fd < 0)
         return;
     if (end == Received::Failed)
@@ -197,7 +249,7 @@ void Runner::receive(Session &session)
 }
 
 // False when the bytes are wrong.
-bool Runner::take(Session &session, const char *data, std::size_t size, double at)
+bool Runner::take(Session &session, const char *data, std::size_t size, double at, double arrived)
 {
     if (session.stage == Stage::Greeting) {
         session.greeting.append(data, size);
@@ -233,8 +285,10 @@ bool Runner::take(Session &session, const char *data, std::size_t size, double a
             + shown({data + same, size - same}) + "\"";
         return false;
     }
-    if (session.at <= echo && session.at + size > echo)
-        m_result.latencies.push_back(at - session.sentAt);
+    if (session.at <= echo && session.at + size > echo) {
+        m_result.latencies.push_back((std::isnan(arrived) ? at : arrived) - session.sentAt);
+        m_result.readLatencies.push_back(at - session.sentAt);
+    }
     session.at += size;
     if (session.at < reply.size())
         return true;

@@ -30,9 +30,13 @@ struct CommandPlan
 
 struct CommandResult
 {
-    // From the moment a line end was handed to send() to the recv() that
-    // brought the first byte of the line's answer (past its echo), in seconds.
+    // From the moment a line end was handed to send() to the arrival of the
+    // first byte of the line's answer (past its echo), in seconds: when the
+    // kernel queued it for the client, so that the client's own delay in
+    // reading, serving a thousand sessions on one thread, is not counted.
     std::vector<double> latencies;
+    // The same up to the recv() that read it: the client's delay included.
+    std::vector<double> readLatencies;
     int sessions = 0;
     int exact = 0;                      // every reply byte for byte (idle: the prompt came)
     int wrong = 0;

@@ -21,6 +21,7 @@ struct FleetOptions
 {
     std::string serve;                 // the zentrel-serve to measure
     std::vector<std::string> peer;     // the asyncio peer's command: python3 and its script
+    std::string floor;                 // the floor peer: the least any server does (command phase)
     double scale = 1;                  // routers (and so sessions) times this, for a quick look
     int readyRounds = 3;
     std::string chart;                 // SVG of the figures; empty for none
@@ -59,7 +60,7 @@ public:
     int streams() const { return m_streams; }
 
 private:
-    enum class Server { Zentrel, Asyncio };
+    enum class Server { Zentrel, Asyncio, Floor };
 
     std::unique_ptr<ServeProcess> launch(Server server, const std::string &scenario, const Script &script,
                                          const std::string &delay, int routers, int sessions);

@@ -250,6 +250,7 @@ int main(int argc, char **argv)
     FleetOptions fleet;
     fleet.serve = ZENTREL_BUILD_DIR "/zentrel-serve";
     fleet.peer = {"", ZENTREL_SOURCE_DIR "/bench/asyncio_peer.py"};
+    fleet.floor = ZENTREL_FLOOR_PEER;
     fleet.chart = ZENTREL_BUILD_DIR "/bench-fleet.svg";
     std::string python = "/usr/bin/python3";
     std::string standIn;
@@ -281,6 +282,8 @@ int main(int argc, char **argv)
         programs.push_back(options.program);
     if (wanted(6) || wanted(7))
         programs.insert(programs.end(), {fleet.serve, python});
+    if (wanted(7))
+        programs.push_back(fleet.floor);
     for (const std::string &program : programs) {
         if (access(program.c_str(), X_OK) != 0) {
             std::fprintf(stderr, "zentrel_bench: cannot run %s\n", program.c_str());

@@ -69,14 +69,20 @@ CommandFigures FleetBench::typing(Server server, const std::string &scenario, co
     micros.reserve(result.latencies.size());
     for (double seconds : result.latencies)
         micros.push_back(seconds * 1e6);
+    std::vector<double> readMicros;
+    readMicros.reserve(result.readLatencies.size());
+    for (double seconds : result.readLatencies)
+        readMicros.push_back(seconds * 1e6);
+    const double readMedian = median(readMicros);
     figures.medianUs = median(micros);
     figures.p99Us = percentile(micros, 0.99);
     figures.cpuUsPerLine = micros.empty() ? std::nan("") : cpu * 1e6 / double(micros.size());
     const double wall = result.finished - result.started;
     std::printf("  %s, %d sessions (%d x %d), a mode of %zu commands, %zu lines: answer after %.1f us median, "
-                "%.1f us p99, %.1f us max; server CPU %.2f s in %.1f s (%.1f us a line)\n",
+                "%.1f us p99, %.1f us max (read by the client after %.1f us median); server CPU %.2f s in %.1f s "
+                "(%.1f us a line)\n",
                 label(server), total, routers, perRouter, map.lines.size(), micros.size(), figures.medianUs,
-                figures.p99Us, maxOf(micros), cpu, wall, figures.cpuUsPerLine);
+                figures.p99Us, maxOf(micros), readMedian, cpu, wall, figures.cpuUsPerLine);
     m_report.addRound("commands", "{\"scenario\": " + jsonString(scenario) + ", \"server\": "
                       + jsonString(label(server)) + ", \"sessions\": " + std::to_string(total)
                       + ", \"commands\": " + std::to_string(map.lines.size())
@@ -84,6 +90,8 @@ CommandFigures FleetBench::typing(Server server, const std::string &scenario, co
                       + ", \"answer_median_us\": " + jsonNumber(figures.medianUs, 2)
                       + ", \"answer_p99_us\": " + jsonNumber(figures.p99Us, 2)
                       + ", \"answer_max_us\": " + jsonNumber(maxOf(micros), 2)
+                      + ", \"read_median_us\": " + jsonNumber(readMedian, 2)
+                      + ", \"read_p99_us\": " + jsonNumber(percentile(readMicros, 0.99), 2)
                       + ", \"cpu_s\": " + jsonNumber(cpu, 4) + ", \"wall_s\": " + jsonNumber(wall, 3)
                       + ", \"cpu_us_per_line\": " + jsonNumber(figures.cpuUsPerLine, 2) + "}");
     return figures;
@@ -143,6 +151,14 @@ void FleetBench::commands()
     m_report.addCompared("commands_answer_p99_us", typingName + "p99", "us", z.p99Us, a.p99Us, 1, 1000, true);
     m_report.addCompared("commands_cpu_us_per_line", formatNumber(sessions, 0) + " sessions typing: server CPU a line",
                          "us", z.cpuUsPerLine, a.cpuUsPerLine, 1);
+    // The same traffic answered by the least any server does: what the
+    // machine's loopback and scheduler leave for a server to win.
+    const CommandFigures floor =
+        typing(Server::Floor, "typing", typingMap, routers, typingSessions, typingLines, typingInterval);
+    m_report.addInfo("commands_floor_median_us", typingName + "floor server, median", "us", floor.medianUs, 1);
+    m_report.addInfo("commands_floor_p99_us", typingName + "floor server, p99", "us", floor.p99Us, 1);
+    m_report.addInfo("commands_over_floor_median", typingName + "median over the floor's", "x",
+                     z.medianUs / floor.medianUs, 2);
 
     const CommandMap few = commandMap(fewCommands);
     const CommandMap many = commandMap(manyCommands);

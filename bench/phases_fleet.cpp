@@ -69,7 +69,7 @@ FleetBench::FleetBench(FleetOptions options, std::string workRoot, Report &repor
 
 const char *FleetBench::label(Server server)
 {
-    return server == Server::Zentrel ? "zentrel-serve" : "asyncio";
+    return server == Server::Zentrel ? "zentrel-serve" : server == Server::Asyncio ? "asyncio" : "floor";
 }
 
 int FleetBench::scaled(int routers) const
@@ -87,9 +87,9 @@ std::unique_ptr<ServeProcess> FleetBench::launch(Server server, const std::strin
 std::unique_ptr<ServeProcess> FleetBench::launch(Server server, const std::string &scenario,
                                                  const RouterFiles &files, int routers, int sessions)
 {
-    std::vector<std::string> command = server == Server::Zentrel
-        ? std::vector<std::string>{m_options.serve}
-        : m_options.peer;
+    std::vector<std::string> command = server == Server::Zentrel ? std::vector<std::string>{m_options.serve}
+        : server == Server::Floor                               ? std::vector<std::string>{m_options.floor}
+                                                                : m_options.peer;
     command.insert(command.end(), {"--port", "0", "--copies", std::to_string(routers), "--sessions",
                                    std::to_string(sessions)});
     const std::string what = std::string(label(server)) + " " + scenario;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <climits>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/epoll.h>
@@ -65,18 +66,37 @@ void LineWriter::write(std::string_view line)
         return;
     }
     m_queue.append(line);
-    if (!m_watching)   // else the reader has not made room yet: the loop says when it has
-        pump();
+    // Written at the end of the loop's pass, after what the pass sent to
+    // clients, with the other lines of the pass. While watching, the reader
+    // has not made room yet: the loop says when it has.
+    if (m_watching || m_pumpPosted)
+        return;
+    m_pumpPosted = true;
+    m_loop.post([this, alive = std::weak_ptr<int>(m_alive)] {
+        if (alive.expired())
+            return;
+        m_pumpPosted = false;
+        if (!m_watching)
+            pump();
+    });
 }
 
 void LineWriter::pump()
 {
     while (!m_failed) {
         while (queued() > 0) {
-            // A line at a time: a pipe takes one of up to PIPE_BUF bytes
-            // whole or not at all, so a reader never finds half of one.
-            const std::size_t end = m_queue.find('\n', m_sent);
-            const std::size_t size = end == std::string::npos ? queued() : end + 1 - m_sent;
+            // Whole lines, as many as PIPE_BUF bytes hold (a longer line
+            // alone): a pipe takes a write of up to PIPE_BUF bytes whole or
+            // not at all, so a reader never finds half of a line.
+            std::size_t size = 0;
+            for (std::size_t end = m_queue.find('\n', m_sent); end != std::string::npos;
+                 end = m_queue.find('\n', end + 1)) {
+                if (size > 0 && end + 1 - m_sent > PIPE_BUF)
+                    break;
+                size = end + 1 - m_sent;
+            }
+            if (size == 0)
+                size = queued();
             const ssize_t wrote = ::write(m_fd, m_queue.data() + m_sent, size);
             if (wrote < 0 && errno == EINTR)
                 continue;

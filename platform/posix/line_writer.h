@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -17,9 +18,9 @@ class PosixLoop;
 // out with non-blocking writes, wait in a queue of at most `maxQueued` bytes
 // while the reader is slow, and once the queue is full whole lines are
 // dropped until it has emptied. Then the reader gets droppedLine(count)
-// before the lines that follow, so it knows what it missed. Each line goes
-// out in a write of its own, which a pipe takes whole when it is at most
-// PIPE_BUF (4 KiB) long. A descriptor that fails (the reader is gone) ends
+// before the lines that follow, so it knows what it missed. Lines go out at
+// the end of the loop's pass that wrote them, whole lines in writes of at
+// most PIPE_BUF (4 KiB) bytes where they fit, which a pipe takes whole. A descriptor that fails (the reader is gone) ends
 // the writing, reported once.
 class LineWriter
 {
@@ -67,6 +68,8 @@ private:
     std::uint64_t m_droppedTotal = 0;
     bool m_watching = false;
     bool m_failed = false;
+    bool m_pumpPosted = false;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);   // what a posted pump checks
 };
 
 } // namespace zentrel::platform

@@ -144,6 +144,8 @@ void PosixLoop::post(std::function<void()> function)
 {
     std::lock_guard lock(m_postMutex);
     m_posted.push_back(std::move(function));
+    if (m_dispatching == std::this_thread::get_id())
+        return;
     if (!m_wakeWritten) {
         const std::uint64_t one = 1;
         if (::write(m_eventFd, &one, sizeof one) == sizeof one)
@@ -225,6 +227,7 @@ void PosixLoop::runPosted()
     std::deque<std::function<void()>> batch;
     {
         std::lock_guard lock(m_postMutex);
+        m_dispatching = {};
         if (m_posted.empty())
             return;
         if (m_wakeWritten) {
@@ -273,6 +276,10 @@ void PosixLoop::runOnce(double maxWait)
             || (!m_timers.empty() && m_timers.next() <= after))
             break;
         t = after;
+    }
+    {
+        std::lock_guard lock(m_postMutex);
+        m_dispatching = std::this_thread::get_id();
     }
 
     for (int i = 0; i < ready; ++i) {

@@ -9,15 +9,18 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace zentrel::platform {
 
 // One thread runs the loop; every callback comes from run() or runOnce().
 // A pass runs, in this order: the ready descriptors, the due timers, the
-// functions posted before the pass began. Callbacks may set and cancel
-// timers, post, and watch or unwatch any descriptor (their own included);
-// a descriptor unwatched during a pass gets no callback later in that pass.
+// functions posted before the pass began and by its descriptors and timers
+// (those need no wake-up: posting from a pass costs no system call).
+// Callbacks may set and cancel timers, post, and watch or unwatch any
+// descriptor (their own included); a descriptor unwatched during a pass
+// gets no callback later in that pass.
 // An exception escaping a callback is reported on stderr and the loop goes on.
 //
 // Timers: a pause ends within microseconds of its deadline. The timerfd is
@@ -108,6 +111,9 @@ private:
     std::mutex m_postMutex;
     std::deque<std::function<void()>> m_posted;
     bool m_wakeWritten = false;
+    // The thread dispatching a pass's descriptors and timers: what it posts
+    // runs at that pass's end, so it needs no wake-up.
+    std::thread::id m_dispatching;
 
     std::map<int, std::function<void()>> m_signals;
     std::vector<int> m_blocked;   // signals this loop blocked, unblocked on destruction

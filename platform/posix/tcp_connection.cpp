@@ -63,6 +63,7 @@ struct TcpConnection::Socket : std::enable_shared_from_this<Socket> {
     bool shut = false;      // our sending side shut, after close()
     bool resetting = false; // close with a reset once the queue is out
     bool aboveHigh = false;
+    bool gathering = false; // inside the data handler: sends wait for its end
     PosixLoop::LingerId lingering = 0;
     EventLoop::TimerId linger = 0;
 
@@ -129,7 +130,13 @@ struct TcpConnection::Socket : std::enable_shared_from_this<Socket> {
         if (got > 0) {
             if (!closed && events.data) {
                 const auto data = events.data;   // the handler may replace the events
+                // What the handler sends (an echo, an answer due at once, a
+                // prompt) leaves in one segment, after it has returned.
+                gathering = true;
                 data(std::string_view(readBuffer(), std::size_t(got)));
+                gathering = false;
+                if (queued() > 0 && !gone && fd >= 0)
+                    flush();
             }
             return true;
         }
@@ -157,6 +164,11 @@ struct TcpConnection::Socket : std::enable_shared_from_this<Socket> {
     {
         if (gone || closed || bytes.empty())
             return;
+        if (gathering) {
+            out.append(bytes);
+            aboveHigh = aboveHigh || queued() > HighWater;
+            return;
+        }
         if (queued() == 0) {
             out.clear();
             sent = 0;

@@ -11,7 +11,8 @@ namespace zentrel::platform {
 class PosixLoop;
 
 // Reads each chunk as it comes (at most 64 KiB a pass) and writes sends at
-// once when the socket takes them, queueing the rest for the loop. A client
+// once when the socket takes them, queueing the rest for the loop; what the
+// data handler sends goes out in one write as it returns. A client
 // that shuts only its sending side raises `ended` and still gets what is sent.
 // `gone` comes when a write fails or the client resets; SIGPIPE never.
 //

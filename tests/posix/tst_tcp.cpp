@@ -209,6 +209,35 @@ TEST(TcpConnection, bytesArriveExactlyBothWays)
     ::close(client);
 }
 
+// An echo and an answer due at once leave in one write as the handler
+// returns, also when the handler closes: the client has nothing before.
+TEST(TcpConnection, whatTheDataHandlerSendsLeavesTogetherWhenItReturns)
+{
+    Server server;
+    const int client = connectTo(server.listener.port());
+    TcpConnection &connection = server.waitForClient();
+    std::string early;
+    connection.setEvents({.data = [&](std::string_view line) {
+        connection.send(line);
+        Reader during{client};
+        during.poll();
+        early += during.got;
+        connection.send("answer\r\nR1#");
+        if (line == "exit\r\n")
+            connection.close();
+    }});
+    ASSERT_EQ(::send(client, "show\r\n", 6, 0), 6);
+    Reader reader{client};
+    ASSERT_TRUE(runUntil(server.loop, [&] { return reader.poll(), reader.got.size() >= 17; }));
+    EXPECT_EQ(reader.got, "show\r\nanswer\r\nR1#");
+    ASSERT_EQ(::send(client, "exit\r\n", 6, 0), 6);
+    ASSERT_TRUE(runUntil(server.loop, [&] { return reader.poll(); }));
+    EXPECT_TRUE(reader.eof);
+    EXPECT_EQ(reader.got, "show\r\nanswer\r\nR1#exit\r\nanswer\r\nR1#");
+    EXPECT_EQ(early, "");
+    ::close(client);
+}
+
 TEST(TcpConnection, aClientThatShutsItsSendingSideStillGetsTheRest)
 {
     Server server;
