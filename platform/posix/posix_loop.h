@@ -83,7 +83,7 @@ private:
     };
 
     void release();
-    void armTimer(double now);
+    void armTimer(double now, bool polling = false);
     int waitMs(double now, double limit);
     bool hasPosted();
     void runPosted();
