@@ -55,7 +55,10 @@ private:
     console::Answer answer(commands::Reply reply, const console::TypedLine *typed)
     {
         m_paged = m_paged || m_conversation->wantsKeys();
-        console::Answer out{.bytes = std::move(reply.bytes), .delay = reply.delay, .warning = std::move(reply.warning)};
+        console::Answer out;
+        out.bytes = std::move(reply.bytes);
+        out.delay = reply.delay;
+        out.warning = std::move(reply.warning);
         out.faults = reply.faults;
         out.otherPrompt = reply.otherPrompt;
         if (reply.end == commands::Ending::Closed)
@@ -93,8 +96,10 @@ std::unique_ptr<console::Dialogue> CommandRouter::dialogue(const console::Sessio
                                                            console::Carrier carrier,
                                                            const console::TerminalRequest &terminal)
 {
-    commands::ConversationOptions options{.ssh = carrier == console::Carrier::Ssh, .user = info.user,
-                                          .exec = terminal.exec};
+    commands::ConversationOptions options;
+    options.ssh = carrier == console::Carrier::Ssh;
+    options.user = info.user;
+    options.exec = terminal.exec;
     if (terminal.rows && *terminal.rows >= 0)
         options.rows = std::size_t(*terminal.rows);
     return std::make_unique<ConversationDialogue>(

@@ -23,7 +23,8 @@ public:
     std::string peer() const override { return m_peer->peer(); }
     console::TerminalRequest terminal() const override
     {
-        console::TerminalRequest request{.exec = m_peer->isExec()};
+        console::TerminalRequest request;
+        request.exec = m_peer->isExec();
         if (m_peer->hasPty())
             request.rows = m_peer->terminal().rows;
         return request;

@@ -50,8 +50,9 @@ TEST_P(Clients, answerWhatTheClientExpects)
         const Reply reply = session.line(step.line);
         const std::string bytes = lfOnly(reply.bytes);
         EXPECT_TRUE(RE2::PartialMatch(bytes, step.holds)) << "'" << step.line << "' gave:\n" << bytes;
-        if (!step.lacks.empty())
+        if (!step.lacks.empty()) {
             EXPECT_FALSE(RE2::PartialMatch(bytes, step.lacks)) << "'" << step.line << "' gave:\n" << bytes;
+        }
         EXPECT_EQ(reply.warning, "") << step.line;
         ASSERT_FALSE(session.wantsKeys()) << "'" << step.line << "' pages";
     }
