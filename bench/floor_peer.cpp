@@ -5,15 +5,17 @@
 // with one epoll loop, one read and one write per line, and nothing else: no
 // events per line, no sessions, no timers, no line editing. Whatever latency it
 // shows under the same client is the floor the machine sets for any server.
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sstream>
 #include <string>
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -90,9 +92,11 @@ int listenOn(const std::string &address, int port)
     if (::inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1)
         return -1;
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&where), sizeof where) != 0 || ::listen(fd, 4096) != 0)
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&where), sizeof where) != 0 || ::listen(fd, 4096) != 0)
         return -1;
     return fd;
 }
@@ -144,7 +148,15 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "floor_peer: %s: no commands.yaml with a prompt\n", dirs[0].c_str());
         return 2;
     }
-    FILE *events = eventsPath.empty() ? nullptr : std::fopen(eventsPath.c_str(), "w");
+    // The bench's own file in its own directory; a link planted there is not followed.
+    const int eventsFd = eventsPath.empty()
+        ? -1
+        : ::open(eventsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (!eventsPath.empty() && eventsFd < 0) {
+        std::fprintf(stderr, "floor_peer: %s: %s\n", eventsPath.c_str(), std::strerror(errno));
+        return 2;
+    }
+    FILE *events = eventsFd < 0 ? nullptr : ::fdopen(eventsFd, "w");
     std::signal(SIGTERM, [](int) { stopping = 1; });
     std::signal(SIGINT, [](int) { stopping = 1; });
     std::signal(SIGPIPE, SIG_IGN);

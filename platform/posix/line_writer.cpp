@@ -5,9 +5,9 @@
 #include "platform/posix/posix_loop.h"
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstring>
-#include <climits>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/epoll.h>

@@ -20,8 +20,8 @@ class PosixLoop;
 // dropped until it has emptied. Then the reader gets droppedLine(count)
 // before the lines that follow, so it knows what it missed. Lines go out at
 // the end of the loop's pass that wrote them, whole lines in writes of at
-// most PIPE_BUF (4 KiB) bytes where they fit, which a pipe takes whole. A descriptor that fails (the reader is gone) ends
-// the writing, reported once.
+// most PIPE_BUF (4 KiB) bytes where they fit, which a pipe takes whole. A
+// descriptor that fails (the reader is gone) ends the writing, reported once.
 class LineWriter
 {
 public:
