@@ -56,7 +56,7 @@ NOT_HERE = {
         "needs a Kubernetes cluster; test_deploy.py checks the manifest and serves its routers",
     "sudo containerlab deploy -t deploy/containerlab/zentrel.clab.yml":
         "needs containerlab as root; test_deploy.py checks the topology and serves its routers",
-    "make bench     # the benchmark program: pacing, idle cost, throughput, turnaround, memory (bench/README.md)":
+    "make bench     # the benchmark: the window's pacing, idle cost, throughput, turnaround, memory; the fleet; command answers (bench/README.md)":
         "each runs for minutes; they are targets of their own",
 }
 
