@@ -104,8 +104,7 @@ void EventLog::human(std::string_view line)
     text += line;
     text += '\n';
     m_statusShown = false;
-    // Nothing else to tell when stderr itself has gone.
-    (void)writeAll(STDERR_FILENO, text);
+    toStderr(text);
     statusChanged();
 }
 
@@ -327,7 +326,16 @@ void EventLog::drawStatus()
     std::string text(ClearLine);
     text += "zentrel-serve: " + counted(m_listening, "router") + " listening, "
             + counted(m_active, "session") + " active, " + std::to_string(m_ended) + " ended";
-    m_statusShown = writeAll(STDERR_FILENO, text);
+    m_statusShown = toStderr(text);
+}
+
+// Nothing else to tell when stderr itself has gone.
+bool EventLog::toStderr(std::string_view text)
+{
+    if (!m_setup.stderrWriter)
+        return writeAll(STDERR_FILENO, text);
+    m_setup.stderrWriter->write(text);
+    return !m_setup.stderrWriter->failed();
 }
 
 void EventLog::finish()
@@ -337,7 +345,7 @@ void EventLog::finish()
         m_redraw = 0;
     }
     if (m_statusShown)
-        (void)writeAll(STDERR_FILENO, ClearLine);
+        toStderr(ClearLine);
     m_statusShown = false;
 }
 

@@ -45,6 +45,10 @@ public:
         // Where the events go when eventsFd is set: a writer that never
         // blocks; null: eventsFd written directly.
         platform::LineWriter *writer = nullptr;
+        // Where stderr's lines and the status line go: a writer that never
+        // blocks, so that a stderr nobody reads stops no router; null:
+        // written directly.
+        platform::LineWriter *stderrWriter = nullptr;
         std::uint64_t seed = 0;   // --seed, told in the ready event
     };
 
@@ -88,6 +92,7 @@ private:
     void human(std::string_view line);
     void statusChanged();
     void drawStatus();
+    bool toStderr(std::string_view text);   // false when it could not be written
 
     platform::EventLoop &m_loop;
     Setup m_setup;

@@ -42,6 +42,7 @@ constexpr double DrainFor = 2.0;
 constexpr double DrainPoll = 0.01;
 constexpr std::size_t EventQueue = 4 << 20;   // bytes of events waiting for a slow reader at most
 constexpr double EventsFlushFor = 0.5;        // at the exit, for a reader that has stalled
+constexpr std::size_t StderrQueue = 256 << 10;  // bytes of stderr's lines waiting for a slow reader at most
 
 int usageError(const std::string &text)
 {
@@ -81,6 +82,11 @@ std::string droppedEvent(std::uint64_t count)
     return "{\"event\":\"dropped\",\"count\":" + std::to_string(count) + "}\n";
 }
 
+std::string droppedStderr(std::uint64_t count)
+{
+    return "zentrel-serve: " + std::to_string(count) + " line(s) of this output were dropped: they were not read in time\n";
+}
+
 int serveRouters(const Options &options)
 {
     std::vector<RouterPlan> plans;
@@ -104,19 +110,23 @@ int serveRouters(const Options &options)
     const bool statusLine = ::isatty(STDERR_FILENO) && !(eventsFd == STDOUT_FILENO && ::isatty(STDOUT_FILENO));
 
     platform::PosixLoop loop;
-    // A reader that stops reading the events stops none of the routers.
+    // A stderr that nobody reads (a pipe its parent never drains) stops none
+    // of the routers; what it missed it is told in a line of its own.
+    platform::LineWriter stderrLines(loop, {STDERR_FILENO, true, StderrQueue, droppedStderr, {}});
+    // Nor does a reader that stops reading the events.
     std::optional<platform::LineWriter> events;
     if (eventsFd >= 0)
         events.emplace(loop, platform::LineWriter::Setup{
                                  eventsFd, eventsFd == STDOUT_FILENO, EventQueue, droppedEvent,
-                                 [](const std::string &text) {
-                                     std::fprintf(stderr, "zentrel-serve: events: %s\n", text.c_str());
+                                 [&stderrLines](const std::string &text) {
+                                     stderrLines.write("zentrel-serve: events: " + text + "\n");
                                  }});
-    EventLog log(loop, {eventsFd, statusLine, events ? &*events : nullptr, options.seed});
+    EventLog log(loop, {eventsFd, statusLine, events ? &*events : nullptr, &stderrLines, options.seed});
     auto endEvents = [&] {
         log.finish();
         if (events)
             events->finish(EventsFlushFor);
+        stderrLines.finish(EventsFlushFor);
     };
     // Each commands.yaml is read once, before anything listens.
     platform::PosixTextFiles files;

@@ -66,19 +66,11 @@ void LineWriter::write(std::string_view line)
         return;
     }
     m_queue.append(line);
-    // Written at the end of the loop's pass, after what the pass sent to
-    // clients, with the other lines of the pass. While watching, the reader
-    // has not made room yet: the loop says when it has.
-    if (m_watching || m_pumpPosted)
-        return;
-    m_pumpPosted = true;
-    m_loop.post([this, alive = std::weak_ptr<int>(m_alive)] {
-        if (alive.expired())
-            return;
-        m_pumpPosted = false;
-        if (!m_watching)
-            pump();
-    });
+    // At once: whoever acts on a line (a test reading the events once its
+    // client has been answered) finds it written. While watching, the
+    // reader has not made room yet: the loop says when it has.
+    if (!m_watching)
+        pump();
 }
 
 void LineWriter::pump()

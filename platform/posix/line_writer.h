@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,10 +17,10 @@ class PosixLoop;
 // out with non-blocking writes, wait in a queue of at most `maxQueued` bytes
 // while the reader is slow, and once the queue is full whole lines are
 // dropped until it has emptied. Then the reader gets droppedLine(count)
-// before the lines that follow, so it knows what it missed. Lines go out at
-// the end of the loop's pass that wrote them, whole lines in writes of at
-// most PIPE_BUF (4 KiB) bytes where they fit, which a pipe takes whole. A
-// descriptor that fails (the reader is gone) ends the writing, reported once.
+// before the lines that follow, so it knows what it missed. A line goes out
+// as it is written; lines that waited go out whole, in writes of at most
+// PIPE_BUF (4 KiB) where they fit, which a pipe takes whole. A descriptor
+// that fails (the reader is gone) ends the writing, reported once.
 class LineWriter
 {
 public:
@@ -68,8 +67,6 @@ private:
     std::uint64_t m_droppedTotal = 0;
     bool m_watching = false;
     bool m_failed = false;
-    bool m_pumpPosted = false;
-    std::shared_ptr<int> m_alive = std::make_shared<int>(0);   // what a posted pump checks
 };
 
 } // namespace zentrel::platform

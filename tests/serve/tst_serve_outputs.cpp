@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace zentrel::tests;
@@ -73,6 +74,56 @@ TEST(ServeOutputs, aStalledEventsReaderStopsNoRouter)
         << serve.stderrText();
     reader.until("\"event\":\"exit\"", 0.5);   // what the pipe still holds: whole lines
     EXPECT_EQ(reader.buffer.back(), '\n');
+}
+
+// Nobody reads stderr (a pipe its parent never drains): every client is
+// still served, the reader gets every line once it reads, and SIGTERM still
+// ends the run.
+TEST(ServeOutputs, aStderrNobodyReadsStopsNoRouter)
+{
+    ScratchDir scratch;
+    const std::string dir = scratch.router("edge", "\"R>\"\r\n", Ini);
+    int err[2];
+    ASSERT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    ::fcntl(err[1], F_SETPIPE_SZ, 4096);   // full after a few dozen sessions' lines
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(err[1], STDERR_FILENO);
+        ::dup2(::open("/dev/null", O_WRONLY), STDOUT_FILENO);
+        ::execl(ZENTREL_SERVE_BINARY, ZENTREL_SERVE_BINARY, "--port", "0", dir.c_str(), nullptr);
+        ::_exit(127);
+    }
+    ::close(err[1]);
+    std::string text;
+    const auto readFor = [&](double seconds, const std::string &until) {
+        ::fcntl(err[0], F_SETFL, O_NONBLOCK);
+        for (int waited = 0; waited < seconds * 100 && text.find(until) == std::string::npos; ++waited) {
+            char block[65536];
+            for (ssize_t n; (n = ::read(err[0], block, sizeof block)) > 0;)
+                text.append(block, std::size_t(n));
+            ::usleep(10000);
+        }
+        return text.find(until) != std::string::npos;
+    };
+    ASSERT_TRUE(readFor(10, "\n")) << text;   // "edge listening on ADDRESS:PORT"
+    const std::size_t colon = text.rfind(':', text.find('\n'));
+    const int port = std::atoi(text.c_str() + colon + 1);
+    ASSERT_GT(port, 0) << text;
+
+    for (int n = 0; n < 100; ++n) {
+        Client client(port);
+        ASSERT_EQ(client.readAll(5), "R>") << "client " << n << " was not served";
+    }
+    // Queued meanwhile (beyond 256 KiB they would be dropped and counted),
+    // and once read, every line whole.
+    EXPECT_TRUE(readFor(10, "edge session 100 from")) << text;
+    EXPECT_EQ(text.find("dropped"), std::string::npos) << text;
+    ::kill(pid, SIGTERM);
+    int status = -1;
+    for (int waited = 0; waited < 1000 && ::waitpid(pid, &status, WNOHANG) == 0; ++waited)
+        ::usleep(10000);
+    ::close(err[0]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // A link in a place others can write is not followed to a file; a link the
