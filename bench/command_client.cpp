@@ -21,51 +21,6 @@ constexpr std::size_t problemsKept = 5;
 // Whatever the router says before its first prompt (Telnet options, a motd).
 constexpr std::size_t greetingLimit = 4096;
 
-// The kernel's clock for received bytes is the realtime one; the bench's is
-// monotonic. Their difference, taken once, turns one into the other.
-double realtimeOffset()
-{
-    timespec real{};
-    clock_gettime(CLOCK_REALTIME, &real);
-    const double mono = now();
-    return double(real.tv_sec) + double(real.tv_nsec) * 1e-9 - mono;
-}
-
-// As receiveAvailable, with each chunk's arrival as well: when the kernel
-// queued its last segment for this socket (SO_TIMESTAMPNS), in the bench's
-// clock; `at` when this client got round to reading it. NaN without a stamp.
-Received receiveStamped(int fd, std::vector<char> &buffer, double offset,
-                        const std::function<bool(const char *, std::size_t, double at, double arrived)> &chunk)
-{
-    for (;;) {
-        iovec io{buffer.data(), buffer.size()};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
-        msghdr message{};
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t n = ::recvmsg(fd, &message, 0);
-        const double at = now();
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno == EAGAIN || errno == EWOULDBLOCK ? Received::WouldBlock : Received::Failed;
-        if (n == 0)
-            return Received::Closed;
-        double arrived = std::nan("");
-        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-                timespec stamp{};
-                std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-                arrived = double(stamp.tv_sec) + double(stamp.tv_nsec) * 1e-9 - offset;
-            }
-        }
-        if (!chunk(buffer.data(), std::size_t(n), at, arrived))
-            return Received::Stopped;
-    }
-}
-
 enum class Stage { Connecting, Greeting, Waiting, Answer, Done };
 
 struct Session
@@ -121,13 +76,8 @@ private:
 
 CommandResult Runner::run()
 {
-    for (const Endpoint &endpoint : m_plan.endpoints) {
-        m_addresses.emplace_back();
-        if (!resolve(endpoint, m_addresses.back())) {
-            m_result.problems.push_back("bad address " + endpoint.host);
-            return m_result;
-        }
-    }
+    if (!resolveAll(m_plan.endpoints, m_addresses, m_result.problems))
+        return m_result;
     const int count = int(m_plan.endpoints.size()) * m_plan.perEndpoint;
     m_result.sessions = count;
     m_sessions.resize(std::size_t(count));

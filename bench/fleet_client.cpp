@@ -34,11 +34,28 @@ bool resolve(const Endpoint &endpoint, Address &address)
     return false;
 }
 
-Received receiveAvailable(int fd, std::vector<char> &buffer,
-                          const std::function<bool(const char *data, std::size_t size, double at)> &chunk)
+// The kernel's clock for received bytes is the realtime one; the bench's is
+// monotonic. Their difference, taken once, turns one into the other.
+double realtimeOffset()
+{
+    timespec real{};
+    clock_gettime(CLOCK_REALTIME, &real);
+    const double mono = now();
+    return double(real.tv_sec) + double(real.tv_nsec) * 1e-9 - mono;
+}
+
+Received receiveStamped(int fd, std::vector<char> &buffer, double offset,
+                        const std::function<bool(const char *data, std::size_t size, double at, double arrived)> &chunk)
 {
     for (;;) {
-        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+        iovec io{buffer.data(), buffer.size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+        msghdr message{};
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(fd, &message, 0);
         const double at = now();
         if (n < 0 && errno == EINTR)
             continue;
@@ -46,9 +63,37 @@ Received receiveAvailable(int fd, std::vector<char> &buffer,
             return errno == EAGAIN || errno == EWOULDBLOCK ? Received::WouldBlock : Received::Failed;
         if (n == 0)
             return Received::Closed;
-        if (!chunk(buffer.data(), std::size_t(n), at))
+        double arrived = std::nan("");
+        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec stamp{};
+                std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+                arrived = double(stamp.tv_sec) + double(stamp.tv_nsec) * 1e-9 - offset;
+            }
+        }
+        if (!chunk(buffer.data(), std::size_t(n), at, arrived))
             return Received::Stopped;
     }
+}
+
+Received receiveAvailable(int fd, std::vector<char> &buffer,
+                          const std::function<bool(const char *data, std::size_t size, double at)> &chunk)
+{
+    return receiveStamped(fd, buffer, 0,
+                          [&](const char *data, std::size_t size, double at, double) { return chunk(data, size, at); });
+}
+
+bool resolveAll(const std::vector<Endpoint> &endpoints, std::vector<Address> &addresses,
+                std::vector<std::string> &problems)
+{
+    for (const Endpoint &endpoint : endpoints) {
+        addresses.emplace_back();
+        if (!resolve(endpoint, addresses.back())) {
+            problems.push_back("bad address " + endpoint.host);
+            return false;
+        }
+    }
+    return true;
 }
 
 namespace {
@@ -98,13 +143,8 @@ private:
 
 FleetResult Runner::run()
 {
-    for (const Endpoint &endpoint : m_plan.endpoints) {
-        m_addresses.emplace_back();
-        if (!resolve(endpoint, m_addresses.back())) {
-            m_result.problems.push_back("bad address " + endpoint.host);
-            return m_result;
-        }
-    }
+    if (!resolveAll(m_plan.endpoints, m_addresses, m_result.problems))
+        return m_result;
     const int count = planned();
     const bool rateMode = m_plan.total > 0;
     const int pool = rateMode ? std::max(1, m_plan.inFlight) : count;

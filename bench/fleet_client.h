@@ -26,6 +26,15 @@ enum class Received { WouldBlock, Closed, Failed, Stopped };
 // (Stopped). A failure leaves its errno.
 Received receiveAvailable(int fd, std::vector<char> &buffer,
                           const std::function<bool(const char *data, std::size_t size, double at)> &chunk);
+// The same with each chunk's arrival as well: when the kernel queued its last
+// segment for the socket (SO_TIMESTAMPNS set on it), in the bench's clock;
+// NaN without a stamp. `offset`: realtimeOffset().
+Received receiveStamped(int fd, std::vector<char> &buffer, double offset,
+                        const std::function<bool(const char *data, std::size_t size, double at, double arrived)> &chunk);
+double realtimeOffset();
+// Each endpoint's address, in order; false (and a problem told) at the first bad one.
+bool resolveAll(const std::vector<Endpoint> &endpoints, std::vector<Address> &addresses,
+                std::vector<std::string> &problems);
 
 struct FleetPlan
 {
