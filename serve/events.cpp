@@ -28,11 +28,18 @@ double unixNow()
 }
 
 // As "%.*f" prints it, without printf's cost on every event.
-std::string fixed(double value, int decimals)
+void appendFixed(std::string &out, double value, int decimals)
 {
     char text[400];   // room for the largest double with its decimals
     const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
-    return end.ec == std::errc() ? std::string(text, end.ptr) : std::string("0");
+    out += end.ec == std::errc() ? std::string_view(text, std::size_t(end.ptr - text)) : std::string_view("0");
+}
+
+std::string fixed(double value, int decimals)
+{
+    std::string text;
+    appendFixed(text, value, decimals);
+    return text;
 }
 
 void appendField(std::string &json, std::string_view key, std::string_view text)
@@ -51,9 +58,19 @@ void appendNumber(std::string &json, std::string_view key, std::string_view numb
     json += number;
 }
 
+void appendFixed(std::string &json, std::string_view key, double value, int decimals)
+{
+    json += ",\"";
+    json += key;
+    json += "\":";
+    appendFixed(json, value, decimals);
+}
+
 std::string eventHead(std::string_view name)
 {
-    std::string json = "{\"event\":";
+    std::string json;
+    json.reserve(256);   // most events fit: one allocation each
+    json += "{\"event\":";
     appendJsonString(json, name);
     return json;
 }
@@ -143,7 +160,7 @@ void EventLog::ready()
         std::string json = eventHead("ready");
         appendNumber(json, "routers", std::to_string(m_listening));
         appendNumber(json, "seed", std::to_string(m_setup.seed));
-        appendNumber(json, "time", fixed(unixNow(), 6));
+        appendFixed(json, "time", unixNow(), 6);
         emit(std::move(json));
     }
     statusChanged();
@@ -166,7 +183,7 @@ void EventLog::stopping(std::string_view why)
     if (m_setup.eventsFd >= 0) {
         std::string json = eventHead("stopping");
         appendField(json, "reason", why);
-        appendNumber(json, "time", fixed(unixNow(), 6));
+        appendFixed(json, "time", unixNow(), 6);
         emit(std::move(json));
     }
 }
@@ -189,7 +206,7 @@ void EventLog::sessionStarted(const console::SessionInfo &info)
         appendField(json, "router", info.router);
         appendNumber(json, "session", std::to_string(info.number));
         appendField(json, "peer", info.peer);
-        appendNumber(json, "time", fixed(info.startedAt, 6));
+        appendFixed(json, "time", info.startedAt, 6);
         emit(std::move(json));
     }
     statusChanged();
@@ -211,7 +228,7 @@ void EventLog::sessionEnded(const console::SessionInfo &info, const console::Ses
         appendNumber(json, "items", std::to_string(end.items));
         appendNumber(json, "bytes_in", std::to_string(end.bytesIn));
         appendNumber(json, "bytes_out", std::to_string(end.bytesOut));
-        appendNumber(json, "seconds", fixed(end.seconds, 6));
+        appendFixed(json, "seconds", end.seconds, 6);
         if (!end.failure.empty())
             appendField(json, "failure", end.failure);
         if (end.commands) {
@@ -258,7 +275,7 @@ void EventLog::command(const console::SessionInfo &info, const console::CommandR
         appendNumber(json, "secret", "true");
     if (report.reply)
         appendNumber(json, "reply", "true");
-    appendNumber(json, "time", fixed(unixNow(), 6));
+    appendFixed(json, "time", unixNow(), 6);
     emit(std::move(json));
 }
 
@@ -287,7 +304,7 @@ void EventLog::checkFailed(const console::SessionInfo &info, std::string_view re
         appendField(json, "reason", reason);
         if (closing)
             appendNumber(json, "closing", "true");
-        appendNumber(json, "time", fixed(unixNow(), 6));
+        appendFixed(json, "time", unixNow(), 6);
         emit(std::move(json));
         return;
     }
@@ -306,7 +323,7 @@ void EventLog::fault(const console::SessionInfo &info, const console::FaultRepor
         appendNumber(json, "item", std::to_string(*report.item));
     else if (!report.command.empty())
         appendField(json, "command", report.command);
-    appendNumber(json, "time", fixed(unixNow(), 6));
+    appendFixed(json, "time", unixNow(), 6);
     emit(std::move(json));
 }
 

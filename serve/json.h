@@ -12,24 +12,28 @@ namespace zentrel::serve {
 inline void appendJsonString(std::string &out, std::string_view bytes)
 {
     out.push_back('"');
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
+    // Runs of bytes that need no escape go in at once.
+    std::size_t plain = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (byte >= 0x20 && byte < 0x7F && byte != '"' && byte != '\\')
+            continue;
+        out.append(bytes.substr(plain, i - plain));
+        plain = i + 1;
         switch (byte) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
-        default:
-            if (byte < 0x20 || byte >= 0x7F) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-                out += escape;
-            } else {
-                out.push_back(c);
-            }
+        default: {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            out += escape;
+        }
         }
     }
+    out.append(bytes.substr(plain));
     out.push_back('"');
 }
 

@@ -182,9 +182,12 @@ void SessionRecords::Sink::sent(console::Extra kind, std::string_view bytes)
 // The command event, and the transcript's mark: the mode the line was typed in and what it matched.
 void SessionRecords::Sink::command(const console::CommandReport &report)
 {
-    console::CommandReport shown = report;
-    if (report.secret && !m_records.m_options.keepSecrets)
-        shown.line = "***";
+    std::optional<console::CommandReport> masked;
+    if (report.secret && !m_records.m_options.keepSecrets) {
+        masked = report;
+        masked->line = "***";
+    }
+    const console::CommandReport &shown = masked ? *masked : report;
     m_records.m_log.command(m_info, shown);
     if (!m_cast)
         return;

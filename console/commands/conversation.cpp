@@ -269,7 +269,11 @@ void Conversation::error(MatchError error, std::size_t offset, std::string_view 
 void Conversation::deliver(std::string answer, bool close, bool paged, Reply &reply)
 {
     const std::size_t pageLines = !paged || m_pageLength == 0 ? 0 : std::max<std::size_t>(1, m_pageLength - 1);
-    reply.bytes += m_pager.begin(std::move(answer), pageLines, fixedText(m_model->more));
+    std::string shown = m_pager.begin(std::move(answer), pageLines, pageLines ? fixedText(m_model->more) : std::string());
+    if (reply.bytes.empty())
+        reply.bytes = std::move(shown);
+    else
+        reply.bytes += shown;
     if (m_pager.active()) {
         m_closeAfterPaging = close;
         return;

@@ -146,9 +146,13 @@ bool Conversation::run(const Resolved &resolved, std::string_view typed, const s
         answer = resolved.filters.apply(std::move(answer), values);
 
     if (!command.raw) {
-        answer = crLf(answer);
-        if (!answer.empty() && answer.back() != '\n')
-            answer += "\r\n";   // the prompt starts a line of its own
+        std::string lines;
+        // Room for the line ends and the prompt that follows: one allocation.
+        lines.reserve(answer.size() + answer.size() / 16 + 64);
+        appendCrLf(lines, answer);
+        if (!lines.empty() && lines.back() != '\n')
+            lines += "\r\n";   // the prompt starts a line of its own
+        answer = std::move(lines);
     }
     if (command.faults)
         reply.faults = &*command.faults;

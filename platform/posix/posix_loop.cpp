@@ -18,6 +18,7 @@
 #include <ctime>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -236,7 +237,8 @@ void PosixLoop::clearTimerFd()
 
 void PosixLoop::runPosted()
 {
-    std::deque<std::function<void()>> batch;
+    // Made only when something was posted: an empty deque costs two allocations.
+    std::optional<std::deque<std::function<void()>>> batch;
     {
         std::lock_guard lock(m_postMutex);
         m_dispatching = {};
@@ -248,11 +250,11 @@ void PosixLoop::runPosted()
                 std::fprintf(stderr, "zentrel: eventfd read: %s\n", std::strerror(errno));
             m_wakeWritten = false;
         }
-        batch.swap(m_posted);
+        batch.emplace().swap(m_posted);
     }
     // What these post runs on the next pass, so a function that posts
     // itself cannot starve descriptors and timers.
-    for (auto &function : batch)
+    for (auto &function : *batch)
         runGuarded("posted function", function);
 }
 
