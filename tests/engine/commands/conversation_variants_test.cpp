@@ -1,0 +1,199 @@
+// conversation_variants_test.cpp: routers shaped otherwise: logins without a user, unique keys,
+// errors in other words, candidate configs, prompts that show words, line ends.
+#include "tests/engine/commands/commands_rig.h"
+
+#include <gtest/gtest.h>
+
+using namespace zentrel::console::commands;
+using zentrel::tests::CommandsRig;
+
+namespace {
+
+TEST(LoginVariants, passwordOnlyAndAnyUser)
+{
+    CommandsRig passwordOnly(R"(
+login: {password: "Password: ", users: {a: one, b: two}}
+modes: {exec: {prompt: ">"}}
+)");
+    passwordOnly.load();
+    auto session = passwordOnly.session(false);
+    EXPECT_EQ(session->start().bytes, "Password: ");
+    EXPECT_EQ(session->line("three").bytes, "% Login invalid\r\nPassword: ");
+    EXPECT_EQ(session->line("two").bytes, ">");
+
+    CommandsRig anyone(R"(
+login: {}
+modes: {exec: {prompt: ">"}}
+)");
+    anyone.load();
+    session = anyone.session(false);
+    EXPECT_EQ(session->start().bytes, "Password: ");
+    EXPECT_EQ(session->line("whatever").bytes, ">");
+}
+
+TEST(Hostname, changesAlsoWithUniqueKeysOfItsOwn)
+{
+    CommandsRig rig(R"(
+hostname: A
+unique: [description]
+modes: {config: {prompt: "{hostname}(config)#", config: true}}
+)");
+    rig.load();
+    auto session = rig.session();
+    session->start();
+    EXPECT_EQ(session->line("hostname B").bytes, "B(config)#");
+    EXPECT_EQ(rig.router->runningConfig(), "hostname B\n");
+}
+
+struct WordingCase {
+    const char *name;
+    std::string line;
+    std::string bytes;
+};
+
+class Wording : public ::testing::TestWithParam<WordingCase> {};
+
+// Errors that name the word and its place, and tell an unknown first word apart.
+TEST_P(Wording, errorsInThePlatformsWords)
+{
+    CommandsRig rig(R"(
+modes:
+  exec:
+    prompt: "> "
+    commands:
+      show version: v
+      set clock {t}: c
+      terminal length {n}: {paging: "{n}"}
+errors:
+  caret: false
+  unknown: "unknown '{word}'\n"
+  invalid: "bad '{word}' at {position} in {line}\n"
+  ambiguous: "'{word}' is ambiguous\n"
+)");
+    rig.load();
+    auto session = rig.session();
+    session->start();
+    EXPECT_EQ(session->line(GetParam().line).bytes, GetParam().bytes);
+}
+
+std::string wordingName(const ::testing::TestParamInfo<WordingCase> &info) { return info.param.name; }
+void PrintTo(const WordingCase &row, std::ostream *out) { *out << row.line; }
+
+INSTANTIATE_TEST_SUITE_P(Errors, Wording, ::testing::Values(
+    WordingCase{"unknownFirstWord", " bogus x", "unknown 'bogus'\r\n> "},
+    WordingCase{"laterWord", "show  bogus x", "bad 'bogus' at 1 in show  bogus x\r\n> "},
+    WordingCase{"wordTooMany", "sh ver extra", "bad 'extra' at 2 in sh ver extra\r\n> "},
+    WordingCase{"ambiguousFirstWord", "s", "'s' is ambiguous\r\n> "},
+    WordingCase{"valueNoNumber", "terminal length many", "bad 'many' at 2 in terminal length many\r\n> "}),
+    wordingName);
+
+TEST(Candidates, sharedByTheRoutersSessionsOwnedBySessions)
+{
+    CommandsRig rig(R"(
+modes:
+  exec:
+    prompt: ">"
+    commands:
+      conf: {mode: cand}
+      sess {n}: {mode: s, session: "{n}"}
+      show run: "{config}"
+  cand:
+    prompt: "(c)#"
+    candidate: shared
+    commands:
+      commit: {commit: true}
+      discard: {discard: true}
+      cmp: "{compare}"
+      show: "{candidate}"
+      end: {mode: exec, confirm: {question: "Sure? ", default: "yes", cancel: "no", when: uncommitted}}
+  s:
+    prompt: "(s-{session})#"
+    candidate: session
+    commands:
+      commit: {commit: true, mode: exec}
+      abort: {discard: true, mode: exec}
+      cmp: "{compare}"
+      end: {mode: exec}
+)");
+    rig.dir.write("ROUTER.CFG", "hostname R\n");
+    rig.load();
+    auto a = rig.session();
+    auto b = rig.session();
+    a->start();
+    b->start();
+    EXPECT_EQ(zentrel::tests::typeLines(*a, {"conf", "ip domain lab", "show"}).bytes,
+              "hostname R\r\nip domain lab\r\n(c)#");
+    EXPECT_EQ(zentrel::tests::typeLines(*b, {"conf", "cmp"}).bytes,
+              "--- system:/running-config\r\n+++ session:/-session-config\r\n@@ -1 +1,2 @@\r\n hostname R\r\n"
+              "+ip domain lab\r\n(c)#")
+        << "one candidate for all sessions";
+    EXPECT_EQ(b->line("end").bytes, "Sure? ");
+    EXPECT_EQ(b->line("No").bytes, "(c)#");
+    EXPECT_EQ(b->mode(), "cand");
+    EXPECT_EQ(rig.router->runningConfig(), "hostname R\n");
+    EXPECT_FALSE(a->changedConfig());
+    a->line("commit");
+    EXPECT_EQ(rig.router->runningConfig(), "hostname R\nip domain lab\n");
+    EXPECT_TRUE(a->changedConfig());
+    EXPECT_EQ(b->line("end").bytes, ">") << "nothing uncommitted: no question";
+
+    zentrel::tests::typeLines(*a, {"conf", "ip name-server 1.1.1.1", "discard", "end"});
+    EXPECT_EQ(a->mode(), "exec") << "discarded: nothing uncommitted";
+
+    // A session candidate is the session's own, kept under its name until commit or abort.
+    EXPECT_EQ(a->line("sess x").bytes, "(s-x)#");
+    a->line("snmp community lab");
+    EXPECT_EQ(zentrel::tests::typeLines(*b, {"sess x", "cmp"}).bytes, "(s-x)#");
+    b->line("end");
+    a->line("end");
+    EXPECT_EQ(a->line("show run").bytes, "hostname R\r\nip domain lab\r\n>");
+    EXPECT_NE(zentrel::tests::typeLines(*a, {"sess x", "cmp"}).bytes.find("+snmp community lab"), std::string::npos);
+    a->line("abort");
+    EXPECT_EQ(zentrel::tests::typeLines(*a, {"sess x", "cmp"}).bytes, "(s-x)#");
+    a->line("end");
+
+    // At most MaxSessionCandidates wait: the oldest gives way.
+    for (std::size_t i = 0; i <= MaxSessionCandidates; ++i)
+        zentrel::tests::typeLines(*a, {"sess n" + std::to_string(i), "line " + std::to_string(i), "end"});
+    EXPECT_EQ(zentrel::tests::typeLines(*a, {"sess n0", "cmp"}).bytes, "(s-n0)#");
+    // n0 opened anew, n1 gave way to it.
+    EXPECT_NE(zentrel::tests::typeLines(*a, {"end", "sess n2", "cmp"}).bytes.find("+line 2"), std::string::npos);
+    a->line("commit");
+    EXPECT_EQ(rig.router->runningConfig(), "hostname R\nip domain lab\nline 2\n");
+}
+
+TEST(Prompts, showTheWordsThatEnteredTheMode)
+{
+    CommandsRig rig(R"(
+modes:
+  exec:
+    prompt: ">"
+    commands:
+      edit {path...}: {mode: edit}
+      go: {mode: edit}
+  edit:
+    prompt: "[edit {path}]\n{user}# "
+    commands: {top: {mode: exec}}
+)");
+    rig.load();
+    auto session = rig.session();
+    session->start();
+    EXPECT_EQ(session->line("edit interfaces  ge-0/0/1").bytes, "[edit interfaces  ge-0/0/1]\r\nadmin# ");
+    EXPECT_EQ(session->line("bogus").bytes, std::string(7, ' ') + "^\r\n% Invalid input detected at '^' marker.\r\n"
+                                                "[edit interfaces  ge-0/0/1]\r\nadmin# ");
+    EXPECT_EQ(zentrel::tests::typeLines(*session, {"top", "go"}).bytes, "[edit ]\r\nadmin# ")
+        << "a command without the word leaves it empty";
+
+    CommandsRig unknown("modes: {exec: {prompt: \"{path}>\", commands: {go: {mode: exec}}}}\n");
+    EXPECT_THROW(unknown.load(), ModelError) << "no command entering the mode has {path}";
+}
+
+TEST(LineEnds, crLfAsATerminalSendsIt)
+{
+    EXPECT_EQ(crLf("a\nb"), "a\r\nb");
+    EXPECT_EQ(crLf("a\r\nb\r\n"), "a\r\nb\r\n");
+    EXPECT_EQ(crLf("a\rb"), "a\rb");
+    EXPECT_EQ(crLf("\n\n"), "\r\n\r\n");
+}
+
+} // namespace
