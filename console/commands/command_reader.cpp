@@ -118,7 +118,7 @@ void readAnswerKeys(YamlFields &yaml, ReadContext &context, Command &command, co
 {
     yaml.checkKeys(map, {"answer", "file", "answers", "cycle", "raw", "mode", "password", "close", "save", "paging",
                          "section", "missing", "delay", "confirm", "run-in", "commit", "discard", "session", "fault",
-                         "cut", "stall", "rate", "prompt"},
+                         "cut", "stall", "rate", "prompt", "running-section"},
                    "command '" + command.text + "'");
     const TemplateScope answerScope{.configs = true, .line = true, .own = command.variables};
     const TemplateScope valueScope{.own = command.variables};
@@ -166,6 +166,18 @@ void readAnswerKeys(YamlFields &yaml, ReadContext &context, Command &command, co
     yaml.compileKey(map, "session", valueScope, command.session);
     yaml.compileKey(map, "paging", valueScope, command.paging);
     yaml.compileKey(map, "section", valueScope, command.section);
+    // `show running-config interface {name}`: the running config narrowed to
+    // one section, answered as {running-config} unless told otherwise; a
+    // section that is not there is an invalid line, as an unknown interface is.
+    yaml.compileKey(map, "running-section", valueScope, command.runningSection);
+    if (command.runningSection) {
+        if (map["file"] || map["answers"])
+            yaml.fail(key, "running-section: narrows the configurations of answer:, not of file: or answers:");
+        if (!command.answer)
+            command.answer = Template::compile("{running-config}", answerScope);
+        if (!map["missing"])
+            command.missing = Missing::Invalid;
+    }
     if (const YAML::Node missing = map["missing"]) {
         if (yaml.text(missing, "missing") == "invalid") {
             command.missing = Missing::Invalid;

@@ -150,6 +150,20 @@ std::string ConfigTree::text() const
     return out;
 }
 
+std::optional<std::string> ConfigTree::section(std::string_view header) const
+{
+    const std::string line = normalizedLine(header);
+    for (const Entry &entry : m_entries) {
+        if (entry.line != line)
+            continue;
+        std::string out = entry.line + '\n';
+        for (const std::string &child : entry.children)
+            out.append(m_indent, ' ').append(child).push_back('\n');
+        return out;
+    }
+    return std::nullopt;
+}
+
 std::string_view ConfigTree::topValue(std::string_view key) const
 {
     for (const Entry &entry : m_entries)

@@ -1,6 +1,7 @@
 // config_tree.h: a router's configuration as lines and sections, changed one typed line at a time.
 #pragma once
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,9 @@ public:
     // The rest of the first top-level line that starts with `key` and a
     // blank; empty when there is none.
     std::string_view topValue(std::string_view key) const;
+    // The top-level line `header` with the lines of its section, as text()
+    // writes them; none when the configuration has no such line.
+    std::optional<std::string> section(std::string_view header) const;
 
 private:
     struct Entry {

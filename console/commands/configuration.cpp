@@ -35,6 +35,7 @@ public:
     void setHostname(std::string_view name) override { m_tree.apply("hostname " + std::string(name), {}, {{"hostname"}}); }
     std::string text() const override { return m_tree.text(); }
     std::string hostname() const override { return std::string(m_tree.topValue("hostname")); }
+    std::optional<std::string> section(std::string_view header) const override { return m_tree.section(header); }
     std::size_t bytes() const override { return m_tree.bytes(); }
     std::string compare(const Configuration &candidate, std::string_view name) const override
     {

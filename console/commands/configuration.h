@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -47,6 +48,10 @@ public:
     // Junos's `| display set`: the statements as `set` lines; IOS: text().
     virtual std::string setLines() const { return text(); }
     virtual std::string hostname() const = 0;   // empty when the configuration names none
+    // One section, `show running-config interface X`'s: the line `header`
+    // with the lines under it. None when there is no such line, and always
+    // in a Junos-style configuration.
+    virtual std::optional<std::string> section(std::string_view) const { return std::nullopt; }
     virtual std::size_t bytes() const = 0;
 
     // What changes `candidate` would bring: Junos's `show | compare` form,

@@ -151,6 +151,8 @@ private:
     // False when the command's values make it the invalid error (a page
     // length that is no number, a file `missing: invalid`).
     bool run(const Resolved &resolved, std::string_view typed, const std::string &replied, Reply &reply);
+    bool answerMissing(const Command &command, const Template &named, const Match &match, std::string_view typed,
+                       const TemplateValues &values, const std::string &why, std::string &answer, Reply &reply);
     bool answerOf(const Command &command, const Match &match, std::string_view typed, const TemplateValues &values,
                   std::string &answer, Reply &reply);
     void enterMode(const Command &command, const TemplateValues &values);

@@ -138,7 +138,20 @@ bool Conversation::run(const Resolved &resolved, std::string_view typed, const s
     values.candidate = candidateIfAny();
 
     std::string answer;
-    if (!answerOf(command, match, typed, values, answer, reply))
+    std::string section;   // what values.section views
+    bool told = false;     // the section is not there: `missing:` said what to answer
+    if (command.runningSection) {
+        section = command.runningSection->render(values);
+        if (m_router->running().section(section)) {
+            values.section = section;
+        } else {
+            if (!answerMissing(command, *command.runningSection, match, typed, values,
+                               "no '" + section + "' in the running config", answer, reply))
+                return false;
+            told = true;
+        }
+    }
+    if (!told && !answerOf(command, match, typed, values, answer, reply))
         return false;
     if (!resolved.nested)
         enterMode(command, values);
@@ -189,18 +202,7 @@ bool Conversation::answerOf(const Command &command, const Match &match, std::str
                 throw platform::Error(platform::FileNotFound, name + ": not a file of the router's directory");
             answer = readBoundedFile(m_files, path, MaxAnswerFileBytes);
         } catch (const platform::Error &failure) {
-            switch (command.missing) {
-            case Missing::Invalid:
-                error(MatchError::Invalid, caretFor(*command.file, match, typed), typed, std::string_view::npos, reply);
-                return false;
-            case Missing::Text:
-                answer = command.missingText.render(values);
-                return true;
-            case Missing::Warn:
-                reply.warning = std::string("cannot read the answer to '") + std::string(values.line)
-                    + "': " + failure.what();
-                return true;
-            }
+            return answerMissing(command, *command.file, match, typed, values, failure.what(), answer, reply);
         }
         if (!command.raw) {
             // The file is filled as an answer is; one that is no text of ours goes as it is.
@@ -211,6 +213,26 @@ bool Conversation::answerOf(const Command &command, const Match &match, std::str
                 reply.warning = "the answer file " + name + ": " + failure.what() + ": sent as written";
             }
         }
+    }
+    return true;
+}
+
+// What the command says when what its answer shows is not there (`missing:`):
+// false for the invalid error, already in the reply.
+bool Conversation::answerMissing(const Command &command, const Template &named, const Match &match,
+                                 std::string_view typed, const TemplateValues &values, const std::string &why,
+                                 std::string &answer, Reply &reply)
+{
+    switch (command.missing) {
+    case Missing::Invalid:
+        error(MatchError::Invalid, caretFor(named, match, typed), typed, std::string_view::npos, reply);
+        return false;
+    case Missing::Text:
+        answer = command.missingText.render(values);
+        return true;
+    case Missing::Warn:
+        reply.warning = std::string("cannot read the answer to '") + std::string(values.line) + "': " + why;
+        return true;
     }
     return true;
 }

@@ -156,6 +156,7 @@ struct Command {
     std::optional<Template> session;     // the name of the session candidate the command opens
     std::optional<Template> paging;      // renders to the session's page length
     std::optional<Template> section;     // config lines typed next go under it
+    std::optional<Template> runningSection; // the configurations of the answer show this section alone
     Missing missing = Missing::Warn;
     Template missingText;
     std::optional<double> delay;

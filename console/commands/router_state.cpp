@@ -23,6 +23,15 @@ std::string RouterState::showRunning() const
         + text;
 }
 
+std::optional<std::string> RouterState::showRunningSection(std::string_view header) const
+{
+    std::optional<std::string> section = m_running->section(header);
+    if (!section || m_style == ConfigStyle::Junos)
+        return section;
+    const std::string text = "!\n" + *section + "end\n";
+    return "Building configuration...\n\nCurrent configuration : " + std::to_string(text.size()) + " bytes\n" + text;
+}
+
 ConfigChange RouterState::apply(std::string_view line, std::string_view section)
 {
     const ConfigChange change = m_running->apply(line, section);

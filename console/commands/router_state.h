@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,10 @@ public:
     // with a "Building configuration..." line and the size of what
     // follows; Junos style as it is.
     std::string showRunning() const;
+    // One section of it (see Configuration::section) as `show running-config
+    // interface X` prints it: IOS style between "!" and "end" under the same
+    // two lines. None when there is no such section.
+    std::optional<std::string> showRunningSection(std::string_view header) const;
 
     // A line typed in a configuration mode, at the top level or under
     // `section` (empty: top level); see Configuration::apply.

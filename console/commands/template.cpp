@@ -156,7 +156,9 @@ void Template::renderTo(std::string &out, const TemplateValues &values) const
             out.append(values.session);
             break;
         case Variable::RunningConfig:
-            if (values.router)
+            if (values.router && !values.section.empty())
+                out.append(values.router->showRunningSection(values.section).value_or(std::string()));
+            else if (values.router)
                 out.append(values.setLines ? values.router->running().setLines() : values.router->showRunning());
             break;
         case Variable::StartupConfig:
@@ -165,7 +167,9 @@ void Template::renderTo(std::string &out, const TemplateValues &values) const
             break;
         case Variable::Config:
         case Variable::Candidate:
-            if (const Configuration *config = configOf(values, piece.variable))
+            if (const Configuration *config = configOf(values, piece.variable); config && !values.section.empty())
+                out.append(config->section(values.section).value_or(std::string()));
+            else if (config)
                 out.append(values.setLines ? config->setLines() : config->text());
             break;
         case Variable::Compare:

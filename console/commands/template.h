@@ -63,6 +63,7 @@ struct TemplateValues {
     const RouterState *router = nullptr;
     const Configuration *candidate = nullptr;   // null: no candidate, {candidate} is the running config
     bool setLines = false;                      // `| display set`: configurations as set lines
+    std::string_view section;                   // `running-section:`: the configurations show this section alone
     std::string_view line;
     std::string_view reply;
     std::string_view word;

@@ -1,5 +1,6 @@
 # netmiko_starters.py: netmiko drives a starter router as a script would: two show commands,
-# an unknown command, an interface description, the save, and the description read back.
+# an unknown command, an interface description, the save, and the description read back (in
+# the whole config and, where the platform has the command, in the interface's section alone).
 # Usage: netmiko_starters.py DEVICE_TYPE   (the ports come in SSH_PORT and TELNET_PORT)
 # The show commands go in an order drawn afresh each run (ZENTREL_SEED repeats one): a
 # command-driven router answers what it is asked, whatever came before.
@@ -27,14 +28,14 @@ ROWS = {
         error=("show bogus", "% Invalid input detected at '^' marker."),
         config=["interface GigabitEthernet0/2", "description set by netmiko"],
         save=save, saved="show startup-config",
-        config_shows="show running-config",
+        config_shows="show running-config", section_shows="show running-config interface GigabitEthernet0/2",
         holds=r"^interface GigabitEthernet0/2\n(?: .*\n)* description set by netmiko$"),
     "cisco_nxos": dict(
         shows={"show version": "NXOS: version 9.3(10)", "show interface brief": "Eth1/3"},
         error=("show bogus", "% Invalid command at '^' marker."),
         config=["interface Ethernet1/3", "description set by netmiko"],
         save=save, saved="show startup-config",
-        config_shows="show running-config",
+        config_shows="show running-config", section_shows="show running-config interface Ethernet1/3",
         holds=r"^interface Ethernet1/3\n(?: .*\n)* +description set by netmiko$"),
     "arista_eos": dict(
         shows={"show version": "Software image version: 4.28.3M",
@@ -42,7 +43,7 @@ ROWS = {
         error=("show bogus", "% Invalid input"),
         config=["interface Ethernet2", "description set by netmiko"],
         save=save, saved="show startup-config",
-        config_shows="show running-config",
+        config_shows="show running-config", section_shows="show running-config interfaces Ethernet2",
         holds=r"^interface Ethernet2\n(?: .*\n)* +description set by netmiko$"),
     "juniper_junos": dict(
         shows={"show version": "Junos: 21.4R3.15", "show interfaces terse": "ge-0/0/2"},
@@ -92,6 +93,10 @@ row["save"](device)
 
 output = device.send_command(row["config_shows"])
 check(re.search(row["holds"], output, re.M), "the running configuration holds the change", output)
+if "section_shows" in row:
+    output = device.send_command(row["section_shows"])
+    check(re.search(row["holds"], output, re.M) and output.count("\ninterface ") + output.startswith("interface ") == 1,
+          "the interface's section alone holds the change", output)
 if row["saved"]:
     output = device.send_command(row["saved"])
     check(re.search(row["holds"], output, re.M), "the saved configuration holds the change", output)

@@ -188,6 +188,49 @@ modes:
     EXPECT_THROW(unknown.load(), ModelError) << "no command entering the mode has {path}";
 }
 
+TEST(RunningSection, oneSectionOfTheRunningConfigAsItIsNow)
+{
+    CommandsRig rig(R"(
+hostname: R1
+modes:
+  exec:
+    prompt: "{hostname}#"
+    commands:
+      conf: {mode: config}
+      show running-config interface {name}: {running-section: "interface {name}"}
+      show section {name}: {running-section: "interface {name}", answer: "[{config}]", missing: "none\n"}
+  config:
+    prompt: "{hostname}(config)#"
+    config: true
+    commands:
+      interface {name}: {mode: config-if, section: "interface {name}"}
+      end: {mode: exec}
+  config-if:
+    prompt: "{hostname}(config-if)#"
+    config: true
+    parent: config
+)");
+    rig.dir.write("ROUTER.CFG", "hostname R1\n!\ninterface Eth0\n description old\n!\nend\n");
+    rig.load();
+    auto session = rig.session();
+    session->start();
+    EXPECT_EQ(session->line("show running-config interface Eth0").bytes,
+              "Building configuration...\r\n\r\nCurrent configuration : 38 bytes\r\n"
+              "!\r\ninterface Eth0\r\n description old\r\nend\r\nR1#");
+    EXPECT_EQ(session->line("show section Eth0").bytes, "[interface Eth0\r\n description old\r\n]\r\nR1#");
+
+    // What the sessions change shows at once; a section that is not there is
+    // the invalid error under the name, or what missing: says.
+    EXPECT_EQ(session->line("show running-config interface Eth1").bytes,
+              std::string(3 + 30, ' ') + "^\r\n% Invalid input detected at '^' marker.\r\nR1#");
+    EXPECT_EQ(session->line("show section Eth1").bytes, "none\r\nR1#");
+    zentrel::tests::typeLines(*session, {"conf", "interface Eth1", "description new", "end"});
+    EXPECT_EQ(session->line("show section Eth1").bytes, "[interface Eth1\r\n description new\r\n]\r\nR1#");
+
+    CommandsRig fromFile("modes: {exec: {prompt: \">\", commands: {s: {running-section: x, file: f}}}}\n");
+    EXPECT_THROW(fromFile.load(), ModelError) << "a file is no configuration to narrow";
+}
+
 TEST(LineEnds, crLfAsATerminalSendsIt)
 {
     EXPECT_EQ(crLf("a\nb"), "a\r\nb");

@@ -73,6 +73,8 @@ INSTANTIATE_TEST_SUITE_P(Netmiko, Clients, ::testing::Values(
         {"description set by netmiko", "^R1\\(config-if\\)#$"}, {"end", "^R1#$"},
         {"write mem", "\\[OK\\]\\nR1#$"},
         {"show running-config", "(?m)^interface GigabitEthernet0/2\\n(?: .*\\n)* description set by netmiko$"},
+        {"show running-config interface GigabitEthernet0/2", "^Building configuration\\.\\.\\.\\n\\nCurrent configuration : "
+         "\\d+ bytes\\n!\\ninterface GigabitEthernet0/2\\n(?: .*\\n)* description set by netmiko\\n(?: .*\\n)*end\\nR1#$"},
         {"show startup-config", "(?m)^interface GigabitEthernet0/2\\n(?: .*\\n)* description set by netmiko$"}}},
     ClientCase{"cisco_nxos", "cisco_nxos", {
         {"", "^nx1# $"}, {"terminal length 0", "^nx1# $"},
@@ -84,6 +86,8 @@ INSTANTIATE_TEST_SUITE_P(Netmiko, Clients, ::testing::Values(
         {"copy running-config startup-config", "Copy complete\\.\\nnx1# $"},
         {"show running-config", "(?m)^!Command: show running-config\\n(?s:.*)^interface Ethernet1/3\\n  description set by netmiko$",
          "Building configuration"},
+        {"sh run int Ethernet1/3", "(?m)\\A\\n!Command: show running-config interface Ethernet1/3\\n(?s:.*)"
+         "^interface Ethernet1/3\\n(?:  .*\\n)*  description set by netmiko\\n(?:  .*\\n)*\\nnx1# $"},
         {"show startup-config", "(?m)^interface Ethernet1/3\\n  description set by netmiko$"}}},
     ClientCase{"arista_eos", "arista_eos", {
         {"", "^eos1>$"}, {"terminal length 0", "Pagination disabled\\.\\neos1>$"},
@@ -94,6 +98,8 @@ INSTANTIATE_TEST_SUITE_P(Netmiko, Clients, ::testing::Values(
         {"config term", "^eos1\\(config\\)#$"}, {"interface Ethernet2", "^eos1\\(config-if\\)#$"},
         {"description set by netmiko", "^eos1\\(config-if\\)#$"}, {"end", "^eos1#$"},
         {"copy running-config startup-config", "Copy completed successfully\\.\\neos1#$"},
+        {"show running-config interfaces Ethernet2", "^interface Ethernet2\\n(?:   .*\\n)*   description set by netmiko\\n"
+         "(?:   .*\\n)*eos1#$"},
         {"show running-config", "(?m)^! device: eos1 \\(vEOS-lab(?s:.*)^interface Ethernet2\\n   description set by netmiko\\n!$"}}},
     ClientCase{"juniper_junos", "juniper_junos", {
         {"", "^admin@vmx1> $"}, {"set cli screen-length 0", "Screen length set to 0"},
