@@ -27,6 +27,8 @@ struct Answer {
 //   being paged); otherwise each line to line();
 // - when nextLineSecret(), the next line is a password: not echoed, masked
 //   in the reports;
+// - when ctrlZEndsLine(), Ctrl-Z ends the next line as Enter does, the line
+//   keeping it as its last byte;
 // - nothing more once an answer has ended the session; ended() last of all,
 //   whichever way the session ended.
 class Dialogue
@@ -39,6 +41,7 @@ public:
     virtual Answer key(char c) = 0;
     virtual bool wantsKeys() const = 0;
     virtual bool nextLineSecret() const = 0;
+    virtual bool ctrlZEndsLine() const { return false; }
     // The session is over: what it did, for its end's report.
     virtual CommandTotals ended() = 0;
 };

@@ -9,6 +9,7 @@ namespace {
 
 constexpr unsigned char Backspace = 0x08;
 constexpr unsigned char Del = 0x7f;
+constexpr unsigned char CtrlZ = 0x1a;
 
 // What the terminal shows of a byte typed into the line.
 bool shows(unsigned char byte)
@@ -107,9 +108,19 @@ LineEditor::Took LineEditor::data(unsigned char byte, bool escaped)
     }
     if (m_line.size() >= MaxLine) {
         m_cut = true;
+        if (byte == CtrlZ && m_ctrlZ && !m_secret) {
+            endLine();   // the line ends all the same; it was cut before its Ctrl-Z
+            return Took::End;
+        }
         return Took::Line;
     }
     m_line.push_back(static_cast<char>(byte));
+    if (byte == CtrlZ && m_ctrlZ && !m_secret) {
+        if (m_setup.echo)
+            m_out.echo += "^Z";
+        endLine();
+        return Took::End;
+    }
     if (m_setup.echo && !m_secret && shows(byte))
         m_out.echo.append(escaped ? "\xff\xff" : std::string_view(m_line).substr(m_line.size() - 1));
     return Took::Line;

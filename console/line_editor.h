@@ -41,6 +41,8 @@ struct Edited {
 //   pair is split across chunks or a Telnet command comes between its halves:
 //   a bare Enter is a bare Enter whatever Telnet bytes came before it;
 // - backspace and DEL erase the last byte of the line, nothing at its start;
+// - with setCtrlZ(true), Ctrl-Z ends the line too, kept as its last byte
+//   and echoed as "^Z", as a router in a config mode takes it;
 // - other bytes, control bytes included, go into the line up to MaxLine;
 //   the rest of a longer line is dropped and the line marked cut.
 // The echo is what a router's terminal shows: each printable byte (tab and
@@ -75,6 +77,7 @@ public:
     std::optional<TypedLine> finish();
 
     void setEcho(bool echo) { m_setup.echo = echo; }
+    void setCtrlZ(bool ends) { m_ctrlZ = ends; }
     // A password prompt was shown (or another prompt after it): the line the
     // client types from now on is secret (or not). A line already begun
     // keeps what it was, and the next one takes the new setting.
@@ -100,6 +103,7 @@ private:
     bool m_secret = false;
     bool m_nextSecret = false;     // for the line after the one being typed
     bool m_cut = false;
+    bool m_ctrlZ = false;
 };
 
 // The prompt an item leaves the client at: what follows its last line end.

@@ -122,8 +122,10 @@ std::optional<Answer> Session::takeInput()
     while (m_pendingAt < m_pending.size()) {
         const std::string_view rest = std::string_view(m_pending).substr(m_pendingAt);
         const bool keys = dialogue.wantsKeys();
-        if (!keys)
+        if (!keys) {
             m_editor->setSecret(dialogue.nextLineSecret());
+            m_editor->setCtrlZ(dialogue.ctrlZEndsLine());
+        }
         const Edited &edited = keys ? m_editor->feedKey(rest) : m_editor->feedLine(rest);
         m_pendingAt += edited.read;
         m_sink->typed({rest.substr(0, edited.read), edited.shown, edited.telnet, edited.lines});

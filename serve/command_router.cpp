@@ -41,6 +41,7 @@ public:
     console::Answer key(char c) override { return answer(m_conversation->key(c), nullptr); }
     bool wantsKeys() const override { return m_conversation->wantsKeys(); }
     bool nextLineSecret() const override { return m_conversation->nextLineSecret(); }
+    bool ctrlZEndsLine() const override { return m_conversation->ctrlZEndsLine(); }
 
     console::CommandTotals ended() override
     {

@@ -90,7 +90,7 @@ Reply Conversation::line(std::string_view typed)
         reply = loginLine(typed);
         break;
     case Stage::Commands:
-        reply = commandLine(typed);
+        reply = ctrlZEndsLine() && typed.ends_with('\x1a') ? ctrlZLine(typed) : commandLine(typed);
         break;
     case Stage::CommandPassword:
         reply = commandPassword(typed);
@@ -193,6 +193,35 @@ Reply Conversation::commandLine(std::string_view typed)
         error(match.error, match.offset, typed, std::size_t(part.data() - typed.data()), reply);
     }
     reply.record = std::move(record);
+    return reply;
+}
+
+// A line ended with Ctrl-Z: what came before it is run as a line, then the
+// mode's ctrl-z: command, as a router leaves its config mode with the line
+// applied. A line that asks a question, pages or leaves the mode has its
+// answer alone.
+Reply Conversation::ctrlZLine(std::string_view typed)
+{
+    const std::string then = m_model->modes[std::size_t(m_mode)].ctrlZ;
+    const std::string_view before = typed.substr(0, typed.size() - 1);
+    Reply reply = commandLine(trimmedLine(before).empty() ? std::string_view(then) : before);
+    if (reply.record)
+        reply.record->line = std::string(typed);
+    if (trimmedLine(before).empty() || !ctrlZEndsLine() || m_pager.active() || reply.end != Ending::None
+        || reply.otherPrompt)
+        return reply;
+    const std::string shown = prompt();
+    if (!reply.bytes.ends_with(shown))
+        return reply;
+    reply.bytes.resize(reply.bytes.size() - shown.size());
+    Reply after = commandLine(then);
+    --m_commands;   // one line typed
+    reply.bytes += after.bytes;
+    reply.end = after.end;
+    if (after.delay && !reply.delay)
+        reply.delay = after.delay;
+    if (!after.warning.empty())
+        reply.warning += (reply.warning.empty() ? "" : "; ") + after.warning;
     return reply;
 }
 

@@ -79,6 +79,10 @@ struct Reply {
 //   line editor, which takes it as the second half of the same Enter.
 // - When nextLineSecret(), the next line is a password: do not echo it,
 //   and mask it wherever it is reported.
+// - When ctrlZEndsLine(), Ctrl-Z ends a line as Enter does: feed the line
+//   with the Ctrl-Z as its last byte. The line is run, then the mode's
+//   `ctrl-z:` command (`end`), in one reply with the line's record; a bare
+//   Ctrl-Z is recorded as typed, matched to that command.
 // - A command may ask a question (`confirm:`): the next line is its reply,
 //   a bare Enter the default; it gets a record of its own, reply set.
 // - After a Reply with an ending, feed nothing more.
@@ -100,6 +104,10 @@ public:
     bool wantsKeys() const { return m_pager.active(); }
     bool nextLineSecret() const { return m_stage == Stage::Password || m_stage == Stage::CommandPassword; }
     bool asking() const { return m_stage == Stage::Confirm; }
+    bool ctrlZEndsLine() const
+    {
+        return m_stage == Stage::Commands && !m_options.exec && !m_model->modes[std::size_t(m_mode)].ctrlZ.empty();
+    }
     bool ended() const { return m_stage == Stage::Ended; }
     const std::string &mode() const { return m_model->modes[std::size_t(m_mode)].name; }
 
@@ -139,6 +147,7 @@ private:
 
     Reply loginLine(std::string_view typed);
     Reply commandLine(std::string_view typed);
+    Reply ctrlZLine(std::string_view typed);
     Reply commandPassword(std::string_view typed);
     Reply confirmReply(std::string_view typed);
 

@@ -68,6 +68,7 @@ private:
     std::vector<YAML::Node> m_modeKeys;   // where each mode is named
     std::vector<YAML::Node> m_parentNodes;
     std::vector<YAML::Node> m_promptNodes;
+    std::vector<YAML::Node> m_ctrlZNodes;
     std::size_t m_commandCount = 0;
 };
 
@@ -175,6 +176,7 @@ void Loader::readModes(const YAML::Node &modes)
         m_modeKeys.push_back(item.first);
         m_parentNodes.emplace_back();
         m_promptNodes.emplace_back();
+        m_ctrlZNodes.emplace_back();
     }
     std::size_t index = 0;
     for (const auto &item : modes) {
@@ -185,6 +187,8 @@ void Loader::readModes(const YAML::Node &modes)
             m_parentNodes[index].reset(value["parent"]);
         if (value.IsMap() && value["prompt"])
             m_promptNodes[index].reset(value["prompt"]);
+        if (value.IsMap() && value["ctrl-z"])
+            m_ctrlZNodes[index].reset(value["ctrl-z"]);
         ++index;
     }
 }
@@ -195,7 +199,7 @@ void Loader::readMode(Mode &mode, const YAML::Node &value)
     const std::string where = "mode " + mode.name;
     if (!value.IsMap())
         yaml.fail(value, where + " must be a map with a prompt:");
-    yaml.checkKeys(value, {"prompt", "parent", "config", "candidate", "commands"}, where);
+    yaml.checkKeys(value, {"prompt", "parent", "config", "candidate", "ctrl-z", "commands"}, where);
     if (!value["prompt"])
         yaml.fail(value, where + " has no prompt:");
     if (const YAML::Node parent = value["parent"])
@@ -208,6 +212,11 @@ void Loader::readMode(Mode &mode, const YAML::Node &value)
             yaml.fail(candidate, "candidate: is shared (one for all sessions) or session (one per session, named)");
         mode.candidate = kind == "shared" ? CandidateKind::Shared : CandidateKind::Session;
         mode.config = true;
+    }
+    if (const YAML::Node ctrlZ = value["ctrl-z"]) {
+        mode.ctrlZ = std::string(trimmedLine(yaml.text(ctrlZ, "ctrl-z")));
+        if (mode.ctrlZ.empty())
+            yaml.fail(ctrlZ, "ctrl-z: is the command line Ctrl-Z runs, as `end`");
     }
     const YAML::Node commands = value["commands"];
     if (!commands || commands.IsNull())
@@ -291,6 +300,16 @@ void Loader::linkModes()
             piece([&] { yaml.fail(m_modeKeys[i], error.what()); });
         }
     }
+    // Ctrl-Z runs a command of the mode; a mode without ctrl-z: has its parent's.
+    for (std::size_t i = 0; i < modes.size(); ++i) {
+        if (!modes[i].ctrlZ.empty() && !modes[i].index.match(modes[i].ctrlZ).command)
+            piece([&] {
+                yaml.fail(m_ctrlZNodes[i], "ctrl-z: '" + modes[i].ctrlZ + "' is no command of mode " + modes[i].name);
+            });
+    }
+    for (Mode &mode : modes)
+        for (int at = mode.parent; mode.ctrlZ.empty() && at >= 0; at = modes[std::size_t(at)].parent)
+            mode.ctrlZ = modes[std::size_t(at)].ctrlZ;
 }
 
 } // namespace

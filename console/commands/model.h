@@ -175,6 +175,9 @@ struct Mode {
     int parent = -1;
     bool config = false;   // lines no command matches go into the running config (or the candidate)
     CandidateKind candidate = CandidateKind::None;
+    // The line Ctrl-Z runs, after the line it ends (`ctrl-z:`, else the
+    // nearest parent's); empty: Ctrl-Z is a byte like any other.
+    std::string ctrlZ;
     std::vector<Command> commands;
     CommandIndex index;    // these commands, then the parents'
 };

@@ -1,5 +1,5 @@
 // conversation_variants_test.cpp: routers shaped otherwise: logins without a user, unique keys,
-// errors in other words, candidate configs, prompts that show words, line ends.
+// errors in other words, candidate configs, prompts that show words, Ctrl-Z, line ends.
 #include "tests/engine/commands/commands_rig.h"
 
 #include <gtest/gtest.h>
@@ -229,6 +229,66 @@ modes:
 
     CommandsRig fromFile("modes: {exec: {prompt: \">\", commands: {s: {running-section: x, file: f}}}}\n");
     EXPECT_THROW(fromFile.load(), ModelError) << "a file is no configuration to narrow";
+}
+
+TEST(CtrlZ, runsTheLineThenLeavesTheConfigModes)
+{
+    CommandsRig rig(R"(
+hostname: R1
+modes:
+  enable:
+    prompt: "{hostname}#"
+    commands:
+      conf: {mode: config}
+      ask: {confirm: {question: "Sure? "}, answer: "done\n"}
+  config:
+    prompt: "{hostname}(config)#"
+    config: true
+    ctrl-z: end
+    commands:
+      interface {name}: {mode: config-if, section: "interface {name}"}
+      end: {mode: enable}
+      do {command...}: {run-in: enable}
+  config-if:
+    prompt: "{hostname}(config-if)#"
+    config: true
+    parent: config
+)");
+    rig.load();
+    auto session = rig.session();
+    session->start();
+    EXPECT_FALSE(session->ctrlZEndsLine()) << "not in a mode without ctrl-z:";
+    session->line("conf");
+    EXPECT_TRUE(session->ctrlZEndsLine());
+    Reply bare = session->line("\x1a");
+    EXPECT_EQ(bare.bytes, "R1#");
+    ASSERT_TRUE(bare.record);
+    EXPECT_EQ(bare.record->line, "\x1a");
+    EXPECT_EQ(bare.record->matched, "end");
+
+    // The line before it is applied, also in a mode that has ctrl-z: from its parent.
+    zentrel::tests::typeLines(*session, {"conf", "interface Eth0"});
+    Reply line = session->line("description up\x1a");
+    EXPECT_EQ(line.bytes, "R1#");
+    ASSERT_TRUE(line.record);
+    EXPECT_TRUE(line.record->config);
+    EXPECT_EQ(line.record->line, "description up\x1a");
+    session->line("conf");
+    EXPECT_EQ(session->line("hostname R2\x1a").bytes, "R2#");
+    EXPECT_EQ(session->commands(), 7u) << "a line and its Ctrl-Z are one command";
+    EXPECT_EQ(rig.router->runningConfig(), "hostname R2\ninterface Eth0\n description up\n");
+
+    // An error keeps its caret and still leaves; a question waits for its reply.
+    session->line("conf");
+    EXPECT_EQ(session->line("do nothing\x1a").bytes,
+              std::string(3 + 11, ' ') + "^\r\n% Invalid input detected at '^' marker.\r\nR2#");
+    session->line("conf");
+    EXPECT_EQ(session->line("do ask\x1a").bytes, "Sure? ");
+    EXPECT_FALSE(session->ctrlZEndsLine());
+    EXPECT_EQ(session->line("y").bytes, "done\r\nR2(config)#");
+
+    CommandsRig wrong("modes: {config: {prompt: \"#\", ctrl-z: end}}\n");
+    EXPECT_THROW(wrong.load(), ModelError) << "ctrl-z: names no command of the mode";
 }
 
 TEST(LineEnds, crLfAsATerminalSendsIt)
