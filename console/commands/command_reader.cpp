@@ -32,13 +32,16 @@ void readWords(YamlFields &yaml, Command &command, const YAML::Node &key)
             continue;
         }
         const bool rest = word.ends_with("...}");
-        const std::string_view name = word.substr(1, word.size() - (rest ? 5 : 2));
+        const bool interface = !rest && word.ends_with(":interface}");
+        const std::string_view name = word.substr(1, word.size() - (rest ? 5 : interface ? 12 : 2));
         if (!word.starts_with('{') || !word.ends_with('}') || !isVariableName(name))
-            yaml.fail(yaml.markAt(key, start), "a variable is a word of its own, {name} or {name...}: '"
-                          + std::string(word) + "'");
+            yaml.fail(yaml.markAt(key, start), "a variable is a word of its own, {name}, {name:interface} or "
+                          "{name...}: '" + std::string(word) + "'");
+        if (interface)
+            command.interfaces.push_back(command.variables.size());
         if (std::find(command.variables.begin(), command.variables.end(), name) != command.variables.end())
             yaml.fail(yaml.markAt(key, start), "the variable {" + std::string(name) + "} comes twice");
-        command.words.push_back({rest ? Word::Kind::Rest : Word::Kind::One, std::string(name)});
+        command.words.push_back({rest ? Word::Kind::Rest : Word::Kind::One, std::string(name), interface});
         command.variables.emplace_back(name);
     }
     if (command.words.empty())

@@ -184,7 +184,7 @@ Reply Conversation::commandLine(std::string_view typed)
             record.matched.reset();
             record.error = MatchError::Invalid;
         }
-    } else if (match.error == MatchError::Invalid && !resolved.nested
+    } else if (match.error == MatchError::Invalid && !resolved.nested && !resolved.badName
                && m_model->modes[std::size_t(m_mode)].config && applyConfig(line, reply)) {
         record.config = true;
     } else {

@@ -133,6 +133,8 @@ private:
         int mode = 0;               // whose commands answer
         std::string_view part;      // what was matched: the line, or the line a `run-in:` command runs
         bool nested = false;        // through run-in: the session's mode, section and candidate stay
+        bool badName = false;       // an interface name of no type: the error, never a config line
+        std::vector<std::string> names;   // by variable: the interface name in full; empty: as typed
         FilterChain filters;
     };
     // What the client answered to the questions of a command.
@@ -154,6 +156,8 @@ private:
     // conversation_lookup.cpp: from a line to its command.
     Resolved resolve(std::string_view typed) const;
     void find(Resolved &resolved, std::string_view typed) const;
+    void takeNamesInFull(Resolved &resolved) const;
+    std::vector<std::string_view> ownValues(const Resolved &resolved) const;
 
     // conversation_run.cpp: a command's questions, effects and answer.
     bool proceed(const Resolved &resolved, std::string_view typed, const Asked &asked, Reply &reply);

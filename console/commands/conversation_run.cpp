@@ -41,15 +41,49 @@ Conversation::Resolved Conversation::resolve(std::string_view typed) const
     Resolved resolved{.mode = m_mode, .part = typed};
     find(resolved, typed);
     const Command *command = resolved.match.command;
-    if (!command || command->runIn < 0)
+    if (!command || command->runIn < 0) {
+        takeNamesInFull(resolved);
         return resolved;
+    }
     // `do LINE`: the line as the other mode would answer it, the session staying where it is.
     const std::string_view line = resolved.match.values.back().text;
     Resolved inner{.mode = command->runIn, .part = line, .nested = true};
     find(inner, typed);
     if (inner.match.command && inner.match.command->runIn >= 0)
         inner.match = Match{.error = MatchError::Invalid, .offset = std::size_t(line.data() - typed.data())};
+    takeNamesInFull(inner);
     return inner;
+}
+
+// `{name:interface}`: `gi0/1` is GigabitEthernet0/1 to the command, as a
+// router takes it; a type the router lacks is the invalid error under the
+// name, a type with no number the incomplete one.
+void Conversation::takeNamesInFull(Resolved &resolved) const
+{
+    const Command *command = resolved.match.command;
+    if (!command || command->interfaces.empty())
+        return;
+    resolved.names.resize(command->variables.size());
+    for (std::size_t own : command->interfaces) {
+        const MatchedValue &value = resolved.match.values[own];
+        const InterfaceName found = fullInterfaceName(value.text, m_model->interfaceTypes, resolved.names[own]);
+        if (found == InterfaceName::Full)
+            continue;
+        resolved.match = Match{.error = found == InterfaceName::NoNumber ? MatchError::Incomplete : MatchError::Invalid,
+                               .offset = value.offset};
+        resolved.badName = true;
+        return;
+    }
+}
+
+std::vector<std::string_view> Conversation::ownValues(const Resolved &resolved) const
+{
+    std::vector<std::string_view> own;
+    own.reserve(resolved.match.values.size());
+    for (std::size_t i = 0; i < resolved.match.values.size(); ++i)
+        own.push_back(i < resolved.names.size() && !resolved.names[i].empty() ? std::string_view(resolved.names[i])
+                                                                              : resolved.match.values[i].text);
+    return own;
 }
 
 void Conversation::find(Resolved &resolved, std::string_view typed) const
@@ -87,9 +121,7 @@ bool Conversation::proceed(const Resolved &resolved, std::string_view typed, con
     if (command.confirm && !asked.reply && (!command.confirm->whenUncommitted || uncommitted())) {
         m_pendingLine = std::string(typed);
         m_stage = Stage::Confirm;
-        std::vector<std::string_view> own;
-        for (const MatchedValue &value : resolved.match.values)
-            own.push_back(value.text);
+        const std::vector<std::string_view> own = ownValues(resolved);
         reply.bytes = crLf(command.confirm->question.render({.hostname = m_router->hostname(), .user = m_user,
                                                              .session = sessionName(), .line = trimmedLine(typed),
                                                              .own = own}));
@@ -109,9 +141,7 @@ bool Conversation::run(const Resolved &resolved, std::string_view typed, const s
 {
     const Match &match = resolved.match;
     const Command &command = *match.command;
-    std::vector<std::string_view> own;
-    for (const MatchedValue &value : match.values)
-        own.push_back(value.text);
+    const std::vector<std::string_view> own = ownValues(resolved);
     TemplateValues values{.hostname = m_router->hostname(), .user = m_user, .session = sessionName(),
                           .router = m_router.get(), .setLines = resolved.filters.setLines(),
                           .line = trimmedLine(typed), .reply = replied, .own = own};

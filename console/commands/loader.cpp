@@ -104,7 +104,7 @@ void Loader::readRoot(const YAML::Node &root)
     YamlFields &yaml = *m_yaml;
     yaml.checkKeys(root, {"hostname", "login", "motd", "start", "modes", "errors", "paging", "running-config",
                           "delay", "unique", "config-style", "indent", "filters", "faults", "messages", "jitter",
-                          "on-mismatch"}, "the file");
+                          "on-mismatch", "interfaces"}, "the file");
     Model &model = *m_model;
     model.invalid = Template::compile(DefaultInvalid, ErrorScope);
     model.ambiguous = Template::compile(DefaultAmbiguous, ErrorScope);
@@ -131,6 +131,7 @@ void Loader::readRoot(const YAML::Node &root)
     piece([&] { readStyle(yaml, model, root["config-style"], root["indent"]); });
     piece([&] { readUnique(yaml, model, root["unique"]); });
     piece([&] { readFilters(yaml, model, root["filters"]); });
+    piece([&] { readInterfaceTypes(yaml, model, root["interfaces"]); });
     piece([&] { readConfig(yaml, m_context, root["running-config"]); });
     auto schedule = std::make_shared<Schedule>();
     piece([&] { readFaultList(yaml, *schedule, root["faults"]); });

@@ -48,6 +48,7 @@ void readPaging(YamlFields &yaml, Model &model, const YAML::Node &node);
 void readStyle(YamlFields &yaml, Model &model, const YAML::Node &style, const YAML::Node &indent);
 void readUnique(YamlFields &yaml, Model &model, const YAML::Node &node);
 void readFilters(YamlFields &yaml, Model &model, const YAML::Node &node);
+void readInterfaceTypes(YamlFields &yaml, Model &model, const YAML::Node &node);
 // The warnings of keys that ask for a candidate where there is none.
 void checkCandidates(YamlFields &yaml, const Model &model);
 // The initial running config: the file running-config: names, else

@@ -105,6 +105,7 @@ struct Word {
     enum class Kind { Fixed, One, Rest };   // `word`, `{name}`, `{name...}`
     Kind kind = Kind::Fixed;
     std::string text;                       // the fixed word, or the variable's name
+    bool interface = false;                 // `{name:interface}`: an interface name, taken in full
 };
 
 // What an answer does when its file cannot be read.
@@ -138,6 +139,7 @@ struct Command {
     std::shared_ptr<const re2::RE2> pattern;   // `~regex`, without the `~`
     std::vector<int> groups;             // the pattern's group of each variable
     std::vector<std::string> variables;  // its own, in order; templates refer to them by index
+    std::vector<std::size_t> interfaces; // those written {name:interface}
 
     std::optional<Template> answer;
     std::optional<Template> file;        // a path in the router's directory
@@ -216,6 +218,10 @@ struct Model {
     std::string initialConfig;
     std::optional<double> delay;
     ConfigRules config;                         // config-style:, unique:, indent:
+    // interfaces: the interface types a typed name may abbreviate, in the
+    // order a prefix of two takes the first (`Gi0/1` is GigabitEthernet0/1).
+    std::vector<std::string> interfaceTypes = {"GigabitEthernet", "FastEthernet", "Ethernet", "TenGigabitEthernet",
+                                               "Loopback", "Port-channel", "Vlan", "Tunnel", "Serial"};
     std::size_t answersSlots = 0;
     std::shared_ptr<const Schedule> schedule;   // faults: and messages:; null when neither
     std::optional<double> jitter;               // jitter:
@@ -224,6 +230,11 @@ struct Model {
 
     const Mode *findMode(std::string_view name) const;
 };
+
+// An interface name as typed, taken in full by the model's interface types:
+// its letters (and -) a prefix of a type, any case, then the rest as typed.
+enum class InterfaceName { Full, UnknownType, NoNumber };
+InterfaceName fullInterfaceName(std::string_view typed, const std::vector<std::string> &types, std::string &full);
 using ModelPtr = std::shared_ptr<const Model>;
 
 // Files the model reads are never bigger than these.

@@ -4,6 +4,7 @@
 #include "platform/error.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace zentrel::console::commands {
 
@@ -114,6 +115,40 @@ void readUnique(YamlFields &yaml, Model &model, const YAML::Node &node)
         unique.push_back(std::move(group));
     }
     model.config.unique = std::move(unique);
+}
+
+void readInterfaceTypes(YamlFields &yaml, Model &model, const YAML::Node &node)
+{
+    if (!node)
+        return;
+    if (!node.IsSequence() || node.size() == 0)
+        yaml.fail(node, "interfaces: is a list of interface types, as GigabitEthernet");
+    model.interfaceTypes.clear();
+    for (const YAML::Node &item : node) {
+        const std::string type = yaml.text(item, "an interface type");
+        if (type.empty() || !std::all_of(type.begin(), type.end(), [](unsigned char c) { return std::isalpha(c) || c == '-'; }))
+            yaml.fail(item, "an interface type is letters (and -), the number left to the name typed: '" + type + "'");
+        model.interfaceTypes.push_back(type);
+    }
+}
+
+InterfaceName fullInterfaceName(std::string_view typed, const std::vector<std::string> &types, std::string &full)
+{
+    const std::size_t letters = std::min(typed.size(), typed.find_first_not_of(
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-"));
+    const std::string_view kind = typed.substr(0, letters);
+    for (const std::string &type : types) {
+        if (kind.empty() || kind.size() > type.size()
+            || !std::equal(kind.begin(), kind.end(), type.begin(),
+                           [](unsigned char a, unsigned char b) { return std::tolower(a) == std::tolower(b); }))
+            continue;
+        if (letters == typed.size())
+            return InterfaceName::NoNumber;
+        full = type;
+        full += typed.substr(letters);
+        return InterfaceName::Full;
+    }
+    return InterfaceName::UnknownType;
 }
 
 void readFilters(YamlFields &yaml, Model &model, const YAML::Node &node)

@@ -1,5 +1,6 @@
 // conversation_variants_test.cpp: routers shaped otherwise: logins without a user, unique keys,
-// errors in other words, candidate configs, prompts that show words, Ctrl-Z, line ends.
+// errors in other words, candidate configs, prompts that show words, Ctrl-Z,
+// interface names typed short, line ends.
 #include "tests/engine/commands/commands_rig.h"
 
 #include <gtest/gtest.h>
@@ -289,6 +290,53 @@ modes:
 
     CommandsRig wrong("modes: {config: {prompt: \"#\", ctrl-z: end}}\n");
     EXPECT_THROW(wrong.load(), ModelError) << "ctrl-z: names no command of the mode";
+}
+
+TEST(InterfaceNames, typedShortTakenInFull)
+{
+    CommandsRig rig(R"(
+hostname: R1
+interfaces: [GigabitEthernet, Loopback, Port-channel]
+modes:
+  config:
+    prompt: "{hostname}(config)#"
+    config: true
+    commands:
+      interface {name:interface}: {mode: config-if, section: "interface {name}"}
+      show {name:interface} {what}: {answer: "{name} {what}\n"}
+      do {command...}: {run-in: config}
+  config-if:
+    prompt: "{hostname}(config-if)#"
+    config: true
+    parent: config
+    commands:
+      exit: {mode: config}
+)");
+    rig.load();
+    auto session = rig.session();
+    session->start();
+    struct Case {
+        const char *typed;
+        std::string bytes;
+    };
+    const std::string invalidAtName = std::string(11 + 10, ' ') + "^\r\n% Invalid input detected at '^' marker.\r\nR1(config)#";
+    for (const Case &step : {
+             Case{"interface gi0/1", "R1(config-if)#"}, Case{"exit", "R1(config)#"},
+             Case{"int GIGABITETHERNET0/1.100", "R1(config-if)#"}, Case{"exit", "R1(config)#"},
+             Case{"int po1", "R1(config-if)#"}, Case{"exit", "R1(config)#"},
+             Case{"show lo0 x", "Loopback0 x\r\nR1(config)#"},
+             Case{"do show l7 y", "Loopback7 y\r\nR1(config)#"},
+             Case{"interface fa0/1", invalidAtName},
+             Case{"interface Gi", "% Incomplete command.\r\nR1(config)#"},
+             Case{"interface 0/1", invalidAtName},
+         })
+        EXPECT_EQ(session->line(step.typed).bytes, step.bytes) << step.typed;
+    EXPECT_EQ(rig.router->runningConfig(),
+              "hostname R1\ninterface GigabitEthernet0/1\ninterface GigabitEthernet0/1.100\ninterface Port-channel1\n")
+        << "a name of no type is no config line";
+
+    CommandsRig digits("interfaces: [Gig1]\nmodes: {config: {prompt: \"#\"}}\n");
+    EXPECT_THROW(digits.load(), ModelError) << "a type's number is the typed name's";
 }
 
 TEST(LineEnds, crLfAsATerminalSendsIt)
