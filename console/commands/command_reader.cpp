@@ -121,7 +121,7 @@ void readAnswerKeys(YamlFields &yaml, ReadContext &context, Command &command, co
 {
     yaml.checkKeys(map, {"answer", "file", "answers", "cycle", "raw", "mode", "password", "close", "save", "paging",
                          "section", "missing", "delay", "confirm", "run-in", "commit", "discard", "session", "fault",
-                         "cut", "stall", "rate", "prompt", "running-section"},
+                         "cut", "stall", "rate", "prompt", "running-section", "config"},
                    "command '" + command.text + "'");
     const TemplateScope answerScope{.configs = true, .line = true, .own = command.variables};
     const TemplateScope valueScope{.own = command.variables};
@@ -160,6 +160,8 @@ void readAnswerKeys(YamlFields &yaml, ReadContext &context, Command &command, co
     }
     if (const YAML::Node close = map["close"])
         command.close = yaml.flag(close, "close");
+    if (const YAML::Node config = map["config"])
+        command.config = yaml.flag(config, "config");
     if (const YAML::Node save = map["save"])
         command.save = yaml.flag(save, "save");
     if (const YAML::Node commit = map["commit"])

@@ -180,9 +180,11 @@ Reply Conversation::commandLine(std::string_view typed)
     const Match &match = resolved.match;
     if (match.command) {
         record.matched = match.command->text;
+        record.config = match.command->config && !resolved.nested;
         if (!proceed(resolved, typed, {}, reply)) {
             record.matched.reset();
             record.error = MatchError::Invalid;
+            record.config = false;
         }
     } else if (match.error == MatchError::Invalid && !resolved.nested && !resolved.badName
                && m_model->modes[std::size_t(m_mode)].config && applyConfig(line, reply)) {

@@ -170,6 +170,8 @@ private:
                   std::string &answer, Reply &reply);
     void enterMode(const Command &command, const TemplateValues &values);
     bool applyConfig(std::string_view line, Reply &reply);
+    ConfigChange store(std::string_view line);
+    void leaveFor(const Command &command);
     void commitCandidate();
     void discardCandidate();
     CandidateKind candidateKind() const { return m_model->modes[std::size_t(m_mode)].candidate; }

@@ -26,6 +26,22 @@ std::size_t caretFor(const Template &text, const Match &match, std::string_view 
     return trimmedLine(typed).data() - typed.data() + trimmedLine(typed).size();
 }
 
+// A `config: true` command's line as the config keeps it: its fixed words
+// in full, its variables as typed (interface names in full).
+std::string configLine(const Command &command, const std::vector<std::string_view> &own, std::string_view typed)
+{
+    if (command.pattern)
+        return std::string(trimmedLine(typed));
+    std::string line;
+    std::size_t variable = 0;
+    for (const Word &word : command.words) {
+        if (!line.empty())
+            line += ' ';
+        line += word.kind == Word::Kind::Fixed ? std::string_view(word.text) : own[variable++];
+    }
+    return line;
+}
+
 bool sameWord(std::string_view a, std::string_view b)
 {
     return a.size() == b.size()
@@ -167,6 +183,20 @@ bool Conversation::run(const Resolved &resolved, std::string_view typed, const s
     values.hostname = m_router->hostname();
     values.candidate = candidateIfAny();
 
+    std::string_view notice;   // before the answer
+    if (command.config && !resolved.nested) {
+        leaveFor(command);
+        const ConfigChange change = store(configLine(command, own, typed));
+        if (change == ConfigChange::Refused) {
+            error(MatchError::Invalid, match.offset, typed, std::string_view::npos, reply);
+            return false;
+        }
+        if (change == ConfigChange::Full) {
+            notice = ConfigFull;
+            reply.warning = "the running config is full: a line was not applied";
+        }
+    }
+
     std::string answer;
     std::string section;   // what values.section views
     bool told = false;     // the section is not there: `missing:` said what to answer
@@ -183,6 +213,8 @@ bool Conversation::run(const Resolved &resolved, std::string_view typed, const s
     }
     if (!told && !answerOf(command, match, typed, values, answer, reply))
         return false;
+    if (!notice.empty())
+        answer.insert(0, notice);
     if (!resolved.nested)
         enterMode(command, values);
     if (!resolved.filters.empty())
@@ -310,20 +342,45 @@ void Conversation::enterMode(const Command &command, const TemplateValues &value
     }
 }
 
+// A config line of a parent mode is that mode's: the session goes back up
+// to it, out of the section, as `hostname X` leaves an interface on IOS.
+void Conversation::leaveFor(const Command &command)
+{
+    const std::vector<Mode> &modes = m_model->modes;
+    for (int at = m_mode; at >= 0; at = modes[std::size_t(at)].parent) {
+        const std::vector<Command> &own = modes[std::size_t(at)].commands;
+        if (own.empty() || &command < own.data() || &command >= own.data() + own.size())
+            continue;
+        if (at != m_mode && modes[std::size_t(at)].candidate == candidateKind()) {
+            m_mode = at;
+            m_section.clear();
+            m_promptValues.assign(modes[std::size_t(at)].promptNames.size(), std::string());
+        }
+        return;
+    }
+}
+
 bool Conversation::applyConfig(std::string_view line, Reply &reply)
 {
-    const bool running = candidateKind() == CandidateKind::None;
-    const ConfigChange change = running ? m_router->apply(line, m_section) : candidate().apply(line, m_section);
+    const ConfigChange change = store(line);
     if (change == ConfigChange::Refused)
         return false;
     if (change == ConfigChange::Full) {
         reply.bytes = crLf(ConfigFull);
         reply.warning = "the running config is full: a line was not applied";
-    } else if (change != ConfigChange::None && running) {
-        m_changedConfig = true;
     }
     reply.bytes += prompt();
     return true;
+}
+
+// The line into the running config, or into the mode's candidate.
+ConfigChange Conversation::store(std::string_view line)
+{
+    const bool running = candidateKind() == CandidateKind::None;
+    const ConfigChange change = running ? m_router->apply(line, m_section) : candidate().apply(line, m_section);
+    if (running && change != ConfigChange::None && change != ConfigChange::Full && change != ConfigChange::Refused)
+        m_changedConfig = true;
+    return change;
 }
 
 Configuration &Conversation::candidate()

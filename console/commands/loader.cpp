@@ -231,6 +231,8 @@ void Loader::readMode(Mode &mode, const YAML::Node &value)
             if (++m_commandCount > MaxCommands)
                 yaml.fail(key, "more than " + std::to_string(MaxCommands) + " commands");
             mode.commands.push_back(readCommand(yaml, m_context, key, answer));
+            if (mode.commands.back().config && !mode.config)
+                yaml.fail(key, "config: true keeps the line in the config: mode " + mode.name + " is no config mode");
         });
     }
 }

@@ -152,6 +152,9 @@ struct Command {
     std::optional<Confirm> confirm;      // asked after the password
     int runIn = -1;                      // `run-in:`: the last variable's text is a line of that mode
     bool close = false;
+    // `config: true`: the line goes into the running config (or the candidate)
+    // with its fixed words in full, as a router keeps `desc x` as `description x`.
+    bool config = false;
     bool save = false;
     bool commit = false;                 // the candidate becomes the running config
     bool discard = false;                // the candidate is dropped

@@ -1,6 +1,6 @@
 // conversation_variants_test.cpp: routers shaped otherwise: logins without a user, unique keys,
 // errors in other words, candidate configs, prompts that show words, Ctrl-Z,
-// interface names typed short, line ends.
+// interface names typed short, config lines in full, line ends.
 #include "tests/engine/commands/commands_rig.h"
 
 #include <gtest/gtest.h>
@@ -337,6 +337,58 @@ modes:
 
     CommandsRig digits("interfaces: [Gig1]\nmodes: {config: {prompt: \"#\"}}\n");
     EXPECT_THROW(digits.load(), ModelError) << "a type's number is the typed name's";
+}
+
+TEST(ConfigCommands, keepTheLineInFullAndBelongToTheirMode)
+{
+    CommandsRig rig(R"(
+hostname: R1
+modes:
+  config:
+    prompt: "{hostname}(config)#"
+    config: true
+    commands:
+      interface {name:interface}: {mode: config-if, section: "interface {name}"}
+      hostname {name}: {config: true}
+  config-if:
+    prompt: "{hostname}(config-if)#"
+    config: true
+    parent: config
+    commands:
+      description {text...}: {config: true}
+      shutdown: {config: true}
+      no shutdown: {config: true}
+      ip address {address...}: {config: true}
+)");
+    rig.dir.write("ROUTER.CFG", "interface GigabitEthernet0/1\n shutdown\n");
+    rig.load();
+    auto session = rig.session();
+    session->start();
+    struct Case {
+        const char *typed;
+        std::string bytes;
+    };
+    for (const Case &step : {
+             Case{"int gi0/1", "R1(config-if)#"},
+             Case{"desc  to  core ", "R1(config-if)#"},
+             Case{"no shut", "R1(config-if)#"},
+             Case{"ip add dhcp", "R1(config-if)#"},
+             Case{"ip ospf cost 5", "R1(config-if)#"},   // no command: kept as typed
+             Case{"ip", "% Incomplete command.\r\nR1(config-if)#"},
+             Case{"host R2", "R2(config)#"},             // the parent's line leaves the interface
+             Case{"mtu 1400", "R2(config)#"},
+         })
+        EXPECT_EQ(session->line(step.typed).bytes, step.bytes) << step.typed;
+    EXPECT_EQ(rig.router->runningConfig(), "interface GigabitEthernet0/1\n no shutdown\n description to core\n"
+                                           " ip address dhcp\n ip ospf cost 5\nhostname R2\nmtu 1400\n");
+    session->line("int gi0/1");
+    const Reply line = session->line("desc x");
+    ASSERT_TRUE(line.record);
+    EXPECT_EQ(line.record->matched, "description {text...}");
+    EXPECT_TRUE(line.record->config);
+
+    CommandsRig exec("modes: {exec: {prompt: \">\", commands: {x: {config: true}}}}\n");
+    EXPECT_THROW(exec.load(), ModelError) << "a config line where nothing keeps one";
 }
 
 TEST(LineEnds, crLfAsATerminalSendsIt)
