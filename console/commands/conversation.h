@@ -125,6 +125,7 @@ public:
 
 private:
     enum class Stage { Username, Password, Commands, CommandPassword, Confirm, Ended };
+    static constexpr std::string_view ConfigFull = "% The running config is full: the line was not applied\n";
 
     // A typed line looked up in the commands: the command that answers
     // it, or the error, with offsets in the typed line.
@@ -168,6 +169,8 @@ private:
                        const TemplateValues &values, const std::string &why, std::string &answer, Reply &reply);
     bool answerOf(const Command &command, const Match &match, std::string_view typed, const TemplateValues &values,
                   std::string &answer, Reply &reply);
+
+    // conversation_config.cpp: modes, sections, config lines and candidates.
     void enterMode(const Command &command, const TemplateValues &values);
     bool applyConfig(std::string_view line, Reply &reply);
     ConfigChange store(std::string_view line);

@@ -1,4 +1,4 @@
-// conversation_run.cpp: a command line from its lookup to its answer: run-in and filters, questions, effects, candidates.
+// conversation_run.cpp: a command from its lookup to its answer: its questions, its effects, its answer.
 #include "console/commands/conversation.h"
 
 #include "console/commands/router_files.h"
@@ -13,7 +13,6 @@ namespace zentrel::console::commands {
 
 namespace {
 
-constexpr std::string_view ConfigFull = "% The running config is full: the line was not applied\n";
 constexpr std::string_view DefaultPasswordPrompt = "Password: ";
 
 // Where the caret goes for a value the router cannot use: under the first
@@ -51,79 +50,6 @@ bool sameWord(std::string_view a, std::string_view b)
 }
 
 } // namespace
-
-Conversation::Resolved Conversation::resolve(std::string_view typed) const
-{
-    Resolved resolved{.mode = m_mode, .part = typed};
-    find(resolved, typed);
-    const Command *command = resolved.match.command;
-    if (!command || command->runIn < 0) {
-        takeNamesInFull(resolved);
-        return resolved;
-    }
-    // `do LINE`: the line as the other mode would answer it, the session staying where it is.
-    const std::string_view line = resolved.match.values.back().text;
-    Resolved inner{.mode = command->runIn, .part = line, .nested = true};
-    find(inner, typed);
-    if (inner.match.command && inner.match.command->runIn >= 0)
-        inner.match = Match{.error = MatchError::Invalid, .offset = std::size_t(line.data() - typed.data())};
-    takeNamesInFull(inner);
-    return inner;
-}
-
-// `{name:interface}`: `gi0/1` is GigabitEthernet0/1 to the command, as a
-// router takes it; a type the router lacks is the invalid error under the
-// name, a type with no number the incomplete one.
-void Conversation::takeNamesInFull(Resolved &resolved) const
-{
-    const Command *command = resolved.match.command;
-    if (!command || command->interfaces.empty())
-        return;
-    resolved.names.resize(command->variables.size());
-    for (std::size_t own : command->interfaces) {
-        const MatchedValue &value = resolved.match.values[own];
-        const InterfaceName found = fullInterfaceName(value.text, m_model->interfaceTypes, resolved.names[own]);
-        if (found == InterfaceName::Full)
-            continue;
-        resolved.match = Match{.error = found == InterfaceName::NoNumber ? MatchError::Incomplete : MatchError::Invalid,
-                               .offset = value.offset};
-        resolved.badName = true;
-        return;
-    }
-}
-
-std::vector<std::string_view> Conversation::ownValues(const Resolved &resolved) const
-{
-    std::vector<std::string_view> own;
-    own.reserve(resolved.match.values.size());
-    for (std::size_t i = 0; i < resolved.match.values.size(); ++i)
-        own.push_back(i < resolved.names.size() && !resolved.names[i].empty() ? std::string_view(resolved.names[i])
-                                                                              : resolved.match.values[i].text);
-    return own;
-}
-
-void Conversation::find(Resolved &resolved, std::string_view typed) const
-{
-    const CommandIndex &index = m_model->modes[std::size_t(resolved.mode)].index;
-    const std::string_view part = resolved.part;
-    resolved.match = index.match(part);
-    const std::size_t bar = resolved.match.command || m_model->filters.empty()
-        ? std::string_view::npos
-        : FilterChain::split(part, m_model->filters);
-    if (bar != std::string_view::npos && !trimmedLine(part.substr(0, bar)).empty()) {
-        Match head = index.match(part.substr(0, bar));
-        if (head.command) {
-            Match failed;
-            resolved.match = resolved.filters.parse(part, bar, m_model->filters, failed) ? std::move(head)
-                                                                                          : std::move(failed);
-        }
-    }
-    // Offsets in the typed line, not in the part.
-    const std::size_t start = std::size_t(part.data() - typed.data());
-    resolved.match.offset += start;
-    for (MatchedValue &value : resolved.match.values)
-        value.offset += start;
-}
 
 bool Conversation::proceed(const Resolved &resolved, std::string_view typed, const Asked &asked, Reply &reply)
 {
@@ -297,149 +223,6 @@ bool Conversation::answerMissing(const Command &command, const Template &named, 
         return true;
     }
     return true;
-}
-
-void Conversation::enterMode(const Command &command, const TemplateValues &values)
-{
-    if (command.mode >= 0) {
-        const bool wasSession = candidateKind() == CandidateKind::Session;
-        m_mode = command.mode;
-        m_section.clear();
-        m_promptValues.clear();
-        for (const std::string &name : m_model->modes[std::size_t(m_mode)].promptNames) {
-            const auto own = std::find(command.variables.begin(), command.variables.end(), name);
-            m_promptValues.emplace_back(own == command.variables.end()
-                                            ? std::string_view()
-                                            : values.own[std::size_t(own - command.variables.begin())]);
-        }
-        const bool isSession = candidateKind() == CandidateKind::Session;
-        if (wasSession && !isSession && m_session >= 0) {
-            // Left pending under its name, as `configure session NAME` finds it again.
-            if (m_sessions[std::size_t(m_session)].name.empty())
-                m_sessions.erase(m_sessions.begin() + m_session);
-            m_session = -1;
-        } else if (isSession && !wasSession) {
-            const std::string name = command.session ? command.session->render(values) : std::string();
-            m_session = -1;
-            for (std::size_t i = 0; i < m_sessions.size() && !name.empty(); ++i)
-                if (m_sessions[i].name == name)
-                    m_session = int(i);
-            if (m_session < 0) {
-                if (m_sessions.size() == MaxSessionCandidates)
-                    m_sessions.erase(m_sessions.begin());
-                m_sessions.push_back({name, m_router->running().clone()});
-                m_session = int(m_sessions.size() - 1);
-            }
-        }
-    }
-    if (command.section) {
-        m_section = normalizedLine(command.section->render(values));
-        if (m_section.empty())
-            return;
-        const ConfigChange change = candidateKind() == CandidateKind::None ? m_router->enterSection(m_section)
-                                                                            : candidate().enterSection(m_section);
-        m_changedConfig = m_changedConfig || (candidateKind() == CandidateKind::None && change == ConfigChange::Added);
-    }
-}
-
-// A config line of a parent mode is that mode's: the session goes back up
-// to it, out of the section, as `hostname X` leaves an interface on IOS.
-void Conversation::leaveFor(const Command &command)
-{
-    const std::vector<Mode> &modes = m_model->modes;
-    for (int at = m_mode; at >= 0; at = modes[std::size_t(at)].parent) {
-        const std::vector<Command> &own = modes[std::size_t(at)].commands;
-        if (own.empty() || &command < own.data() || &command >= own.data() + own.size())
-            continue;
-        if (at != m_mode && modes[std::size_t(at)].candidate == candidateKind()) {
-            m_mode = at;
-            m_section.clear();
-            m_promptValues.assign(modes[std::size_t(at)].promptNames.size(), std::string());
-        }
-        return;
-    }
-}
-
-bool Conversation::applyConfig(std::string_view line, Reply &reply)
-{
-    const ConfigChange change = store(line);
-    if (change == ConfigChange::Refused)
-        return false;
-    if (change == ConfigChange::Full) {
-        reply.bytes = crLf(ConfigFull);
-        reply.warning = "the running config is full: a line was not applied";
-    }
-    reply.bytes += prompt();
-    return true;
-}
-
-// The line into the running config, or into the mode's candidate.
-ConfigChange Conversation::store(std::string_view line)
-{
-    const bool running = candidateKind() == CandidateKind::None;
-    const ConfigChange change = running ? m_router->apply(line, m_section) : candidate().apply(line, m_section);
-    if (running && change != ConfigChange::None && change != ConfigChange::Full && change != ConfigChange::Refused)
-        m_changedConfig = true;
-    return change;
-}
-
-Configuration &Conversation::candidate()
-{
-    if (candidateKind() == CandidateKind::Shared)
-        return m_router->sharedCandidate();
-    if (m_session < 0) {
-        if (m_sessions.size() == MaxSessionCandidates)
-            m_sessions.erase(m_sessions.begin());
-        m_sessions.push_back({std::string(), m_router->running().clone()});
-        m_session = int(m_sessions.size() - 1);
-    }
-    return *m_sessions[std::size_t(m_session)].config;
-}
-
-const Configuration *Conversation::candidateIfAny() const
-{
-    switch (candidateKind()) {
-    case CandidateKind::Shared:
-        return m_router->sharedCandidateIfAny() ? m_router->sharedCandidateIfAny() : &m_router->running();
-    case CandidateKind::Session:
-        return m_session >= 0 ? m_sessions[std::size_t(m_session)].config.get() : &m_router->running();
-    case CandidateKind::None:
-        break;
-    }
-    return nullptr;
-}
-
-bool Conversation::uncommitted() const
-{
-    const Configuration *changed = candidateIfAny();
-    return changed && changed != &m_router->running() && !changed->sameAs(m_router->running());
-}
-
-std::string_view Conversation::sessionName() const
-{
-    return m_session >= 0 ? std::string_view(m_sessions[std::size_t(m_session)].name) : std::string_view();
-}
-
-void Conversation::commitCandidate()
-{
-    if (candidateKind() == CandidateKind::Shared) {
-        m_changedConfig = m_changedConfig || m_router->sharedCandidateIfAny();
-        m_router->commitShared();
-    } else if (candidateKind() == CandidateKind::Session && m_session >= 0) {
-        m_router->commit(*m_sessions[std::size_t(m_session)].config);
-        m_changedConfig = true;
-        discardCandidate();
-    }
-}
-
-void Conversation::discardCandidate()
-{
-    if (candidateKind() == CandidateKind::Shared) {
-        m_router->discardShared();
-    } else if (candidateKind() == CandidateKind::Session && m_session >= 0) {
-        m_sessions.erase(m_sessions.begin() + m_session);
-        m_session = -1;
-    }
 }
 
 } // namespace zentrel::console::commands
