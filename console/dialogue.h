@@ -28,7 +28,8 @@ struct Answer {
 // - when nextLineSecret(), the next line is a password: not echoed, masked
 //   in the reports;
 // - when ctrlZEndsLine(), Ctrl-Z ends the next line as Enter does, the line
-//   keeping it as its last byte;
+//   keeping it as its last byte; when helpKey(), `?` goes to help(), not
+//   into the line;
 // - nothing more once an answer has ended the session; ended() last of all,
 //   whichever way the session ended.
 class Dialogue
@@ -42,6 +43,9 @@ public:
     virtual bool wantsKeys() const = 0;
     virtual bool nextLineSecret() const = 0;
     virtual bool ctrlZEndsLine() const { return false; }
+    // `?` asks what may come next (the line typed so far, which stays).
+    virtual bool helpKey() const { return false; }
+    virtual Answer help(const std::string &) { return {}; }
     // The session is over: what it did, for its end's report.
     virtual CommandTotals ended() = 0;
 };

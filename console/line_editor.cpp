@@ -35,6 +35,7 @@ const Edited &LineEditor::read(std::string_view chunk, Until until)
     m_out.lines.clear();
     m_out.telnet.clear();
     m_out.key.reset();
+    m_out.help.reset();
     bool masking = false;
     std::size_t at = 0;
     while (at < chunk.size()) {
@@ -79,7 +80,7 @@ const Edited &LineEditor::read(std::string_view chunk, Until until)
         } else if (masking) {
             m_masked.push_back(c);
         }
-        if (took == Took::End && until == Until::Line)
+        if ((took == Took::End || took == Took::Help) && until == Until::Line)
             break;
     }
     m_out.read = at;
@@ -105,6 +106,12 @@ LineEditor::Took LineEditor::data(unsigned char byte, bool escaped)
         return Took::Line;
     default:
         break;
+    }
+    if (byte == '?' && m_help && !m_secret) {
+        if (m_setup.echo)
+            m_out.echo += '?';
+        m_out.help = m_line;
+        return Took::Help;
     }
     if (m_line.size() >= MaxLine) {
         m_cut = true;

@@ -32,6 +32,7 @@ struct Edited {
     std::vector<TypedLine> lines;    // the lines those bytes ended, in order
     std::string telnet;              // the Telnet commands they completed, back to back, as sent
     std::optional<char> key;         // feedKey(): the data byte it read
+    std::optional<std::string> help; // setHelp(true): `?` was typed; the line so far, which stays
 };
 
 // Fed with a client's chunks exactly as they arrive, split anywhere:
@@ -43,6 +44,8 @@ struct Edited {
 // - backspace and DEL erase the last byte of the line, nothing at its start;
 // - with setCtrlZ(true), Ctrl-Z ends the line too, kept as its last byte
 //   and echoed as "^Z", as a router in a config mode takes it;
+// - with setHelp(true), `?` asks what may come next: echoed, not typed into
+//   the line, it stops feedLine() as a line end does (Edited::help);
 // - other bytes, control bytes included, go into the line up to MaxLine;
 //   the rest of a longer line is dropped and the line marked cut.
 // The echo is what a router's terminal shows: each printable byte (tab and
@@ -78,6 +81,7 @@ public:
 
     void setEcho(bool echo) { m_setup.echo = echo; }
     void setCtrlZ(bool ends) { m_ctrlZ = ends; }
+    void setHelp(bool asks) { m_help = asks; }
     // A password prompt was shown (or another prompt after it): the line the
     // client types from now on is secret (or not). A line already begun
     // keeps what it was, and the next one takes the new setting.
@@ -88,7 +92,7 @@ public:
 private:
     enum class Until { End, Line, Key };
     const Edited &read(std::string_view chunk, Until until);
-    enum class Took { Line, End, Pair };   // typed into the line, ended it, or the pair of an Enter
+    enum class Took { Line, End, Pair, Help };   // typed into the line, ended it, the pair of an Enter, `?`
     Took data(unsigned char byte, bool escaped);
     void endLine();
     void erase();
@@ -104,6 +108,7 @@ private:
     bool m_nextSecret = false;     // for the line after the one being typed
     bool m_cut = false;
     bool m_ctrlZ = false;
+    bool m_help = false;
 };
 
 // The prompt an item leaves the client at: what follows its last line end.

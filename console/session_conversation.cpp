@@ -125,6 +125,7 @@ std::optional<Answer> Session::takeInput()
         if (!keys) {
             m_editor->setSecret(dialogue.nextLineSecret());
             m_editor->setCtrlZ(dialogue.ctrlZEndsLine());
+            m_editor->setHelp(dialogue.helpKey());
         }
         const Edited &edited = keys ? m_editor->feedKey(rest) : m_editor->feedLine(rest);
         m_pendingAt += edited.read;
@@ -141,6 +142,8 @@ std::optional<Answer> Session::takeInput()
             answer = dialogue.key(*edited.key);
         else if (!edited.lines.empty())
             answer = dialogue.line(edited.lines.front());
+        else if (edited.help)
+            answer = dialogue.help(*edited.help);
         else
             continue;
         // A key that does nothing (the LF of a CR LF) waits for the next.

@@ -42,6 +42,8 @@ public:
     bool wantsKeys() const override { return m_conversation->wantsKeys(); }
     bool nextLineSecret() const override { return m_conversation->nextLineSecret(); }
     bool ctrlZEndsLine() const override { return m_conversation->ctrlZEndsLine(); }
+    bool helpKey() const override { return m_conversation->helpKey(); }
+    console::Answer help(const std::string &partial) override { return answer(m_conversation->help(partial), nullptr); }
 
     console::CommandTotals ended() override
     {

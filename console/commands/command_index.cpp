@@ -238,6 +238,75 @@ Match CommandIndex::match(std::string_view line) const
     return result;
 }
 
+CommandIndex::Choices CommandIndex::choices(std::string_view partial) const
+{
+    std::vector<std::string_view> typed;
+    LineWords words(partial);
+    std::string_view word;
+    std::size_t offset = 0;
+    while (words.next(word, offset))
+        typed.push_back(word);
+    const bool within = !typed.empty() && !blank(partial.back());
+    const std::size_t before = typed.size() - (within ? 1 : 0);
+
+    Choices out;
+    std::vector<std::uint32_t> active{0}, next;
+    bool inRest = false;   // a `{name...}` has taken a word: any word may follow
+    for (std::size_t i = 0; i < before; ++i) {
+        next.clear();
+        const auto from = [&](const Node &node) {
+            return std::lower_bound(node.fixed.begin(), node.fixed.end(), typed[i],
+                                    [](const auto &entry, std::string_view w) { return entry.first < w; });
+        };
+        bool exact = false;
+        for (std::uint32_t at : active) {
+            const auto found = from(m_nodes[at]);
+            exact = exact || (found != m_nodes[at].fixed.end() && found->first == typed[i]);
+        }
+        std::string_view abbreviated;
+        for (std::uint32_t at : active) {
+            const Node &node = m_nodes[at];
+            inRest = inRest || !node.rests.empty();
+            for (auto entry = from(node); entry != node.fixed.end() && entry->first.starts_with(typed[i]); ++entry) {
+                if (exact && entry->first != typed[i])
+                    continue;
+                if (!exact && !abbreviated.empty() && entry->first != abbreviated)
+                    return {{}, MatchError::Ambiguous};
+                abbreviated = entry->first;
+                next.push_back(entry->second);
+            }
+            if (node.anyWord != 0)
+                next.push_back(node.anyWord);
+        }
+        active.swap(next);
+        if (active.empty() && !inRest)
+            return {{}, MatchError::Invalid};
+    }
+    for (std::uint32_t at : active) {
+        const Node &node = m_nodes[at];
+        for (const auto &entry : node.fixed)
+            if (!within || entry.first.starts_with(typed.back()))
+                out.words.push_back(entry.first);
+        if (within)
+            continue;
+        if (node.anyWord != 0)
+            out.words.emplace_back("WORD");
+        if (!node.rests.empty())
+            out.words.emplace_back("LINE");
+        if (!node.ends.empty())
+            out.words.emplace_back("<cr>");
+    }
+    if (inRest && !within) {
+        out.words.emplace_back("LINE");
+        out.words.emplace_back("<cr>");
+    }
+    std::sort(out.words.begin(), out.words.end());
+    out.words.erase(std::unique(out.words.begin(), out.words.end()), out.words.end());
+    if (out.words.empty())
+        out.error = MatchError::Invalid;
+    return out;
+}
+
 void CommandIndex::bindWords(std::string_view line, Match &match) const
 {
     const Command &command = *match.command;

@@ -90,6 +90,18 @@ public:
     // `line` must not be blank (a blank line is no command).
     Match match(std::string_view line) const;
 
+    // What may be typed after `partial`, as `?` lists it: after a blank (or
+    // at the start), the words that may come next, "WORD" for a `{name}`,
+    // "LINE" for a `{name...}`, "<cr>" where a command may end; within a
+    // word, the fixed words it may abbreviate. Sorted, each once. None,
+    // with the error: the words before are no command's (Invalid) or one
+    // abbreviates two words (Ambiguous). Patterns are not listed.
+    struct Choices {
+        std::vector<std::string> words;
+        MatchError error = MatchError::None;
+    };
+    Choices choices(std::string_view partial) const;
+
 private:
     struct Ending {
         const Command *command;

@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::string_view SecretMask = "***";
 constexpr std::string_view BadSecret = "% Bad secrets\n";
+constexpr std::string_view Unrecognized = "% Unrecognized command\n";
 
 // The width of the prompt's last line, where the typed line starts.
 std::size_t lastLineWidth(std::string_view text)
@@ -224,6 +225,35 @@ Reply Conversation::ctrlZLine(std::string_view typed)
         reply.delay = after.delay;
     if (!after.warning.empty())
         reply.warning += (reply.warning.empty() ? "" : "; ") + after.warning;
+    return reply;
+}
+
+Reply Conversation::help(std::string_view partial)
+{
+    Reply reply;
+    reply.delay = 0;
+    if (!helpKey() || m_pager.active())
+        return reply;
+    const CommandIndex::Choices choices = m_model->modes[std::size_t(m_mode)].index.choices(partial);
+    std::string text;
+    if (choices.error == MatchError::Ambiguous) {
+        text = m_model->ambiguous.render({.hostname = m_router->hostname(), .user = m_user,
+                                          .session = sessionName(), .line = trimmedLine(partial)});
+    } else if (choices.words.empty()) {
+        text = std::string(Unrecognized);
+    } else if (!partial.empty() && partial.back() != ' ' && partial.back() != '\t') {
+        // Within a word: the words it may become, on one line.
+        for (const std::string &word : choices.words)
+            text += word + "  ";
+        text += '\n';
+    } else {
+        for (const std::string &word : choices.words)
+            text += "  " + word + "\n";
+    }
+    if (!choices.words.empty())
+        text += '\n';   // a blank line after a list
+    reply.bytes = crLf("\n" + text) + prompt();
+    reply.bytes += partial;
     return reply;
 }
 

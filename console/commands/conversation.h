@@ -104,6 +104,10 @@ public:
     bool wantsKeys() const { return m_pager.active(); }
     bool nextLineSecret() const { return m_stage == Stage::Password || m_stage == Stage::CommandPassword; }
     bool asking() const { return m_stage == Stage::Confirm; }
+    bool helpKey() const { return m_stage == Stage::Commands && !m_options.exec && m_model->help; }
+    // `?` typed after `partial`: what may come next, then the prompt and the
+    // partial line again, at once; no record.
+    Reply help(std::string_view partial);
     bool ctrlZEndsLine() const
     {
         return m_stage == Stage::Commands && !m_options.exec && !m_model->modes[std::size_t(m_mode)].ctrlZ.empty();

@@ -104,7 +104,7 @@ void Loader::readRoot(const YAML::Node &root)
     YamlFields &yaml = *m_yaml;
     yaml.checkKeys(root, {"hostname", "login", "motd", "start", "modes", "errors", "paging", "running-config",
                           "delay", "unique", "config-style", "indent", "filters", "faults", "messages", "jitter",
-                          "on-mismatch", "interfaces"}, "the file");
+                          "on-mismatch", "interfaces", "help"}, "the file");
     Model &model = *m_model;
     model.invalid = Template::compile(DefaultInvalid, ErrorScope);
     model.ambiguous = Template::compile(DefaultAmbiguous, ErrorScope);
@@ -132,6 +132,10 @@ void Loader::readRoot(const YAML::Node &root)
     piece([&] { readUnique(yaml, model, root["unique"]); });
     piece([&] { readFilters(yaml, model, root["filters"]); });
     piece([&] { readInterfaceTypes(yaml, model, root["interfaces"]); });
+    piece([&] {
+        if (const YAML::Node node = root["help"])
+            model.help = yaml.flag(node, "help");
+    });
     piece([&] { readConfig(yaml, m_context, root["running-config"]); });
     auto schedule = std::make_shared<Schedule>();
     piece([&] { readFaultList(yaml, *schedule, root["faults"]); });

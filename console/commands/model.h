@@ -215,6 +215,7 @@ struct Model {
     Template ambiguous;
     Template incomplete;
     bool caret = true;                          // a caret line under the word before `invalid`
+    bool help = false;                          // help: true: `?` lists what may come next
     std::vector<Filter> filters;
     std::size_t pageLength = 0;                 // 0: no paging
     Template more;

@@ -177,7 +177,7 @@ TEST(LineEditor, lineByLineTheCallerChangesTheModeBetweenLines)
     EXPECT_TRUE(second.lines[0].secret);
 }
 
-TEST(LineEditor, ctrlZEndsALineOnlyWhenTheCallerSaysSo)
+TEST(LineEditor, ctrlZAndQuestionMarkAreKeysOnlyWhenTheCallerSaysSo)
 {
     LineEditor editor({Carrier::Telnet, true});
     EXPECT_EQ(editor.feed("ab\x1a\r\n").lines.at(0).text, "ab\x1a") << "a control byte like any other";
@@ -186,8 +186,14 @@ TEST(LineEditor, ctrlZEndsALineOnlyWhenTheCallerSaysSo)
     EXPECT_EQ(ended.read, 3u);
     EXPECT_EQ(ended.lines.at(0).text, "ab\x1a");
     EXPECT_EQ(ended.echo, "ab^Z\r\n");
+    editor.setHelp(true);
+    const Edited &help = editor.feedLine("sh ?ow\r");
+    EXPECT_EQ(help.read, 4u);
+    EXPECT_EQ(help.help, "sh ");
+    EXPECT_EQ(help.echo, "sh ?");
+    EXPECT_EQ(editor.feedLine("ow\r").lines.at(0).text, "sh ow") << "the line goes on; ? is not in it";
     editor.setSecret(true);
-    EXPECT_EQ(editor.feed("\x1apw\r").lines.at(0).text, "\x1apw") << "a password may hold any byte";
+    EXPECT_EQ(editor.feed("\x1a?pw\r").lines.at(0).text, "\x1a?pw") << "a password may hold any byte";
 }
 
 TEST(LineEditor, aLineIsCutAtTheCapAndNothingPastItIsEchoed)

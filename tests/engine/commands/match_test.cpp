@@ -1,4 +1,5 @@
-// match_test.cpp: which command a typed line reaches in a mode: abbreviations, variables, patterns, parents, errors.
+// match_test.cpp: which command a typed line reaches in a mode: abbreviations, variables, patterns, parents, errors;
+// what `?` lists.
 #include "tests/engine/commands/commands_rig.h"
 
 #include <gtest/gtest.h>
@@ -141,6 +142,25 @@ INSTANTIATE_TEST_SUITE_P(Modes, Matching, ::testing::Values(
     MatchCase{"parentCommandFromSubmode", "config-if", "int Eth1", "interface", MatchError::None, 0, {"Eth1"}},
     MatchCase{"configLineIsInvalid", "config", "ip address 10.0.0.1 255.0.0.0", "", MatchError::Invalid, 0},
     MatchCase{"startOfACommandIsIncomplete", "config", "router ospf", "", MatchError::Incomplete}), caseName);
+
+// What `?` lists after a partial line: words as match() walks them.
+TEST(Choices, whatMayComeNext)
+{
+    CommandsRig rig(Commands);
+    rig.load();
+    const CommandIndex &exec = rig.model->findMode("exec")->index;
+    const CommandIndex &enable = rig.model->findMode("enable")->index;
+    using Words = std::vector<std::string>;
+    EXPECT_EQ(exec.choices("sh ip").words, Words({"ip", "ipv6"})) << "within a word";
+    EXPECT_EQ(exec.choices("sh ").words, Words({"interfaces", "ip", "ipv6", "version"})) << "patterns are not listed";
+    EXPECT_EQ(exec.choices("show interfaces ").words, Words({"WORD", "summary"}));
+    EXPECT_EQ(exec.choices("show int x ").words, Words({"<cr>", "counters"}));
+    EXPECT_EQ(exec.choices("echo a b ").words, Words({"<cr>", "LINE"}));
+    EXPECT_EQ(enable.choices("show r").words, Words{"running-config"}) << "the mode's and its parent's";
+    EXPECT_EQ(exec.choices("e ").error, MatchError::Ambiguous);
+    EXPECT_EQ(exec.choices("show bogus ").error, MatchError::Invalid);
+    EXPECT_EQ(exec.choices("show interfaces x counters ").words, Words{"<cr>"});
+}
 
 // A pattern that would backtrack for ever in a backtracking engine; RE2
 // takes the megabyte line in one pass.
