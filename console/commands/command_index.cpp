@@ -285,7 +285,7 @@ CommandIndex::Choices CommandIndex::choices(std::string_view partial) const
     for (std::uint32_t at : active) {
         const Node &node = m_nodes[at];
         for (const auto &entry : node.fixed)
-            if (!within || entry.first.starts_with(typed.back()))
+            if ((!within || entry.first.starts_with(typed.back())) && out.words.size() < MaxChoices)
                 out.words.push_back(entry.first);
         if (within)
             continue;

@@ -100,6 +100,9 @@ public:
         std::vector<std::string> words;
         MatchError error = MatchError::None;
     };
+    // A `?` lists at most this many fixed words: a mode of many thousand
+    // commands answers it with a page, not with all of them.
+    static constexpr std::size_t MaxChoices = 500;
     Choices choices(std::string_view partial) const;
 
 private:
