@@ -63,18 +63,20 @@ bench-fleet: configure
 # Each stage says how long it took, on the clock and in CPU; the list comes again at the end.
 # The tests mostly wait on sockets, timers and the programs they start, so CTest runs more
 # of them at once than there are cores.
+# While the tests run, the next build runs beside them at the lowest priority and takes the
+# CPU they leave (scripts/beside); its output comes after theirs.
 TEST_JOBS ?= 6
 STAGE_TIMES = $(abspath $(BUILD))/stage-times
 stage = scripts/stage-time $(STAGE_TIMES) $(1)
+beside = scripts/beside $(STAGE_TIMES) $(BUILD)
 
 test:
 	@mkdir -p $(BUILD) && rm -f $(STAGE_TIMES)
 	@$(call stage,install) $(MAKE) deps-test
 	@$(call stage,build) $(MAKE) test-programs
-	@$(call stage,tests) sh -c 'cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS)'
-	@$(call stage,sanitizer-build) $(MAKE) sanitize-build
-	@$(call stage,sanitizer-tests) $(MAKE) sanitize-run
-	@$(call stage,fuzz-build) $(MAKE) fuzz-build
+	@$(beside) tests 'cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS)' \
+	    sanitizer-build '$(MAKE) sanitize-build'
+	@$(beside) sanitizer-tests '$(MAKE) sanitize-run' fuzz-build '$(MAKE) fuzz-build'
 	@$(call stage,fuzz-tests) $(MAKE) fuzz-run
 	@echo "make test, stage by stage:" && cat $(STAGE_TIMES)
 
