@@ -18,6 +18,7 @@ struct Answer {
     std::string warning;                  // a failure the router contained, for the reports
     const AnswerFaults *faults = nullptr; // how the bytes go out wrong; kept by the router
     bool otherPrompt = false;             // the bytes end with another prompt than the mode's
+    std::string typeIn;                   // Tab: what the router completed, now in the client's line
 };
 
 // The session feeds it what the client types, in order, one line or key at
@@ -28,8 +29,8 @@ struct Answer {
 // - when nextLineSecret(), the next line is a password: not echoed, masked
 //   in the reports;
 // - when ctrlZEndsLine(), Ctrl-Z ends the next line as Enter does, the line
-//   keeping it as its last byte; when helpKey(), `?` goes to help(), not
-//   into the line;
+//   keeping it as its last byte; when helpKey(), `?` and Tab go to help(),
+//   not into the line, and the answer's typeIn goes into it;
 // - nothing more once an answer has ended the session; ended() last of all,
 //   whichever way the session ended.
 class Dialogue
@@ -45,7 +46,7 @@ public:
     virtual bool ctrlZEndsLine() const { return false; }
     // `?` asks what may come next (the line typed so far, which stays).
     virtual bool helpKey() const { return false; }
-    virtual Answer help(const std::string &) { return {}; }
+    virtual Answer help(const std::string & /*partial*/, bool /*tab*/) { return {}; }
     // The session is over: what it did, for its end's report.
     virtual CommandTotals ended() = 0;
 };

@@ -36,6 +36,7 @@ const Edited &LineEditor::read(std::string_view chunk, Until until)
     m_out.telnet.clear();
     m_out.key.reset();
     m_out.help.reset();
+    m_out.tab = false;
     bool masking = false;
     std::size_t at = 0;
     while (at < chunk.size()) {
@@ -107,8 +108,9 @@ LineEditor::Took LineEditor::data(unsigned char byte, bool escaped)
     default:
         break;
     }
-    if (byte == '?' && m_help && !m_secret) {
-        if (m_setup.echo)
+    if ((byte == '?' || byte == '\t') && m_help && !m_secret) {
+        m_out.tab = byte == '\t';
+        if (m_setup.echo && !m_out.tab)
             m_out.echo += '?';
         m_out.help = m_line;
         return Took::Help;
@@ -131,6 +133,11 @@ LineEditor::Took LineEditor::data(unsigned char byte, bool escaped)
     if (m_setup.echo && !m_secret && shows(byte))
         m_out.echo.append(escaped ? "\xff\xff" : std::string_view(m_line).substr(m_line.size() - 1));
     return Took::Line;
+}
+
+void LineEditor::typeIn(std::string_view text)
+{
+    m_line.append(text.substr(0, MaxLine - std::min(MaxLine, m_line.size())));
 }
 
 void LineEditor::erase()

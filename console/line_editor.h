@@ -32,7 +32,8 @@ struct Edited {
     std::vector<TypedLine> lines;    // the lines those bytes ended, in order
     std::string telnet;              // the Telnet commands they completed, back to back, as sent
     std::optional<char> key;         // feedKey(): the data byte it read
-    std::optional<std::string> help; // setHelp(true): `?` was typed; the line so far, which stays
+    std::optional<std::string> help; // setHelp(true): `?` or Tab was typed; the line so far, which stays
+    bool tab = false;                // with help: it was Tab (complete the word), not `?` (list)
 };
 
 // Fed with a client's chunks exactly as they arrive, split anywhere:
@@ -44,8 +45,10 @@ struct Edited {
 // - backspace and DEL erase the last byte of the line, nothing at its start;
 // - with setCtrlZ(true), Ctrl-Z ends the line too, kept as its last byte
 //   and echoed as "^Z", as a router in a config mode takes it;
-// - with setHelp(true), `?` asks what may come next: echoed, not typed into
-//   the line, it stops feedLine() as a line end does (Edited::help);
+// - with setHelp(true), `?` asks what may come next (echoed) and Tab asks
+//   for the word to be completed (not echoed): neither is typed into the
+//   line, and each stops feedLine() as a line end does (Edited::help);
+//   typeIn() then adds what the router completed;
 // - other bytes, control bytes included, go into the line up to MaxLine;
 //   the rest of a longer line is dropped and the line marked cut.
 // The echo is what a router's terminal shows: each printable byte (tab and
@@ -82,6 +85,9 @@ public:
     void setEcho(bool echo) { m_setup.echo = echo; }
     void setCtrlZ(bool ends) { m_ctrlZ = ends; }
     void setHelp(bool asks) { m_help = asks; }
+    // Text the router typed into the line for the client (a completed word),
+    // up to MaxLine; the caller echoes it.
+    void typeIn(std::string_view text);
     // A password prompt was shown (or another prompt after it): the line the
     // client types from now on is secret (or not). A line already begun
     // keeps what it was, and the next one takes the new setting.

@@ -143,9 +143,11 @@ std::optional<Answer> Session::takeInput()
         else if (!edited.lines.empty())
             answer = dialogue.line(edited.lines.front());
         else if (edited.help)
-            answer = dialogue.help(*edited.help);
+            answer = dialogue.help(*edited.help, edited.tab);
         else
             continue;
+        if (!answer.typeIn.empty())
+            m_editor->typeIn(answer.typeIn);
         // A key that does nothing (the LF of a CR LF) waits for the next.
         if (answer.bytes.empty() && !answer.end && !answer.report)
             continue;

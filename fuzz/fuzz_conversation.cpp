@@ -1,7 +1,7 @@
 // fuzz_conversation.cpp: libFuzzer target for a session with each starter router: lines and keys a client types.
 //
 // The input picks a starter and gives what a client types: lines (fed to
-// line(), a line ending in ? to help(), or byte by byte to key() while an answer is
+// line(), a line ending in ? or Tab to help() or complete(), or byte by byte to key() while an answer is
 // paged; a line ending in Ctrl-Z leaves a config mode). Beyond "no
 // crash" (filters, patterns, candidates, questions, Junos statements):
 // - the router's running config never passes its bound;
@@ -54,8 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
         if (session.wantsKeys()) {
             for (char c : typed)
                 reply.bytes += session.key(c).bytes;
-        } else if (session.helpKey() && !typed.empty() && typed.back() == '?') {
-            reply = session.help(std::string_view(typed).substr(0, typed.size() - 1));
+        } else if (session.helpKey() && !typed.empty() && (typed.back() == '?' || typed.back() == '\t')) {
+            const std::string_view partial = std::string_view(typed).substr(0, typed.size() - 1);
+            reply = typed.back() == '?' ? session.help(partial) : session.complete(partial);
         } else {
             reply = session.line(typed);
         }

@@ -43,7 +43,14 @@ public:
     bool nextLineSecret() const override { return m_conversation->nextLineSecret(); }
     bool ctrlZEndsLine() const override { return m_conversation->ctrlZEndsLine(); }
     bool helpKey() const override { return m_conversation->helpKey(); }
-    console::Answer help(const std::string &partial) override { return answer(m_conversation->help(partial), nullptr); }
+    console::Answer help(const std::string &partial, bool tab) override
+    {
+        commands::Reply reply = tab ? m_conversation->complete(partial) : m_conversation->help(partial);
+        std::string typeIn = std::move(reply.typeIn);
+        console::Answer out = answer(std::move(reply), nullptr);
+        out.typeIn = std::move(typeIn);
+        return out;
+    }
 
     console::CommandTotals ended() override
     {

@@ -257,6 +257,27 @@ Reply Conversation::help(std::string_view partial)
     return reply;
 }
 
+Reply Conversation::complete(std::string_view partial)
+{
+    Reply reply;
+    reply.delay = 0;
+    if (!helpKey() || m_pager.active())
+        return reply;
+    const bool within = !partial.empty() && partial.back() != ' ' && partial.back() != '\t';
+    const CommandIndex::Choices choices =
+        within ? m_model->modes[std::size_t(m_mode)].index.choices(partial) : CommandIndex::Choices{};
+    if (choices.words.size() == 1) {
+        const std::size_t start = partial.find_last_of(" \t") + 1;   // npos + 1: the whole line
+        reply.typeIn = choices.words.front().substr(partial.size() - start) + ' ';
+        reply.bytes = reply.typeIn;
+        return reply;
+    }
+    // Nothing or more than one to complete to: the line again, to type on.
+    reply.bytes = "\r\n" + prompt();
+    reply.bytes += partial;
+    return reply;
+}
+
 Reply Conversation::commandPassword(std::string_view typed)
 {
     Reply reply;

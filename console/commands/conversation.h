@@ -65,6 +65,7 @@ struct Reply {
     std::string warning;            // a failure contained (an answer file that cannot be read), for stderr
     const AnswerFaults *faults = nullptr;   // the command's fault:, cut:, stall:, rate:; kept by the model
     bool otherPrompt = false;       // the bytes end with the command's prompt:, not the mode's
+    std::string typeIn;             // Tab: what the router completed, to go into the typed line
 };
 
 // The router's side of one session, with no transport: the caller feeds
@@ -108,6 +109,9 @@ public:
     // `?` typed after `partial`: what may come next, then the prompt and the
     // partial line again, at once; no record.
     Reply help(std::string_view partial);
+    // Tab typed after `partial`: the word it ends completed when one command
+    // word fits (typeIn, and its echo), else the prompt and the line again.
+    Reply complete(std::string_view partial);
     bool ctrlZEndsLine() const
     {
         return m_stage == Stage::Commands && !m_options.exec && !m_model->modes[std::size_t(m_mode)].ctrlZ.empty();

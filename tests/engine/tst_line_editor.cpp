@@ -177,7 +177,7 @@ TEST(LineEditor, lineByLineTheCallerChangesTheModeBetweenLines)
     EXPECT_TRUE(second.lines[0].secret);
 }
 
-TEST(LineEditor, ctrlZAndQuestionMarkAreKeysOnlyWhenTheCallerSaysSo)
+TEST(LineEditor, ctrlZQuestionMarkAndTabAreKeysOnlyWhenTheCallerSaysSo)
 {
     LineEditor editor({Carrier::Telnet, true});
     EXPECT_EQ(editor.feed("ab\x1a\r\n").lines.at(0).text, "ab\x1a") << "a control byte like any other";
@@ -191,7 +191,13 @@ TEST(LineEditor, ctrlZAndQuestionMarkAreKeysOnlyWhenTheCallerSaysSo)
     EXPECT_EQ(help.read, 4u);
     EXPECT_EQ(help.help, "sh ");
     EXPECT_EQ(help.echo, "sh ?");
-    EXPECT_EQ(editor.feedLine("ow\r").lines.at(0).text, "sh ow") << "the line goes on; ? is not in it";
+    EXPECT_FALSE(help.tab);
+    const Edited &tab = editor.feedLine("o\tx");
+    EXPECT_EQ(tab.help, "sh o");
+    EXPECT_TRUE(tab.tab);
+    EXPECT_EQ(tab.echo, "o") << "Tab echoes nothing";
+    editor.typeIn("w ");
+    EXPECT_EQ(editor.feedLine("ver\r").lines.at(0).text, "sh ow ver") << "? and Tab are not in the line";
     editor.setSecret(true);
     EXPECT_EQ(editor.feed("\x1a?pw\r").lines.at(0).text, "\x1a?pw") << "a password may hold any byte";
 }

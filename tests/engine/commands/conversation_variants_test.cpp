@@ -1,6 +1,6 @@
 // conversation_variants_test.cpp: routers shaped otherwise: logins without a user, unique keys,
 // errors in other words, candidate configs, prompts that show words, Ctrl-Z,
-// interface names typed short, config lines in full, line ends.
+// interface names typed short, config lines in full, ? and Tab, line ends.
 #include "tests/engine/commands/commands_rig.h"
 
 #include <gtest/gtest.h>
@@ -381,6 +381,27 @@ modes:
 
     CommandsRig exec("modes: {exec: {prompt: \">\", commands: {x: {config: true}}}}\n");
     EXPECT_THROW(exec.load(), ModelError) << "a config line where nothing keeps one";
+}
+
+TEST(Help, questionMarkListsTabCompletes)
+{
+    CommandsRig rig(R"(
+help: true
+modes: {exec: {prompt: "R>", commands: {show clock: x, show version: x, enable: x, exit: x}}}
+)");
+    rig.load();
+    auto session = rig.session();
+    session->start();
+    EXPECT_EQ(session->help("show ").bytes, "\r\n  clock\r\n  version\r\n\r\nR>show ");
+    EXPECT_EQ(session->help("e").bytes, "\r\nenable  exit  \r\n\r\nR>e");
+    EXPECT_EQ(session->help("shw ").bytes, "\r\n% Unrecognized command\r\nR>shw ");
+    const Reply unique = session->complete("show v");
+    EXPECT_EQ(unique.typeIn, "ersion ");
+    EXPECT_EQ(unique.bytes, "ersion ");
+    const Reply two = session->complete("e");
+    EXPECT_EQ(two.typeIn, "");
+    EXPECT_EQ(two.bytes, "\r\nR>e") << "the line again, to type on";
+    EXPECT_EQ(session->commands(), 0u) << "neither is a command";
 }
 
 TEST(LineEnds, crLfAsATerminalSendsIt)
