@@ -249,7 +249,7 @@ CommandIndex::Choices CommandIndex::choices(std::string_view partial) const
     const bool within = !typed.empty() && !blank(partial.back());
     const std::size_t before = typed.size() - (within ? 1 : 0);
 
-    Choices out;
+    Choices out{.within = within};
     std::vector<std::uint32_t> active{0}, next;
     bool inRest = false;   // a `{name...}` has taken a word: any word may follow
     for (std::size_t i = 0; i < before; ++i) {
@@ -271,7 +271,7 @@ CommandIndex::Choices CommandIndex::choices(std::string_view partial) const
                 if (exact && entry->first != typed[i])
                     continue;
                 if (!exact && !abbreviated.empty() && entry->first != abbreviated)
-                    return {{}, MatchError::Ambiguous};
+                    return {{}, MatchError::Ambiguous, within};
                 abbreviated = entry->first;
                 next.push_back(entry->second);
             }
@@ -280,7 +280,7 @@ CommandIndex::Choices CommandIndex::choices(std::string_view partial) const
         }
         active.swap(next);
         if (active.empty() && !inRest)
-            return {{}, MatchError::Invalid};
+            return {{}, MatchError::Invalid, within};
     }
     for (std::uint32_t at : active) {
         const Node &node = m_nodes[at];

@@ -99,6 +99,7 @@ public:
     struct Choices {
         std::vector<std::string> words;
         MatchError error = MatchError::None;
+        bool within = false;   // `partial` ends within a word: `words` are what it may become
     };
     // A `?` lists at most this many fixed words: a mode of many thousand
     // commands answers it with a page, not with all of them.

@@ -241,7 +241,7 @@ Reply Conversation::help(std::string_view partial)
                                           .session = sessionName(), .line = trimmedLine(partial)});
     } else if (choices.words.empty()) {
         text = std::string(Unrecognized);
-    } else if (!partial.empty() && partial.back() != ' ' && partial.back() != '\t') {
+    } else if (choices.within) {
         // Within a word: the words it may become, on one line.
         for (const std::string &word : choices.words)
             text += word + "  ";
@@ -263,10 +263,8 @@ Reply Conversation::complete(std::string_view partial)
     reply.delay = 0;
     if (!helpKey() || m_pager.active())
         return reply;
-    const bool within = !partial.empty() && partial.back() != ' ' && partial.back() != '\t';
-    const CommandIndex::Choices choices =
-        within ? m_model->modes[std::size_t(m_mode)].index.choices(partial) : CommandIndex::Choices{};
-    if (choices.words.size() == 1) {
+    const CommandIndex::Choices choices = m_model->modes[std::size_t(m_mode)].index.choices(partial);
+    if (choices.within && choices.words.size() == 1) {
         const std::size_t start = partial.find_last_of(" \t") + 1;   // npos + 1: the whole line
         reply.typeIn = choices.words.front().substr(partial.size() - start) + ' ';
         reply.bytes = reply.typeIn;
